@@ -1,0 +1,309 @@
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/Errors.h"
+
+namespace platform {
+namespace {
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports the error of close(), which can carry a deferred write failure.
+    int CloseChecked() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 ? close(fd) : 0;
+    }
+
+  private:
+    int fd_;
+};
+
+std::string TempSibling(const std::string& target) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%012llx",
+                  static_cast<unsigned long long>(rng() & 0xFFFFFFFFFFFFULL));
+    const std::string dir = ParentPath(target);
+    return JoinPath(dir.empty() ? std::string(".") : dir, "." + BaseName(target) + suffix);
+}
+
+int32_t WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastSystemError();
+        }
+        if (n == 0) {
+            return kErrorDiskFull;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t ListFolder(const std::string& folder, std::vector<DirEntry>& entries) {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return LastSystemError();
+    }
+    while (const dirent* ent = readdir(dir)) {
+        const std::string name = ent->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        DirEntry entry;
+        entry.name = name;
+        struct stat st {};
+        if (fstatat(dirfd(dir), ent->d_name, &st, 0) == 0) {
+            entry.type = S_ISREG(st.st_mode)   ? EntryType::File
+                         : S_ISDIR(st.st_mode) ? EntryType::Folder
+                                               : EntryType::Other;
+            entry.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+            entry.modified = st.st_mtim.tv_sec;
+        }
+        entries.push_back(std::move(entry));
+    }
+    closedir(dir);
+    return 0;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<uint64_t> FileSize(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(st.st_size);
+}
+
+int32_t CreateFolder(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0) {
+        return 0;
+    }
+    return LastSystemError();
+}
+
+int32_t CreateFolderWithParents(const std::string& path) {
+    if (path.empty()) {
+        return kErrorPathNotFound;
+    }
+    if (FolderExists(path)) {
+        return kErrorAlreadyExists;
+    }
+    // Create every missing prefix from the left.
+    for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1)) {
+        const std::string prefix = path.substr(0, pos);
+        if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+            return LastSystemError();
+        }
+    }
+    if (mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && FolderExists(path))) {
+        return LastSystemError();
+    }
+    return 0;
+}
+
+int32_t CopyFileReplace(const std::string& source, const std::string& target) {
+    Fd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        return LastSystemError();
+    }
+    struct stat st {};
+    if (fstat(in.get(), &st) != 0) {
+        return LastSystemError();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return kErrorAccessDenied;
+    }
+    const std::string temp = TempSibling(target);
+    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        return LastSystemError();
+    }
+    int32_t result = 0;
+    off_t offset = 0;
+    while (offset < st.st_size) {
+        const ssize_t n =
+            sendfile(out.get(), in.get(), &offset, static_cast<size_t>(st.st_size - offset));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            result = LastSystemError();
+            break;
+        }
+        if (n == 0) {
+            break;  // the source shrank while being copied: copy what is there
+        }
+    }
+    if (out.CloseChecked() != 0 && result == 0) {
+        result = LastSystemError();
+    }
+    if (result == 0 && rename(temp.c_str(), target.c_str()) != 0) {
+        result = LastSystemError();
+    }
+    if (result != 0) {
+        unlink(temp.c_str());
+    }
+    return result;
+}
+
+int32_t MovePath(const std::string& source, const std::string& target) {
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno == EINVAL || errno == ENOSYS) {
+        // File systems without RENAME_NOREPLACE: check, then rename.
+        if (PathExists(target)) {
+            return kErrorAlreadyExists;
+        }
+        return rename(source.c_str(), target.c_str()) == 0 ? 0 : LastSystemError();
+    }
+    return LastSystemError();
+}
+
+int32_t RenameReplace(const std::string& source, const std::string& target) {
+    return rename(source.c_str(), target.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+int32_t DeleteFile(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return kErrorAccessDenied;  // as the system answers for a folder
+    }
+    return unlink(path.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+int32_t RemoveEmptyFolder(const std::string& path) {
+    return rmdir(path.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+bool IsHidden(const std::string& path) {
+    const std::string name = BaseName(path);
+    return !name.empty() && name[0] == '.' && PathExists(path);
+}
+
+int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t maxBytes) {
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return LastSystemError();
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) {
+        return LastSystemError();
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return kErrorAccessDenied;
+    }
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+        return kErrorFileTooLarge;
+    }
+    contents.clear();
+    contents.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastSystemError();
+        }
+        if (n == 0) {
+            break;
+        }
+        if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+            return kErrorFileTooLarge;
+        }
+        contents.append(buf, static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+int32_t WriteWholeFileAtomic(const std::string& path, std::string_view contents) {
+    const std::string temp = TempSibling(path);
+    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        return LastSystemError();
+    }
+    int32_t result = WriteAll(out.get(), contents.data(), contents.size());
+    if (result == 0 && fsync(out.get()) != 0) {
+        result = LastSystemError();
+    }
+    if (out.CloseChecked() != 0 && result == 0) {
+        result = LastSystemError();
+    }
+    if (result == 0 && rename(temp.c_str(), path.c_str()) != 0) {
+        result = LastSystemError();
+    }
+    if (result != 0) {
+        unlink(temp.c_str());
+    }
+    return result;
+}
+
+std::string JoinPath(std::string_view a, std::string_view b) {
+    std::string out(a);
+    if (!out.empty() && out.back() != '/') {
+        out.push_back('/');
+    }
+    while (!out.empty() && !b.empty() && b.front() == '/') {
+        b.remove_prefix(1);
+    }
+    out.append(b);
+    return out;
+}
+
+std::string ParentPath(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) {
+        return {};
+    }
+    return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
+}
+
+std::string BaseName(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace platform

@@ -1,0 +1,69 @@
+// File and folder operations with the results of the system: 0 or a Windows system error code
+// (see Errors.h). Paths are narrow UTF-8 strings joined with "/".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+enum class EntryType { File, Folder, Other };
+
+struct DirEntry {
+    std::string name;
+    EntryType type = EntryType::Other;
+    uint64_t size = 0;     // bytes, for files
+    int64_t modified = 0;  // seconds since 1970-01-01 UTC
+};
+
+// Every entry of `folder` except "." and "..", in the order the file system lists them.
+// Symbolic links are described by what they point to (a dangling one is Other).
+int32_t ListFolder(const std::string& folder, std::vector<DirEntry>& entries);
+
+bool PathExists(const std::string& path);
+bool FileExists(const std::string& path);    // a regular file (after links)
+bool FolderExists(const std::string& path);  // a folder (after links)
+std::optional<uint64_t> FileSize(const std::string& path);
+
+// One folder; its parent must exist. An existing folder gives kErrorAlreadyExists.
+int32_t CreateFolder(const std::string& path);
+
+// The folder and every missing parent. 0 when it was made, kErrorAlreadyExists when it was
+// already there, another code when a part could not be made (as the shell's call answers).
+int32_t CreateFolderWithParents(const std::string& path);
+
+// Copies a file's contents, replacing `target` if it exists. The copy is written beside the
+// target and renamed over it only when complete, so a failed copy never leaves a torn target.
+int32_t CopyFileReplace(const std::string& source, const std::string& target);
+
+// Renames a file or folder; an existing target makes it fail with kErrorAlreadyExists.
+int32_t MovePath(const std::string& source, const std::string& target);
+
+// Renames a file or folder, replacing an existing target file (the C runtime's rename()).
+int32_t RenameReplace(const std::string& source, const std::string& target);
+
+int32_t DeleteFile(const std::string& path);
+int32_t RemoveEmptyFolder(const std::string& path);
+
+// The hidden attribute: a name that begins with "." is hidden. Nothing can be set on disk, so
+// this only reports whether `path` is hidden by its name and exists.
+bool IsHidden(const std::string& path);
+
+// Reads a whole file (up to `maxBytes`); 0, kErrorFileTooLarge or a system error.
+int32_t ReadWholeFile(const std::string& path, std::string& contents,
+                      uint64_t maxBytes = UINT64_MAX);
+
+// Writes a whole file through a temporary file and a rename, so readers never see half of it.
+int32_t WriteWholeFileAtomic(const std::string& path, std::string_view contents);
+
+// "a" + "/" + "b", with exactly one "/" between them (none added after an empty `a`).
+std::string JoinPath(std::string_view a, std::string_view b);
+
+// The part before / after the last "/"; "" for the folder of a bare name.
+std::string ParentPath(std::string_view path);
+std::string BaseName(std::string_view path);
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+// Owners for the handles of the C libraries the project uses, so that an early return frees
+// everything in reverse order. Shared by the program and the simulated phone: these are generic
+// wrappers only, with no behaviour of either side in them.
+#pragma once
+
+#include <plist/plist.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+// An owned plist node (plist_t is a void pointer, hence the explicit element type).
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+struct SqliteDeleter {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using SqlitePtr = std::unique_ptr<sqlite3, SqliteDeleter>;
+
+struct SqliteStmtDeleter {
+    void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using SqliteStmtPtr = std::unique_ptr<sqlite3_stmt, SqliteStmtDeleter>;
+
+struct FileDeleter {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileDeleter>;
+
+// The string value of a plist string node, or `fallback` when the node is not a string.
+std::string PlistString(plist_t node, const std::string& fallback = {});
+
+}  // namespace platform

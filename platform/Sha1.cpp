@@ -1,0 +1,94 @@
+#include "platform/Sha1.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/Errors.h"
+
+namespace platform {
+
+struct Sha1::Impl {
+    EVP_MD_CTX* ctx = nullptr;
+};
+
+Sha1::Sha1() : impl_(std::make_unique<Impl>()) {
+    impl_->ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(impl_->ctx, EVP_sha1(), nullptr);
+}
+
+Sha1::~Sha1() {
+    EVP_MD_CTX_free(impl_->ctx);
+}
+
+void Sha1::Update(const void* data, size_t size) {
+    EVP_DigestUpdate(impl_->ctx, data, size);
+}
+
+Sha1Digest Sha1::Final() {
+    Sha1Digest digest{};
+    unsigned int len = 0;
+    EVP_DigestFinal_ex(impl_->ctx, digest.data(), &len);
+    EVP_DigestInit_ex(impl_->ctx, EVP_sha1(), nullptr);
+    return digest;
+}
+
+Sha1Digest Sha1Of(std::string_view data) {
+    Sha1 sha;
+    sha.Update(data);
+    return sha.Final();
+}
+
+int32_t Sha1OfFile(const std::string& path, Sha1Digest& digest) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastSystemError();
+    }
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Sha1 sha;
+    std::vector<char> buf(65536);
+    int32_t result = 0;
+    for (;;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            result = LastSystemError();
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        sha.Update(buf.data(), static_cast<size_t>(n));
+    }
+    close(fd);
+    if (result == 0) {
+        digest = sha.Final();
+    }
+    return result;
+}
+
+namespace {
+std::string Hex(const uint8_t* data, size_t size, const char* digits) {
+    std::string out;
+    out.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        out.push_back(digits[data[i] >> 4]);
+        out.push_back(digits[data[i] & 15]);
+    }
+    return out;
+}
+}  // namespace
+
+std::string HexLower(const uint8_t* data, size_t size) {
+    return Hex(data, size, "0123456789abcdef");
+}
+std::string HexUpper(const uint8_t* data, size_t size) {
+    return Hex(data, size, "0123456789ABCDEF");
+}
+
+}  // namespace platform
