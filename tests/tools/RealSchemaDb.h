@@ -37,7 +37,8 @@ class Database {
     sqlite3* db_ = nullptr;
 };
 
-// Creates a new database at `path` (which must not exist) from devsim/schemas.
+// Creates a new database at `path` (which must not exist, its folder is made) from
+// devsim/schemas.
 bool CreateSmsDb(const std::string& path);
 bool CreateAddressBookDb(const std::string& path);
 
