@@ -350,8 +350,8 @@ bool FillSms(Database& db, int handles, int messages) {
         "Don't forget the keys (%d)",
         "She said \"yes\" at %d",
         "Line one\r\nline two %d",
-        "Gr\xC3\xBC\xC3\x9F"
-        "e aus K\xC3\xB6ln %d \xF0\x9F\x98\x80",
+        ("Gr\xC3\xBC\xC3\x9F"
+         "e aus K\xC3\xB6ln %d \xF0\x9F\x98\x80"),
         "Ok %d",
         "It's \"done\" now, isn't it? %d",
     };
@@ -376,8 +376,8 @@ bool FillContacts(Database& db, int contacts) {
     static const char* const kFirst[] = {"Anna", "Bj\xC3\xB6rn", "Chlo\xC3\xA9", "David",
                                          "Eve",  "Frank",        "Grace",        "O'Neil"};
     static const char* const kLast[] = {"Smith", "Miller", "Nakamura",
-                                        "Garc\xC3\xAD"
-                                        "a",
+                                        ("Garc\xC3\xAD"
+                                         "a"),
                                         "Brown"};
     if (!db.Exec("BEGIN;")) {
         return false;
