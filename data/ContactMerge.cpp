@@ -47,7 +47,7 @@ RowOutcome BindTextAndRun(MergeConnection& conn, sqlite3_stmt* stmt, int index,
 
 int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view bytes) {
     MergeConnection conn(db);
-    conn.Begin();
+    conn.Begin(bytes.size());
     const platform::SqliteStmtPtr maxUid = conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;");
     // Values the merge makes itself are bound, never spliced into SQL text.
     const platform::SqliteStmtPtr phoneInsert =
@@ -56,7 +56,6 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
         conn.Prepare("INSERT INTO ABMultiValue VALUES(?1,?2,46,0,NULL,NULL,?3);");
     CreationClock clock;
     int32_t result = 0;
-    std::string sql;
     auto fail = [&]() {
         result = conn.FatalCode();
         return false;
@@ -66,10 +65,7 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
 
         std::string values = SearchRowValues(record, extra);
         ExportQuotingToSql(values);
-        sql.assign("INSERT INTO ABPersonFullTextSearch_content VALUES(");
-        sql += values;
-        sql += ");";
-        switch (conn.InsertRecord(sql, "ABPersonFullTextSearch_content")) {
+        switch (conn.InsertRecord(values, "ABPersonFullTextSearch_content")) {
             case RowOutcome::Fatal:
                 return fail();
             case RowOutcome::AlreadyPresent:
@@ -89,10 +85,7 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
         // contact then stays partly written, as the search row alone.
         values = PersonRowValues(record, extra, clock.Now());
         ExportQuotingToSql(values);
-        sql.assign("INSERT INTO ABPerson VALUES(");
-        sql += values;
-        sql += ");";
-        if (conn.InsertRecord(sql, "ABPerson") == RowOutcome::Fatal) {
+        if (conn.InsertRecord(values, "ABPerson") == RowOutcome::Fatal) {
             return fail();
         }
 

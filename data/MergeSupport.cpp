@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "data/DataTexts.h"
+#include "data/SqlLiterals.h"
 #include "engine/BackupEngine.h"
 #include "engine/Results.h"
 #include "platform/Errors.h"
@@ -19,6 +20,8 @@ namespace tolvane {
 namespace {
 
 constexpr size_t kReadChunk = 65536;
+constexpr uint64_t kMinCacheKiB = 2048;  // SQLite's own default
+constexpr uint64_t kMaxCacheKiB = 32768;
 
 class ExportFd {
   public:
@@ -123,8 +126,10 @@ int32_t RunMerge(BackupEngine& engine, const std::string& targetDb, const std::s
     int32_t result = platform::CopyFileReplace(targetDb, temp);
     if (result == 0) {
         sqlite3* raw = nullptr;
-        // The copy exists now; READWRITE without CREATE never makes a new empty file.
-        const int rc = sqlite3_open_v2(temp.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        // The copy exists now; READWRITE without CREATE never makes a new empty file. Only this
+        // thread uses the connection, so it needs no mutex.
+        const int rc = sqlite3_open_v2(temp.c_str(), &raw,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
         platform::SqlitePtr db(raw);
         if (rc != SQLITE_OK) {
             result = rc;
@@ -155,9 +160,16 @@ MergeConnection::~MergeConnection() {
     sqlite3_set_authorizer(db_, nullptr, nullptr);
 }
 
-void MergeConnection::Begin() {
-    // The copy is thrown away when the merge fails, so it needs no sync of its own.
-    sqlite3_exec(db_, "PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+void MergeConnection::Begin(uint64_t exportBytes) {
+    // The copy is thrown away when the merge fails, so it needs no sync of its own. Statement
+    // journals (the rows that triggers write) stay in memory instead of going through a file,
+    // and the page cache grows with the export so that large merges do not keep writing pages
+    // out and reading them back.
+    const uint64_t cacheKiB = std::clamp<uint64_t>(exportBytes / 2048, kMinCacheKiB, kMaxCacheKiB);
+    const std::string pragmas =
+        "PRAGMA synchronous=OFF; PRAGMA temp_store=MEMORY; PRAGMA cache_size=-" +
+        std::to_string(cacheKiB) + ";";
+    sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr);
     inTransaction_ = sqlite3_exec(db_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
@@ -179,24 +191,97 @@ platform::SqliteStmtPtr MergeConnection::Prepare(const char* sql) {
     return platform::SqliteStmtPtr(stmt);
 }
 
-RowOutcome MergeConnection::InsertRecord(std::string_view sql, const char* table) {
+MergeConnection::TableInsert& MergeConnection::InsertInto(const char* table) {
+    auto it = inserts_.find(table);
+    if (it != inserts_.end()) {
+        return it->second;
+    }
+    TableInsert& insert = inserts_[table];
+    const std::string quoted = "\"" + std::string(table) + "\"";
+    const platform::SqliteStmtPtr probe =
+        Prepare(("SELECT * FROM " + quoted + " LIMIT 0;").c_str());
+    if (probe != nullptr) {
+        insert.columns = sqlite3_column_count(probe.get());
+        std::string sql = "INSERT INTO " + quoted + " VALUES(";
+        for (int i = 1; i <= insert.columns; ++i) {
+            sql += (i > 1 ? ",?" : "?") + std::to_string(i);
+        }
+        sql += ");";
+        insert.stmt = Prepare(sql.c_str());
+    }
+    return insert;
+}
+
+RowOutcome MergeConnection::InsertRecord(std::string_view values, const char* table) {
+    TableInsert& insert = InsertInto(table);
+    if (insert.stmt == nullptr) {
+        return RowOutcome::Refused;  // no such table, as the plain INSERT would have failed
+    }
+    // The usual row, plain literals only, is bound as read.
+    if (ParseSqlLiterals(values, literals_) &&
+        literals_.size() == static_cast<size_t>(insert.columns)) {
+        sqlite3_stmt* stmt = insert.stmt.get();
+        for (int i = 0; i < insert.columns; ++i) {
+            const SqlLiteral& lit = literals_[static_cast<size_t>(i)];
+            switch (lit.kind) {
+                case SqlLiteral::Kind::Null:
+                    sqlite3_bind_null(stmt, i + 1);
+                    break;
+                case SqlLiteral::Kind::Integer:
+                    sqlite3_bind_int64(stmt, i + 1, lit.integer);
+                    break;
+                case SqlLiteral::Kind::Text:
+                    sqlite3_bind_text(stmt, i + 1, lit.text.c_str(),
+                                      static_cast<int>(lit.text.size()), SQLITE_STATIC);
+                    break;
+            }
+        }
+        const RowOutcome outcome = Run(stmt);
+        sqlite3_clear_bindings(stmt);
+        return outcome;
+    }
+    // Any other list is evaluated by a statement of its own, prepared under the authorizer so
+    // that it can only yield literals, and bound into the prepared insert. This gives the row
+    // the plain INSERT would give (column affinity applies to bound values alike) without
+    // compiling the insert, its indexes and its triggers for every record.
+    std::string sql;
+    sql.reserve(values.size() + 10);
+    sql += "VALUES(";
+    sql += values;
+    sql += ");";
     if (sql.size() > static_cast<size_t>(INT32_MAX)) {
         return RowOutcome::Refused;
     }
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    insertOnlyTable_ = table;
+    checkingValues_ = true;
     const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &raw, &tail);
-    insertOnlyTable_ = nullptr;
-    const platform::SqliteStmtPtr stmt(raw);
+    checkingValues_ = false;
+    const platform::SqliteStmtPtr row(raw);
     if (rc != SQLITE_OK) {
         return Classify(sqlite3_extended_errcode(db_));
     }
-    // Anything after the first statement (a second statement, a NUL byte) refuses the row.
-    if (stmt == nullptr || tail == nullptr || !OnlyBlanks(tail, sql.data() + sql.size())) {
+    // Anything after the list (a second statement, a NUL byte) refuses the row.
+    if (row == nullptr || tail == nullptr || !OnlyBlanks(tail, sql.data() + sql.size()) ||
+        sqlite3_column_count(row.get()) != insert.columns) {
         return RowOutcome::Refused;
     }
-    return Run(stmt.get());
+    const int stepped = sqlite3_step(row.get());
+    if (stepped != SQLITE_ROW) {
+        return stepped == SQLITE_DONE ? RowOutcome::Refused
+                                      : Classify(sqlite3_extended_errcode(db_));
+    }
+    for (int i = 0; i < insert.columns; ++i) {
+        sqlite3_bind_value(insert.stmt.get(), i + 1, sqlite3_column_value(row.get(), i));
+    }
+    // One row only: a list of several rows is no record.
+    if (sqlite3_step(row.get()) != SQLITE_DONE) {
+        sqlite3_clear_bindings(insert.stmt.get());
+        return RowOutcome::Refused;
+    }
+    const RowOutcome outcome = Run(insert.stmt.get());
+    sqlite3_clear_bindings(insert.stmt.get());
+    return outcome;
 }
 
 RowOutcome MergeConnection::Run(sqlite3_stmt* stmt) {
@@ -240,19 +325,15 @@ RowOutcome MergeConnection::Classify(int rc) {
     return RowOutcome::Refused;
 }
 
-int MergeConnection::Authorize(void* self, int action, const char* arg1, const char* /*arg2*/,
-                               const char* dbName, const char* trigger) {
+int MergeConnection::Authorize(void* self, int action, const char* /*arg1*/, const char* /*arg2*/,
+                               const char* /*dbName*/, const char* trigger) {
     const auto* conn = static_cast<const MergeConnection*>(self);
-    // The merge's own statements, and what the table's own triggers do, are not checked.
-    if (conn->insertOnlyTable_ == nullptr || trigger != nullptr) {
+    // The merge's own statements are not checked. A row of values from an export may be a
+    // SELECT of literals and nothing else: no table or column read, no function call.
+    if (!conn->checkingValues_) {
         return SQLITE_OK;
     }
-    if (action == SQLITE_INSERT && arg1 != nullptr &&
-        sqlite3_stricmp(arg1, conn->insertOnlyTable_) == 0 && dbName != nullptr &&
-        std::strcmp(dbName, "main") == 0) {
-        return SQLITE_OK;
-    }
-    return SQLITE_DENY;
+    return action == SQLITE_SELECT && trigger == nullptr ? SQLITE_OK : SQLITE_DENY;
 }
 
 }  // namespace tolvane

@@ -11,9 +11,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "data/SqlLiterals.h"
 #include "platform/Handles.h"
 
 namespace tolvane {
@@ -55,9 +58,9 @@ enum class RowOutcome {
     Fatal,           // the database itself failed (disk full, I/O error, lost transaction)
 };
 
-// The temporary copy during a scan. Rows built from export text are executed through
-// InsertRecord, which accepts exactly one INSERT into one named table: export text can neither
-// add a second statement nor read or change other rows.
+// The temporary copy during a scan. Rows built from export text go in through InsertRecord, which
+// inserts exactly one row into one named table: export text can neither add a second statement
+// nor read or change other rows.
 class MergeConnection {
   public:
     explicit MergeConnection(sqlite3* db);
@@ -67,7 +70,8 @@ class MergeConnection {
 
     // Opens the one transaction of the merge, so the copy pays one disk sync instead of one per
     // row. When it cannot be opened the statements run on their own, as they would without it.
-    void Begin();
+    // The export's size sizes the page cache.
+    void Begin(uint64_t exportBytes);
     // Commits the transaction: 0 or the database library's code.
     int32_t Commit();
 
@@ -75,8 +79,11 @@ class MergeConnection {
     // prepared, for instance when the table is missing.
     platform::SqliteStmtPtr Prepare(const char* sql);
 
-    // Runs `sql`, built from an export record, which must be one INSERT into `table` and no more.
-    RowOutcome InsertRecord(std::string_view sql, const char* table);
+    // Inserts the row whose values are `values`, a comma-separated list of SQL literals built from
+    // an export record, into `table`: the same row that "INSERT INTO table VALUES(values);" would
+    // insert. Anything but one row of plain values (a second statement, a subquery, a function
+    // call, a clause after the list) refuses the row.
+    RowOutcome InsertRecord(std::string_view values, const char* table);
 
     // Steps a prepared statement to its end and resets it.
     RowOutcome Run(sqlite3_stmt* stmt);
@@ -93,8 +100,16 @@ class MergeConnection {
                          const char* dbName, const char* trigger);
     RowOutcome Classify(int rc);
 
+    struct TableInsert {
+        platform::SqliteStmtPtr stmt;  // INSERT INTO table VALUES(?1,...,?n); null: no table
+        int columns = 0;
+    };
+    TableInsert& InsertInto(const char* table);
+
     sqlite3* db_;
-    const char* insertOnlyTable_ = nullptr;  // while set, only an INSERT into it is allowed
+    bool checkingValues_ = false;  // while set, only a row of plain values may be prepared
+    std::map<std::string, TableInsert> inserts_;
+    std::vector<SqlLiteral> literals_;  // the values of the row being inserted
     bool inTransaction_ = false;
     int32_t fatalCode_ = 0;
 };

@@ -17,13 +17,12 @@ constexpr char kSmsTempName[] = "smssqlite.tmp";
 
 int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view bytes) {
     MergeConnection conn(db);
-    conn.Begin();
+    conn.Begin(bytes.size());
     const platform::SqliteStmtPtr handleQuery =
         conn.Prepare("select * from handle where ROWID=?1;");
     const platform::SqliteStmtPtr joinInsert =
         conn.Prepare("INSERT INTO chat_message_join VALUES(?1,?2);");
     int32_t result = 0;
-    std::string sql;
     ScanMessageExport(bytes, [&](const MessageRecord& record) {
         // A record whose handle is not in the target is skipped (so is every record when the
         // target has no handle table).
@@ -42,10 +41,7 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
         }
         std::string values(record.text);
         ExportQuotingToSql(values);
-        sql.assign("INSERT INTO message VALUES(");
-        sql += values;
-        sql += ");";
-        switch (conn.InsertRecord(sql, "message")) {
+        switch (conn.InsertRecord(values, "message")) {
             case RowOutcome::Fatal:
                 result = conn.FatalCode();
                 return false;
