@@ -50,7 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string extra = tolvane::ExtraText(record);
         std::string row = tolvane::SearchRowValues(record, extra);
         tolvane::ExportQuotingToSql(row);
+        fuzzsupport::CheckLiterals(row);
         row = tolvane::PersonRowValues(record, extra, 0);
+        tolvane::ExportQuotingToSql(row);
+        fuzzsupport::CheckLiterals(row);
         (void)tolvane::PhoneToken(record);
         return true;
     });

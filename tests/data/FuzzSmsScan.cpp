@@ -39,12 +39,15 @@ const std::string& Image() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzzsupport::ExactBuffer buffer(data, size);
     const std::string_view input = buffer.View();
+    // The input itself as a value list, so the literal reader meets every shape of list.
+    fuzzsupport::CheckLiterals(input);
     tolvane::ScanMessageExport(input, [&](const tolvane::MessageRecord& record) {
         fuzzsupport::Check(record.text.data() >= input.data() &&
                            record.text.data() + record.text.size() <= input.data() + input.size());
         fuzzsupport::Check(!record.text.empty() && record.text.back() == '\r');
         std::string values(record.text);
         tolvane::ExportQuotingToSql(values);
+        fuzzsupport::CheckLiterals(values);
         return true;
     });
 

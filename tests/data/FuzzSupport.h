@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/SqlLiterals.h"
+#include "tests/data/LiteralCheck.h"
 #include "tests/tools/RealSchemaDb.h"
 
 namespace fuzzsupport {
@@ -85,6 +87,16 @@ inline void MergeAndUndo(testkit::Database& db, const std::function<void()>& mer
     Check(db.Exec("SAVEPOINT fuzz;"));
     merge();
     Check(db.Exec("ROLLBACK TO fuzz;") && db.Exec("RELEASE fuzz;"));
+}
+
+// Where the literal reader accepts a value list, its values must be SQLite's own.
+inline void CheckLiterals(std::string_view list) {
+    static std::vector<tolvane::SqlLiteral> literals;
+    if (!tolvane::ParseSqlLiterals(list, literals)) {
+        return;
+    }
+    static testkit::Database scratch(":memory:");
+    Check(testdata::LiteralsDifferFromSqlite(scratch.Get(), list, literals).empty());
 }
 
 }  // namespace fuzzsupport
