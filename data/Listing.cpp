@@ -11,11 +11,10 @@
 #include "platform/Files.h"
 #include "platform/Handles.h"
 #include "platform/Strings.h"
+#include "store/Catalogue.h"
 
 namespace tolvane {
 namespace {
-
-constexpr size_t kDeviceFolderNameLength = 40;
 
 struct DatabaseKind {
     const char* hashedName;  // in a device folder or an iTunes backup
@@ -32,21 +31,6 @@ constexpr DatabaseKind kContacts{
     "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",
     kListContactsFailedText};
 
-// The first entry of an own backup folder whose name has the length of a device identifier.
-std::string FirstDeviceFolderName(const std::string& folder) {
-    std::vector<platform::DirEntry> entries;
-    if (platform::ListFolder(folder, entries) != 0) {
-        return {};
-    }
-    for (const platform::DirEntry& entry : entries) {
-        if (!entry.name.empty() && entry.name[0] != '.' &&
-            entry.name.size() == kDeviceFolderNameLength) {
-            return entry.name;
-        }
-    }
-    return {};
-}
-
 int32_t FindDatabaseFile(const std::wstring& backupFolder, const char* /*password*/, bool itunes,
                          const DatabaseKind& kind, std::string& path) {
     const std::string folder = platform::WideToAnsi(backupFolder);
@@ -54,9 +38,12 @@ int32_t FindDatabaseFile(const std::wstring& backupFolder, const char* /*passwor
         path = platform::JoinPath(folder, kind.hashedName);
         return 0;
     }
-    const std::string deviceFolder = FirstDeviceFolderName(folder);
-    if (!deviceFolder.empty()) {
-        path = platform::JoinPath(platform::JoinPath(folder, deviceFolder), kind.hashedName);
+    // An own full backup keeps the device's backup in a folder named by the device identifier.
+    std::vector<std::wstring> deviceFolders;
+    ListDeviceFolderNames(backupFolder, deviceFolders);
+    if (!deviceFolders.empty()) {
+        path = platform::JoinPath(
+            platform::JoinPath(folder, platform::WideToAnsi(deviceFolders[0])), kind.hashedName);
     } else {
         path = platform::JoinPath(folder, kind.copyName);
     }
