@@ -167,6 +167,9 @@ TEST(ContactScanTest, ACrLfBeforeTheLastFieldBelongsToTheRecord) {
     EXPECT_EQ(records[1].personId, 2);
     EXPECT_EQ(records[1].number, 1);
     EXPECT_TRUE(ScanContacts("1,NULL,NULL\r\n").empty());
+    std::string lfOnly = testdata::ContactRecord(3, {});
+    lfOnly.erase(lfOnly.size() - 2, 1);
+    EXPECT_TRUE(ScanContacts(lfOnly).empty());
     EXPECT_TRUE(ScanContacts(std::string_view("NULL,")).empty());
 }
 
