@@ -67,22 +67,6 @@ TEST(ReplaceCharWithTextTest, ExportQuotingBecomesSqlQuoting) {
     EXPECT_EQ(s, R"('It''s ''fine''',NULL)");
 }
 
-TEST(MessageScanTest, FindsRecordsWithTheirIdsAndHandles) {
-    const std::string file =
-        testdata::SmsRecord(7, "\"Hi\"", 3) + testdata::SmsRecord(8, "\"Yo\"", 12);
-    const auto records = ScanMessages(file);
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].messageId, 7);
-    EXPECT_EQ(records[0].handleId, 3);
-    EXPECT_EQ(records[0].number, 0);
-    EXPECT_EQ(records[1].messageId, 8);
-    EXPECT_EQ(records[1].handleId, 12);
-    EXPECT_EQ(records[1].number, 1);
-    // The record text runs up to and including the CR, not the LF.
-    const std::string first = testdata::SmsRecord(7, "\"Hi\"", 3);
-    EXPECT_EQ(records[0].text, first.substr(0, first.size() - 1));
-}
-
 TEST(MessageScanTest, LineBreaksAndCommasInsideTheTextBelongToTheRecord) {
     const std::string file = testdata::SmsRecord(1, "\"one, two\r\nthree,\r\n\"", 2);
     const auto records = ScanMessages(file);
@@ -125,17 +109,6 @@ TEST(MessageScanTest, ABareNullTextEndsTheTextField) {
     EXPECT_EQ(records[0].handleId, 4);
     EXPECT_EQ(records[1].messageId, 2);
     EXPECT_EQ(records[1].handleId, 5);
-}
-
-TEST(MessageScanTest, StopsWhenTheCallbackSaysSo) {
-    const std::string file =
-        testdata::SmsRecord(1, "\"a\"", 1) + testdata::SmsRecord(2, "\"b\"", 1);
-    int calls = 0;
-    ScanMessageExport(file, [&](const MessageRecord&) {
-        ++calls;
-        return false;
-    });
-    EXPECT_EQ(calls, 1);
 }
 
 TEST(ContactScanTest, SplitsFieldsByQuoteAndNullRules) {
@@ -204,38 +177,6 @@ TEST(ContactRowsTest, ExtraTextGathersFieldsFourToTwentyTwoButThePhone) {
     const std::string bareFile = testdata::ContactRecord(4, {{1, "\"x\""}, {16, "\"1\""}});
     const auto bare = ScanContacts(bareFile);
     EXPECT_EQ(ExtraText(bare.at(0)), "");
-}
-
-TEST(ContactRowsTest, SearchRowPutsTheExtraTextInPlaceOfTheNote) {
-    const std::string file =
-        testdata::ContactRecord(5, {{1, "\"A\""}, {9, "\"n\""}, {17, "\"e\""}});
-    const auto records = ScanContacts(file);
-    ASSERT_EQ(records.size(), 1u);
-    const std::string extra = ExtraText(records[0]);
-    const std::string row = SearchRowValues(records[0], extra);
-    const std::string expected =
-        testdata::ContactRecord(5, {{1, "\"A\""}, {9, "\"n\ne\n\""}, {17, "\"e\""}});
-    EXPECT_EQ(row, expected.substr(0, expected.size() - 1));
-    EXPECT_EQ(SearchRowValues(records[0], ""), file.substr(0, file.size() - 1));
-}
-
-TEST(ContactRowsTest, PersonRowHasTheThirtySixValuesInOrder) {
-    const std::string file = testdata::ContactRecord(
-        42, {{1, "\"Ann\""}, {2, "\"Lee\""}, {9, "\"note\""}, {10, "\"bday\""}, {14, "\"Jr\""}});
-    const auto records = ScanContacts(file);
-    ASSERT_EQ(records.size(), 1u);
-    const std::string row = PersonRowValues(records[0], "", 123);
-    EXPECT_EQ(row,
-              "42,\"Ann\",\"Lee\",NULL,NULL,NULL,NULL,NULL,NULL,\"note\",0,\"bday\",NULL,NULL,"
-              "NULL,\"Jr\",NULL,NULL,123,123,NULL,NULL,NULL,NULL,0,NULL,NULL,NULL,NULL,0,0,-1,"
-              "NULL,1,\"27B99F78-F6F0-475F-8BA1-00000000002A\",NULL");
-    const std::string withExtra = PersonRowValues(records[0], "x\n", 5);
-    EXPECT_NE(withExtra.find(",\"x\n\",0,\"bday\""), std::string::npos);
-}
-
-TEST(ContactRowsTest, RecordIdentifierIsTwelveUpperCaseHexDigits) {
-    EXPECT_EQ(RecordIdentifier(42), "27B99F78-F6F0-475F-8BA1-00000000002A");
-    EXPECT_EQ(RecordIdentifier(0x7FFFFFFF), "27B99F78-F6F0-475F-8BA1-00007FFFFFFF");
 }
 
 }  // namespace

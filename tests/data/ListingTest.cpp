@@ -121,14 +121,5 @@ TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     EXPECT_EQ(lines, Lines{L"kept"});
 }
 
-TEST(ContactPhonePartTest, CutsAtTheFirstBlankFromPositionFourElseAtTheSecond) {
-    EXPECT_EQ(ContactPhonePart("5551234567 15551234567"), "5551234567");
-    EXPECT_EQ(ContactPhonePart("1234 5"), "1234");
-    EXPECT_EQ(ContactPhonePart("123 45 6"), "123 45");
-    EXPECT_EQ(ContactPhonePart("123 456"), "123 456");
-    EXPECT_EQ(ContactPhonePart("5551234"), "5551234");
-    EXPECT_EQ(ContactPhonePart(" 5 6"), " 5");
-}
-
 }  // namespace
 }  // namespace tolvane
