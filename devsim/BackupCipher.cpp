@@ -167,21 +167,21 @@ std::unique_ptr<BackupCipher> BackupCipher::Create(const std::string& password, 
     return c;
 }
 
-std::unique_ptr<BackupCipher> BackupCipher::Open(const std::string& keybag,
-                                                 const std::string& password, std::string& error) {
-    std::string salt;
-    uint32_t iterations = 0;
+bool ParseKeybag(const std::string& keybag, KeybagContents& contents, std::string& error) {
     bool inHeader = true;
     bool sawHeaderUuid = false;
     uint32_t currentClass = 0;
-    std::map<uint32_t, std::string> wrappedKeys;
     size_t pos = 0;
-    while (pos + 8 <= keybag.size()) {
+    while (pos < keybag.size()) {
+        if (keybag.size() - pos < 8) {
+            error = "the keybag is cut short";
+            return false;
+        }
         const std::string tag = keybag.substr(pos, 4);
         const uint32_t len = ReadBe32(keybag.substr(pos + 4, 4));
         if (keybag.size() - pos - 8 < len) {
             error = "the keybag is cut short";
-            return nullptr;
+            return false;
         }
         const std::string value = keybag.substr(pos + 8, len);
         pos += 8 + len;
@@ -193,22 +193,35 @@ std::unique_ptr<BackupCipher> BackupCipher::Open(const std::string& keybag,
             }
             sawHeaderUuid = true;
         } else if (inHeader && tag == "SALT") {
-            salt = value;
-        } else if (inHeader && tag == "ITER") {
-            iterations = ReadBe32(value);
-        } else if (!inHeader && tag == "CLAS") {
+            contents.salt = value;
+        } else if (inHeader && tag == "ITER" && len == 4) {
+            contents.iterations = ReadBe32(value);
+        } else if (!inHeader && tag == "CLAS" && len == 4) {
             currentClass = ReadBe32(value);
         } else if (!inHeader && tag == "WPKY" && currentClass != 0) {
-            wrappedKeys[currentClass] = value;
+            contents.wrappedKeys[currentClass] = value;
         }
     }
-    if (salt.empty() || iterations == 0 || wrappedKeys.empty()) {
+    if (contents.salt.empty() || contents.iterations == 0 || contents.wrappedKeys.empty()) {
         error = "the keybag has no salt, iteration count or class keys";
+        return false;
+    }
+    if (contents.iterations > kMaxIterations) {
+        error = "the keybag asks for too many iterations";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<BackupCipher> BackupCipher::Open(const std::string& keybag,
+                                                 const std::string& password, std::string& error) {
+    KeybagContents bag;
+    if (!ParseKeybag(keybag, bag, error)) {
         return nullptr;
     }
-    const std::string passwordKey = PasswordKey(password, salt, iterations);
+    const std::string passwordKey = PasswordKey(password, bag.salt, bag.iterations);
     std::unique_ptr<BackupCipher> c(new BackupCipher());
-    for (const auto& [cls, wrapped] : wrappedKeys) {
+    for (const auto& [cls, wrapped] : bag.wrappedKeys) {
         std::string key;
         if (!AesUnwrap(passwordKey, wrapped, key)) {
             error = "wrong password";

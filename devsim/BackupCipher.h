@@ -71,6 +71,17 @@ class FileDecryptor {
     std::unique_ptr<Impl> impl_;
 };
 
+// What a keybag says before any key is derived: the salt, the iteration count and the wrapped
+// class keys. False, with `error` set, for a bag that is cut short, lacks one of them, or asks
+// for more than kMaxIterations (a bag from the computer must not make the phone spin for hours).
+struct KeybagContents {
+    std::string salt;
+    uint32_t iterations = 0;
+    std::map<uint32_t, std::string> wrappedKeys;  // class → WPKY
+};
+inline constexpr uint32_t kMaxIterations = 10000000;
+bool ParseKeybag(const std::string& keybag, KeybagContents& contents, std::string& error);
+
 // AES key wrap and unwrap (RFC 3394) with a 256-bit key; public for tests.
 bool AesWrap(const std::string& kek, const std::string& key, std::string& wrapped);
 bool AesUnwrap(const std::string& kek, const std::string& wrapped, std::string& key);

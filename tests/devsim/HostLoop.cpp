@@ -10,7 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 bool Unsafe(const std::string& name) {
     if (name.empty() || name[0] == '/') {
         return true;
