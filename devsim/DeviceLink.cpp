@@ -294,6 +294,10 @@ std::vector<DeviceLink::Incoming> DeviceLink::ReceiveFiles(
                 }
                 continue;
             }
+            // A status or error text; anything longer than a name can be is not one.
+            if (left > kMaxNameLength) {
+                throw LinkClosed();
+            }
             std::string text(left, '\0');
             if (left > 0 && !connection_.RecvAll(text.data(), left)) {
                 throw LinkClosed();
