@@ -325,6 +325,38 @@ TEST_F(BackupRestoreTest, DamagedOrIncompleteBackupsAreRefusedAndChangeNothing) 
     EXPECT_EQ(PhoneFiles(*phone_), before);
 }
 
+TEST_F(BackupRestoreTest, OneConnectionCarriesUnlockBackupAndRestoreInTurn) {
+    // As a restore by category runs: the password removed, a backup taken, then restored, all
+    // on one mobilebackup2 connection.
+    Serve({}, "secret");
+    BackupConnection c = OpenBackupConnection();
+    ASSERT_TRUE(c.client);
+    Plist unlock(plist_new_dict());
+    plist_dict_set_item(unlock.get(), "TargetIdentifier", plist_new_string(udid_.c_str()));
+    plist_dict_set_item(unlock.get(), "OldPassword", plist_new_string("secret"));
+    ASSERT_EQ(mobilebackup2_send_message(c.client.get(), "ChangePassword", unlock.get()),
+              MOBILEBACKUP2_E_SUCCESS);
+    HostOptions host;
+    host.folder = dir_.Path();
+    EXPECT_EQ(RunHostLoop(c.client.get(), host).errorCode, 0);
+    EXPECT_FALSE(phone_->WillEncrypt());
+
+    ASSERT_TRUE(SendRequest(c.client.get(), "Backup", udid_, "", nullptr));
+    EXPECT_EQ(RunHostLoop(c.client.get(), host).errorCode, 0);
+    // Not encrypted any more: the database is stored as it is.
+    const std::string sms = phone_->FilePath("HomeDomain", "Library/SMS/sms.db");
+    const std::string original = testenv::ReadFile(sms);
+    EXPECT_EQ(testenv::ReadFile(Device(kSmsName)), original);
+
+    testenv::WriteFile(sms, "changed");
+    Plist options(plist_new_dict());
+    plist_dict_set_item(options.get(), "RestoreSystemFiles", plist_new_bool(1));
+    ASSERT_TRUE(SendRequest(c.client.get(), "Restore", udid_, "", options.get()));
+    const HostResult r = RunHostLoop(c.client.get(), host);
+    EXPECT_TRUE(r.disconnected) << r.errorDescription;
+    EXPECT_EQ(testenv::ReadFile(sms), original);
+}
+
 TEST_F(BackupRestoreTest, BackupAndRestoreTogetherUseEveryDeviceLinkMessage) {
     Serve();
     std::set<std::string> used;
