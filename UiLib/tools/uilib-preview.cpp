@@ -1,0 +1,115 @@
+// uilib-preview LAYOUT [--state NAME] [--scale S] [--size WxH] -o out.png
+//
+// Renders a layout of the embedded skin through the offscreen host. LAYOUT is a file of the
+// archive ("skin.xml", "xml/skin.xml" or "xml\\skin.xml"). --state applies a named style of the
+// layout to the controls that use one of the same family before painting; it may be given more
+// than once as NAME=CONTROL to apply a style to one control. Faults of the skin are printed;
+// the exit code is 0 when the picture was written, 1 otherwise (2 for bad arguments).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "UiLib/CControlUI.h"
+#include "UiLib/Diagnostics.h"
+#include "UiLib/OffscreenHost.h"
+#include "UiLib/ResourceArchive.h"
+#include "UiLib/Values.h"
+#include "UiLib/WindowImplBase.h"
+#include "skin/Skin.h"
+
+namespace {
+
+class PreviewWindow : public UiLib::WindowImplBase {
+  public:
+    explicit PreviewWindow(std::string layout) : layout_(std::move(layout)) {}
+    std::string GetSkinFile() override { return layout_; }
+    std::string GetWindowClassName() const override { return "UiLibPreview"; }
+
+  private:
+    std::string layout_;
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: uilib-preview LAYOUT [--state STYLE[=CONTROL]]... [--scale S] "
+                 "[--size WxH] -o out.png\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string layout;
+    std::string out;
+    std::vector<std::string> states;
+    double scale = 1.0;
+    int width = 0;
+    int height = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "-o" || arg == "--state" || arg == "--scale" || arg == "--size") &&
+            i + 1 >= argc) {
+            return Usage();
+        }
+        if (arg == "-o") {
+            out = argv[++i];
+        } else if (arg == "--state") {
+            states.emplace_back(argv[++i]);
+        } else if (arg == "--scale") {
+            scale = std::atof(argv[++i]);
+        } else if (arg == "--size") {
+            const std::string v = argv[++i];
+            const size_t x = v.find('x');
+            auto w = UiLib::ParseInt(v.substr(0, x));
+            auto h = x == std::string::npos ? std::nullopt : UiLib::ParseInt(v.substr(x + 1));
+            if (!w || !h) {
+                return Usage();
+            }
+            width = *w;
+            height = *h;
+        } else if (layout.empty()) {
+            layout = arg;
+        } else {
+            return Usage();
+        }
+    }
+    if (layout.empty() || out.empty() || scale <= 0 || scale > 8) {
+        return Usage();
+    }
+    if (layout.find('/') == std::string::npos && layout.find('\\') == std::string::npos) {
+        layout = "xml/" + layout;
+    }
+    tolvane::skin::RegisterSkin();
+    if (!UiLib::CResourceArchive::UseResource(tolvane::skin::kResourceId,
+                                              tolvane::skin::kResourceType)) {
+        return 1;
+    }
+    UiLib::OffscreenHost host;
+    PreviewWindow window(layout);
+    if (window.Create(nullptr, "", 0, 0, width, height) == 0) {
+        return 1;
+    }
+    host.PumpMessages();
+    for (const std::string& state : states) {
+        const size_t eq = state.find('=');
+        const std::string style = state.substr(0, eq);
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "--state %s: give STYLE=CONTROL\n", state.c_str());
+            return 2;
+        }
+        const std::string target = state.substr(eq + 1);
+        UiLib::CControlUI* control = window.GetPaintManager().FindControl(target);
+        if (control == nullptr) {
+            std::fprintf(stderr, "no control named %s\n", target.c_str());
+            return 1;
+        }
+        control->SetStyle(style);
+    }
+    host.PumpMessages();
+    if (!host.SavePng(window, out, scale)) {
+        std::fprintf(stderr, "cannot write %s\n", out.c_str());
+        return 1;
+    }
+    return 0;
+}
