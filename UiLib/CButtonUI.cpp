@@ -130,7 +130,14 @@ void CButtonUI::PaintStatusImage(Painter& painter) {
         enabled_ && (buttonState_ & UISTATE_HOT) != 0 && !hotForeImage_.empty() ? hotForeImage_
                                                                                 : foreImage_;
     if (!fore.empty()) {
-        painter.DrawImage(rcItem_, fore);
+        // A disabled button shows its picture faded, so the state reads at a glance.
+        ParsedImage parsed = ParseImageString(fore);
+        if (!enabled_) {
+            parsed.image.fade = parsed.image.fade * 90 / 255;
+        }
+        if (!parsed.image.Picture().empty()) {
+            painter.DrawImage(rcItem_, parsed.image);
+        }
     }
 }
 

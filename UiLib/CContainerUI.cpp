@@ -263,7 +263,11 @@ void CContainerUI::DoPaint(Painter& painter, const Rect& clip) {
     if (visible.IsEmpty()) {
         return;
     }
-    CControlUI::DoPaint(painter, clip);
+    // The border goes over the children, so a child filling the container does not hide it.
+    PaintBkColor(painter);
+    PaintBkImage(painter);
+    PaintStatusImage(painter);
+    PaintText(painter);
     painter.PushClip(visible);
     for (CControlUI* c : items_) {
         if (c->IsVisible() && !c->IsFloat()) {
@@ -277,6 +281,7 @@ void CContainerUI::DoPaint(Painter& painter, const Rect& clip) {
     }
     PaintScrollBar(painter);
     painter.PopClip();
+    PaintBorder(painter);
 }
 
 void CContainerUI::PaintScrollBar(Painter& painter) {

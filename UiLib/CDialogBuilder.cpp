@@ -103,7 +103,9 @@ CControlUI* CDialogBuilder::CreateControl(const std::string& e) {
 
 CControlUI* CDialogBuilder::Create(const std::string& file, CPaintManagerUI* manager) {
     manager_ = manager;
-    topLevel_ = true;
+    // A file built for a window that already has its tree (list items, the phone card) keeps
+    // the window's size and fonts.
+    topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
     styles_ = std::make_shared<StyleTable>();
     defaults_ = std::make_shared<StyleTable>();
     auto archive = CResourceArchive::Current();
@@ -122,7 +124,7 @@ CControlUI* CDialogBuilder::Create(const std::string& file, CPaintManagerUI* man
 CControlUI* CDialogBuilder::CreateFromText(std::string_view xml, CPaintManagerUI* manager,
                                            const std::string& sourceName) {
     manager_ = manager;
-    topLevel_ = true;
+    topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
     styles_ = std::make_shared<StyleTable>();
     defaults_ = std::make_shared<StyleTable>();
     return Load(xml, sourceName, nullptr, 0);
@@ -332,7 +334,20 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
     }
     control->SetFileStyles(styles_);
     if (pugi::xml_attribute style = node.attribute("style")) {
-        control->SetStyle(style.as_string());
+        // This file's styles first, then the window's (an element file built for a window uses
+        // the styles of the window's layout).
+        const std::string name = style.as_string();
+        const AttributeList* list = nullptr;
+        if (auto it = styles_->find(name); it != styles_->end()) {
+            list = &it->second;
+        } else if (manager_ != nullptr) {
+            list = manager_->GetStyle(name);
+        }
+        if (list == nullptr) {
+            Fault(file, "no style named " + name);
+        } else {
+            applyList(*list, "Style " + name);
+        }
     }
     for (const auto& a : node.attributes()) {
         const std::string name = a.name();
@@ -362,7 +377,7 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
         Fault(file, "Include without source");
         return;
     }
-    if (depth >= kMaxIncludeDepth) {
+    if (includeDepth_ >= kMaxIncludeDepth) {
         Fault(file, "Include nested too deeply: " + source);
         return;
     }
@@ -377,6 +392,7 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
     }
     const bool wasTop = topLevel_;
     topLevel_ = false;
+    ++includeDepth_;
     for (int i = 0; i < count; ++i) {
         CControlUI* built =
             Load(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
@@ -385,6 +401,7 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
             first = built;
         }
     }
+    --includeDepth_;
     topLevel_ = wasTop;
 }
 

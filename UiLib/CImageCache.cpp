@@ -118,6 +118,20 @@ cairo_surface_t* PixbufToSurface(GdkPixbuf* pixbuf) {
     return out;
 }
 
+bool SameImage(cairo_surface_t* a, cairo_surface_t* b) {
+    const int w = cairo_image_surface_get_width(a);
+    const int h = cairo_image_surface_get_height(a);
+    if (w != cairo_image_surface_get_width(b) || h != cairo_image_surface_get_height(b)) {
+        return false;
+    }
+    cairo_surface_flush(a);
+    cairo_surface_flush(b);
+    const int stride = cairo_image_surface_get_stride(a);
+    return stride == cairo_image_surface_get_stride(b) &&
+           std::memcmp(cairo_image_surface_get_data(a), cairo_image_surface_get_data(b),
+                       static_cast<size_t>(stride) * static_cast<size_t>(h)) == 0;
+}
+
 }  // namespace
 
 cairo_surface_t* CImageCache::DecodePng(const std::vector<uint8_t>& bytes) {
@@ -153,23 +167,23 @@ std::vector<GifFrame> CImageCache::DecodeGif(const std::vector<uint8_t>& bytes) 
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         GTimeVal t{0, 0};
         GdkPixbufAnimationIter* it = gdk_pixbuf_animation_get_iter(anim, &t);
-        // The iterator loops; the animation is complete when it shows the first frame again
-        // (or stays on the last one, for a GIF that does not loop).
-        GdkPixbuf* first = nullptr;
-        GdkPixbuf* prev = nullptr;
+        // The iterator loops and may hand out one shared picture for every frame, so the loop
+        // is complete when the picture shown is the first frame again (or, for a GIF that
+        // plays once, when the iterator has no further delay).
         for (int i = 0; i < 256; ++i) {
             GdkPixbuf* pb = gdk_pixbuf_animation_iter_get_pixbuf(it);
-            if (pb == nullptr || (i > 0 && (pb == first || pb == prev))) {
+            if (pb == nullptr) {
+                break;
+            }
+            cairo_surface_t* surface = PixbufToSurface(pb);
+            if (i > 0 && SameImage(surface, frames.front().surface)) {
+                cairo_surface_destroy(surface);
                 break;
             }
             const int delay = gdk_pixbuf_animation_iter_get_delay_time(it);
-            frames.push_back({PixbufToSurface(pb), delay > 0 ? delay : 100});
-            if (first == nullptr) {
-                first = pb;
-            }
-            prev = pb;
+            frames.push_back({surface, delay > 0 ? delay : 100});
             if (delay <= 0) {
-                break;  // a still picture
+                break;  // a still picture, or the end of a GIF that plays once
             }
             g_time_val_add(&t, static_cast<glong>(delay) * 1000);
             gdk_pixbuf_animation_iter_advance(it, &t);
