@@ -146,7 +146,7 @@ void CBoxLayout::ArrangeStacked(const Rect& inner, const std::vector<CControlUI*
         if (c->IsFloat()) {
             continue;
         }
-        // Hidden pages are placed too, so that showing one needs no new layout pass.
+        // Hidden pages are placed too (their own children are laid out once shown).
         c->SetPos(inner.Deflate(c->GetPadding()));
     }
 }

@@ -37,6 +37,11 @@ std::optional<std::span<const uint8_t>> FindResource(int id, const std::string& 
 }
 
 std::shared_ptr<CResourceArchive> CResourceArchive::Open(std::span<const uint8_t> bytes) {
+    // libzip reads no bytes as an empty archive; for the skin that is a truncated resource.
+    if (bytes.empty()) {
+        ReportFault("empty skin archive");
+        return nullptr;
+    }
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* src = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
