@@ -30,6 +30,7 @@ class CMenuWindow : public WindowImplBase {
 
     // The host calls this when the menu loses the pointer grab (a click elsewhere).
     void Dismiss();
+    void HostFocusLost() override { Dismiss(); }
 
   protected:
     void HandleNotify(TNotifyUI& msg) override;

@@ -17,13 +17,15 @@ bool CWndShadow::Create(WindowImplBase* parent, const std::string& className) {
         return false;
     }
     native_ = host->CreateShadowWindow(
-        parent->GetNativeWindow(), className, [this](cairo_t* cr, Size size) {
+        parent->GetNativeWindow(), className,
+        [this](cairo_t* cr, Size size) {
             cairo_surface_t* s = Render({size.cx - 2 * size_, size.cy - 2 * size_});
             cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
             cairo_set_source_surface(cr, s, 0, 0);
             cairo_paint(cr);
             cairo_surface_destroy(s);
-        });
+        },
+        [this] { Update(); });
     Update();
     return native_ != nullptr;
 }

@@ -71,9 +71,10 @@ class IUiHost {
     virtual bool OpenUrl(const std::wstring& url) = 0;
     // A window that takes no input and paints itself with `paint` (the drop shadow); null when
     // the host cannot draw transparent windows.
+    // `follow` is called when the parent moves or changes size.
     virtual std::unique_ptr<INativeWindow> CreateShadowWindow(
         INativeWindow* parent, const std::string& className,
-        std::function<void(cairo_t*, Size)> paint) = 0;
+        std::function<void(cairo_t*, Size)> paint, std::function<void()> follow) = 0;
     // The work area windows are centred in when they have no owner.
     virtual Rect ScreenRect() = 0;
 

@@ -176,7 +176,7 @@ bool OffscreenHost::OpenUrl(const std::wstring& url) {
 
 std::unique_ptr<INativeWindow> OffscreenHost::CreateShadowWindow(
     INativeWindow* parent, const std::string& /*className*/,
-    std::function<void(cairo_t*, Size)> /*paint*/) {
+    std::function<void(cairo_t*, Size)> /*paint*/, std::function<void()> /*follow*/) {
     return std::make_unique<OffscreenWindow>(parent != nullptr ? parent->GetBounds() : Rect{});
 }
 

@@ -41,9 +41,10 @@ class OffscreenHost : public IUiHost {
     std::optional<std::wstring> ChooseFolder(INativeWindow* owner, const std::wstring& title,
                                              const std::wstring& initial) override;
     bool OpenUrl(const std::wstring& url) override;
-    std::unique_ptr<INativeWindow> CreateShadowWindow(
-        INativeWindow* parent, const std::string& className,
-        std::function<void(cairo_t*, Size)> paint) override;
+    std::unique_ptr<INativeWindow> CreateShadowWindow(INativeWindow* parent,
+                                                      const std::string& className,
+                                                      std::function<void(cairo_t*, Size)> paint,
+                                                      std::function<void()> follow) override;
     Rect ScreenRect() override { return {0, 0, 1920, 1080}; }
 
     // --- driving --------------------------------------------------------------------------

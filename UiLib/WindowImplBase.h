@@ -87,6 +87,8 @@ class WindowImplBase : public CNotifyPump,
     void HostKeyDown(WPARAM key, uint32_t modifiers);
     void HostChar(const std::string& utf8);
     void HostCloseRequest();
+    // The window lost the keyboard focus to another application or window.
+    virtual void HostFocusLost() {}
 
   protected:
     // After the layout is loaded and before "windowinit".
