@@ -1,10 +1,10 @@
-// uilib-preview LAYOUT [--state NAME] [--scale S] [--size WxH] -o out.png
+// uilib-preview LAYOUT [--state STYLE=CONTROL]... [--scale S] [--size WxH] -o out.png
 //
 // Renders a layout of the embedded skin through the offscreen host. LAYOUT is a file of the
 // archive ("skin.xml", "xml/skin.xml" or "xml\\skin.xml"). --state applies a named style of the
-// layout to the controls that use one of the same family before painting; it may be given more
-// than once as NAME=CONTROL to apply a style to one control. Faults of the skin are printed;
-// the exit code is 0 when the picture was written, 1 otherwise (2 for bad arguments).
+// layout to one control before painting (repeatable); --scale paints at another scale (2 for
+// 200 %); --size replaces the layout's size. Faults of the skin are printed; the exit code is 0
+// when the picture was written, 1 otherwise, 2 for bad arguments.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

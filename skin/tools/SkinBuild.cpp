@@ -34,7 +34,6 @@ constexpr Rgb kAccent = Hex(0x2F80D1);
 constexpr Rgb kAccentHot = Hex(0x4A93DB);
 constexpr Rgb kAccentPushed = Hex(0x2569AE);
 constexpr Rgb kAccentDisabled = Hex(0xB9C7D5);
-constexpr Rgb kInk = Hex(0x454545);
 constexpr Rgb kMuted = Hex(0x6E6E6E);
 constexpr Rgb kLine = Hex(0xDADADA);
 constexpr Rgb kLineHot = Hex(0xB8C2CC);
