@@ -399,6 +399,10 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
                  CResourceArchive::NormalizeName(source), parent, depth + 1);
         if (first == nullptr) {
             first = built;
+        } else if (parent == nullptr && built != nullptr) {
+            // Outside a container only one root can be kept.
+            Fault(file, "more than one root control; Include of " + source + " left out");
+            delete built;
         }
     }
     --includeDepth_;

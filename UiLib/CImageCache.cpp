@@ -12,7 +12,10 @@
 namespace UiLib {
 namespace {
 
+void ClearLocked(struct Cache& c);
+
 struct Cache {
+    ~Cache() { ClearLocked(*this); }
     std::mutex mutex;
     std::shared_ptr<CResourceArchive> archive;  // the archive the entries came from
     std::map<std::pair<std::string, uint64_t>, cairo_surface_t*> images;  // null: failed

@@ -327,3 +327,17 @@ void Painter::PopClip() {
 }
 
 }  // namespace UiLib
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// Under AddressSanitizer: the font configuration library, and the toolkit when windows are real,
+// keep caches for the life of the process that the leak checker reports at exit. They are not
+// the program's to free; every program that paints text links this file.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libgtk-3.so\n"
+           "leak:libgdk-3.so\n"
+           "leak:libpangoft2-1.0.so\n";
+}
+#endif
+#endif

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "UiLib/CButtonUI.h"
@@ -178,6 +179,18 @@ TEST_F(Builder, ElementFilesBuiltForAWindowUseItsStylesAndKeepItsSize) {
     EXPECT_EQ(pm.GetInitSize(), (Size{300, 200}));
     EXPECT_EQ(pm.GetFontCount(), 1);
     EXPECT_TRUE(ReportedFaults().empty());
+}
+
+TEST_F(Builder, ExtraRootsAreLeftOutNotLost) {
+    uilibtest::ScopedArchive archive(
+        std::map<std::string, std::string>{{"xml/item.xml", R"(<Label name="item" />)"}});
+    // Several roots: the first is kept, the rest reported (and freed, as the leak checker of
+    // the sanitizer build verifies).
+    std::unique_ptr<CControlUI> root(CDialogBuilder().CreateFromText(
+        R"(<Window><Include source="xml/item.xml" count="3" /><Label name="second" /></Window>)"));
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->GetName(), "item");
+    EXPECT_TRUE(HasFault("more than one root"));
 }
 
 TEST_F(Builder, ReportsEachFaultOnce) {

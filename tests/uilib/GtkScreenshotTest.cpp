@@ -211,3 +211,13 @@ TEST_F(Gui, EscapeFromTheKeyboardClosesAPopupWithCancel) {
 
 }  // namespace
 }  // namespace UiLib
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// The toolkit's own caches are suppressed by name (UiLib/Painter.cpp); matching them needs whole
+// stacks, which the fast unwinder cuts short inside the toolkit's libraries.
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
+}
+#endif
+#endif
