@@ -198,7 +198,8 @@ std::vector<GifFrame> CImageCache::DecodeGif(const std::vector<uint8_t>& bytes) 
     return frames;
 }
 
-cairo_surface_t* CImageCache::GetImage(const std::string& file, std::optional<Color> mask) {
+cairo_surface_t* CImageCache::GetImage(const std::string& file, std::optional<Color> mask,
+                                       bool quiet) {
     Cache& c = TheCache();
     std::lock_guard lock(c.mutex);
     auto archive = SyncArchive(c);
@@ -213,7 +214,9 @@ cairo_surface_t* CImageCache::GetImage(const std::string& file, std::optional<Co
         bytes = archive->Read(file);
     }
     if (!bytes) {
-        ReportFault("missing picture " + file);
+        if (!quiet) {
+            ReportFault("missing picture " + file);
+        }
     } else if ((surface = DecodePng(*bytes)) == nullptr) {
         ReportFault("damaged picture " + file);
     } else if (mask) {

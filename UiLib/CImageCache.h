@@ -23,7 +23,9 @@ class CImageCache {
   public:
     // The picture `file` of the current skin archive; null when it cannot be had. The surface is
     // owned by the cache and lives until the archive changes or Clear.
-    static cairo_surface_t* GetImage(const std::string& file, std::optional<Color> mask);
+    // A `quiet` look-up does not report a missing picture (optional pictures such as "@2x").
+    static cairo_surface_t* GetImage(const std::string& file, std::optional<Color> mask,
+                                     bool quiet = false);
     // The frames of a GIF; empty when it cannot be had.
     static const std::vector<GifFrame>& GetGif(const std::string& file);
     static void Clear();

@@ -29,8 +29,9 @@ std::string Escape(const std::string& text) {
 }
 
 // Draws the part `src` of the picture into `dst`, stretched or tiled.
+// `density` is picture pixels per logical pixel (2 for the "@2x" pictures).
 void DrawPart(cairo_t* cr, cairo_surface_t* surface, const Rect& src, const Rect& dst, double alpha,
-              bool tileX, bool tileY) {
+              bool tileX, bool tileY, int density) {
     if (src.IsEmpty() || dst.IsEmpty()) {
         return;
     }
@@ -41,13 +42,13 @@ void DrawPart(cairo_t* cr, cairo_surface_t* surface, const Rect& src, const Rect
         cairo_surface_create_for_rectangle(surface, src.left, src.top, src.Width(), src.Height());
     cairo_pattern_t* pattern = cairo_pattern_create_for_surface(part);
     cairo_matrix_t m;
-    const double sx = tileX ? 1.0 : static_cast<double>(src.Width()) / dst.Width();
-    const double sy = tileY ? 1.0 : static_cast<double>(src.Height()) / dst.Height();
+    const double sx = tileX ? density : static_cast<double>(src.Width()) / dst.Width();
+    const double sy = tileY ? density : static_cast<double>(src.Height()) / dst.Height();
     cairo_matrix_init_scale(&m, sx, sy);
     cairo_matrix_translate(&m, -dst.left, -dst.top);
     cairo_pattern_set_matrix(pattern, &m);
-    const bool exact =
-        (tileX || src.Width() == dst.Width()) && (tileY || src.Height() == dst.Height());
+    const bool exact = density == 1 && (tileX || src.Width() == dst.Width()) &&
+                       (tileY || src.Height() == dst.Height());
     cairo_pattern_set_filter(pattern, exact ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
     cairo_pattern_set_extend(pattern, (tileX || tileY) ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
     cairo_set_source(cr, pattern);
@@ -153,12 +154,30 @@ bool Painter::DrawImage(const Rect& rcControl, const std::string& imageString) {
 }
 
 bool Painter::DrawImage(const Rect& rcControl, const ImageDescription& image) {
-    cairo_surface_t* surface = CImageCache::GetImage(image.Picture(), image.mask);
+    // On a screen of twice the density, a picture "name@2x.png" drawn at twice the size is used
+    // when the skin has one; coordinates in the layouts stay those of the normal picture.
+    int density = 1;
+    cairo_surface_t* surface = nullptr;
+    double ux = 1.0;
+    double uy = 0.0;
+    cairo_user_to_device_distance(cr_, &ux, &uy);
+    if (std::hypot(ux, uy) >= 1.5) {
+        const std::string& name = image.Picture();
+        const size_t dot = name.rfind('.');
+        if (dot != std::string::npos) {
+            surface = CImageCache::GetImage(name.substr(0, dot) + "@2x" + name.substr(dot),
+                                            image.mask, /*quiet=*/true);
+            density = surface != nullptr ? 2 : 1;
+        }
+    }
+    if (surface == nullptr) {
+        surface = CImageCache::GetImage(image.Picture(), image.mask);
+    }
     if (surface == nullptr) {
         return false;
     }
-    const Rect whole{0, 0, cairo_image_surface_get_width(surface),
-                     cairo_image_surface_get_height(surface)};
+    const Rect whole{0, 0, cairo_image_surface_get_width(surface) / density,
+                     cairo_image_surface_get_height(surface) / density};
     const Rect src = image.source ? image.source->Intersect(whole) : whole;
     Rect dst = rcControl;
     if (image.dest) {
@@ -178,8 +197,11 @@ bool Painter::DrawImage(const Rect& rcControl, const ImageDescription& image) {
     c.right = std::clamp(c.right, 0, std::min(src.Width(), dst.Width()) - c.left);
     c.top = std::clamp(c.top, 0, std::min(src.Height(), dst.Height()));
     c.bottom = std::clamp(c.bottom, 0, std::min(src.Height(), dst.Height()) - c.top);
-    const int sx[4] = {src.left, src.left + c.left, src.right - c.right, src.right};
-    const int sy[4] = {src.top, src.top + c.top, src.bottom - c.bottom, src.bottom};
+    const int k = density;
+    const int sx[4] = {src.left * k, (src.left + c.left) * k, (src.right - c.right) * k,
+                       src.right * k};
+    const int sy[4] = {src.top * k, (src.top + c.top) * k, (src.bottom - c.bottom) * k,
+                       src.bottom * k};
     const int dx[4] = {dst.left, dst.left + c.left, dst.right - c.right, dst.right};
     const int dy[4] = {dst.top, dst.top + c.top, dst.bottom - c.bottom, dst.bottom};
     for (int row = 0; row < 3; ++row) {
@@ -190,7 +212,7 @@ bool Painter::DrawImage(const Rect& rcControl, const ImageDescription& image) {
             }
             DrawPart(cr_, surface, {sx[col], sy[row], sx[col + 1], sy[row + 1]},
                      {dx[col], dy[row], dx[col + 1], dy[row + 1]}, alpha, middle && image.xtiled,
-                     middle && image.ytiled);
+                     middle && image.ytiled, density);
         }
     }
     return true;
@@ -202,7 +224,7 @@ void Painter::DrawSurface(cairo_surface_t* surface, const Rect& dest) {
     }
     const Rect whole{0, 0, cairo_image_surface_get_width(surface),
                      cairo_image_surface_get_height(surface)};
-    DrawPart(cr_, surface, whole, dest, 1.0, false, false);
+    DrawPart(cr_, surface, whole, dest, 1.0, false, false, 1);
 }
 
 std::string Painter::FontDescriptionString(const FontInfo& font) {

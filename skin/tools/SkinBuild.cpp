@@ -519,9 +519,12 @@ void DrawConnectionPictures(cairo_t* cr) {
     Box(cr, 60, 140, 60, 36, 8, Hex(0xF2F4F6), &waitBorder);
 }
 
-bool WritePng(const fs::path& path, int w, int h, const std::function<void(cairo_t*)>& draw) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+// Writes the picture at `scale` (2 for the "@2x" pictures of dense screens).
+bool WritePng(const fs::path& path, int w, int h, const std::function<void(cairo_t*)>& draw,
+              int scale = 1) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w * scale, h * scale);
     cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, scale, scale);
     cairo_font_options_t* fo = cairo_font_options_create();
     cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
     cairo_set_font_options(cr, fo);
@@ -793,7 +796,7 @@ int main(int argc, char** argv) {
     const fs::path pictures = outDir / "pictures";
     fs::create_directories(pictures);
     bool ok = true;
-    ok &= WritePng(pictures / "Controls.png", 512, 532, [](cairo_t* cr) {
+    auto controls = [](cairo_t* cr) {
         DrawButtons(cr);
         DrawToggles(cr);
         DrawCaptionButtons(cr);
@@ -805,9 +808,13 @@ int main(int argc, char** argv) {
         DrawStatusIcons(cr);
         DrawCards(cr);
         DrawMessageIcons(cr);
-    });
-    ok &= WritePng(pictures / "MainWnd.png", 320, 168, DrawMainPictures);
-    ok &= WritePng(pictures / "Connection.png", 144, 176, DrawConnectionPictures);
+    };
+    for (int scale : {1, 2}) {
+        const std::string suffix = scale == 1 ? ".png" : "@2x.png";
+        ok &= WritePng(pictures / ("Controls" + suffix), 512, 532, controls, scale);
+        ok &= WritePng(pictures / ("MainWnd" + suffix), 320, 168, DrawMainPictures, scale);
+        ok &= WritePng(pictures / ("Connection" + suffix), 144, 176, DrawConnectionPictures, scale);
+    }
     ok &= WriteSpinner(pictures / "connecting.gif", 16, Hex(0xF2F4F6), kAccent, 8);
     ok &= WriteSpinner(pictures / "loading.gif", 24, kWhite, kAccent, 10);
     ok &= WriteSpinner(pictures / "loading_view.gif", 48, kWhite, kAccent, 12);
@@ -826,8 +833,9 @@ int main(int argc, char** argv) {
     for (const auto& p : layouts) {
         files.emplace_back("xml/" + p.filename().string(), p);
     }
-    for (const char* name : {"Controls.png", "MainWnd.png", "Connection.png", "connecting.gif",
-                             "loading.gif", "loading_view.gif"}) {
+    for (const char* name :
+         {"Controls.png", "MainWnd.png", "Connection.png", "Controls@2x.png", "MainWnd@2x.png",
+          "Connection@2x.png", "connecting.gif", "loading.gif", "loading_view.gif"}) {
         files.emplace_back(name, pictures / name);
     }
     if (!Pack(outDir / "skin.zip", files) ||

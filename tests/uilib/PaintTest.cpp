@@ -87,6 +87,14 @@ std::map<std::string, std::string> Pictures() {
                                              Fill(cr, 3, 3, 3, 3, kBlue);
                                          })},
         {"broken.png", "\x89PNG\r\n\x1a\nthis is not a picture"},
+        // The dense variant of quad.png: the same layout at twice the size, in other colours so
+        // that a test can tell which was drawn.
+        {"quad@2x.png", uilibtest::MakePng(8, 8,
+                                           [](cairo_t* cr) {
+                                               Fill(cr, 0, 0, 4, 4, kBlue);
+                                               Fill(cr, 4, 0, 4, 4, kMagenta);
+                                               Fill(cr, 0, 4, 8, 4, kGreen);
+                                           })},
     };
 }
 
@@ -138,6 +146,25 @@ TEST_F(Images, FadeAndMask) {
     EXPECT_NEAR(static_cast<int>(faded >> 8 & 0xFF), 127, 2);  // half white, half red
     EXPECT_EQ(Draw("file='quad.png' mask='#FFFF00FF'", 20, 20, 28, 28), kWhite);
     EXPECT_EQ(Draw("file='quad.png' mask='FFFF00FF'", 20, 20, 12, 12), kRed);
+}
+
+TEST_F(Images, DenseScreensUseTheDoubleSizePictureWithTheSameCoordinates) {
+    auto draw = [](double scale, int x, int y) {
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
+        cairo_t* cr = cairo_create(s);
+        cairo_scale(cr, scale, scale);
+        Painter painter(cr, nullptr);
+        painter.DrawImage({0, 0, 10, 10}, "file='quad.png' source='2,0,4,2'");
+        cairo_destroy(cr);
+        const uint32_t px = PixelAt(s, x, y);
+        cairo_surface_destroy(s);
+        return px;
+    };
+    EXPECT_EQ(draw(1.0, 5, 5), kGreen);      // quad.png, top right quadrant
+    EXPECT_EQ(draw(2.0, 10, 10), kMagenta);  // quad@2x.png, the same quadrant
+    ClearReportedFaults();
+    EXPECT_EQ(Draw("file='frame.png' source='0,0,9,9'", 10, 10, 10, 10), kRed);
+    EXPECT_TRUE(ReportedFaults().empty());  // no "@2x" variant is not a fault
 }
 
 TEST_F(Images, MissingOrDamagedPicturesDrawNothingAndAreReportedOnce) {

@@ -70,7 +70,10 @@ TEST_F(Skin, ArchiveHoldsEveryLayoutAndPicture) {
     for (const auto& p : kPictures) {
         EXPECT_TRUE(archive->Contains(p)) << p;
     }
-    EXPECT_EQ(archive->Names().size(), kLayouts.size() + kPictures.size());
+    for (const char* dense : {"Controls@2x.png", "MainWnd@2x.png", "Connection@2x.png"}) {
+        EXPECT_TRUE(archive->Contains(dense)) << dense;
+    }
+    EXPECT_EQ(archive->Names().size(), kLayouts.size() + kPictures.size() + 3);
 }
 
 TEST_F(Skin, EveryLayoutLoadsAndPaintsWithoutAFault) {
