@@ -9,6 +9,7 @@
 #include "UiLib/Diagnostics.h"
 #include "UiLib/ResourceArchive.h"
 #include "UiLib/UiLock.h"
+#include "platform/Strings.h"
 
 namespace UiLib {
 
@@ -100,6 +101,24 @@ WindowHandle WindowImplBase::Create(WindowImplBase* owner, const std::string& ti
     return handle_;
 }
 
+WindowHandle WindowImplBase::CreatePopup(WindowImplBase* owner, int cx, int cy) {
+    const WindowHandle h = Create(owner, "", 0, 0, cx, cy, true);
+    SetCaptionExemptClasses({"ButtonUI", "OptionUI", "TextUI", "FadeButtonUI"});
+    CenterWindow();
+    return h;
+}
+
+int WindowImplBase::ApplyTexts(const std::map<std::wstring, std::wstring>& texts) {
+    int applied = 0;
+    for (const auto& [key, text] : texts) {
+        if (CControlUI* c = pm_.FindControl(platform::WideToUtf8(key))) {
+            c->SetText(text);
+            ++applied;
+        }
+    }
+    return applied;
+}
+
 void WindowImplBase::CenterWindow() {
     IUiHost* host = IUiHost::Current();
     if (!native_ || host == nullptr) {
@@ -174,22 +193,26 @@ int WindowImplBase::MessageLoop() {
     if (host == nullptr) {
         return -1;
     }
-    {
-        std::lock_guard lock(Windows().mutex);
-        Windows().quit = false;
-    }
+    // A quit message posted before the loop started ends it at once, as a queued message would.
     host->RunUntil([] {
         std::lock_guard lock(Windows().mutex);
         return Windows().quit;
     });
     std::lock_guard lock(Windows().mutex);
+    Windows().quit = false;  // consumed
     return Windows().exitCode;
 }
 
 void WindowImplBase::PostQuitMessage(int exitCode) {
-    std::lock_guard lock(Windows().mutex);
-    Windows().quit = true;
-    Windows().exitCode = exitCode;
+    {
+        std::lock_guard lock(Windows().mutex);
+        Windows().quit = true;
+        Windows().exitCode = exitCode;
+    }
+    // Wake the loop, which may be waiting for an event (the call may come from another thread).
+    if (IUiHost* host = IUiHost::Current()) {
+        host->Post([] {});
+    }
 }
 
 void WindowImplBase::Destroy(UINT result) {
@@ -262,7 +285,13 @@ void WindowImplBase::HandleNotify(TNotifyUI& msg) {
 }
 
 void WindowImplBase::OnClick(TNotifyUI& msg) {
-    if (msg.pSender != nullptr && msg.pSender->GetName() == "closebtn") {
+    if (msg.pSender == nullptr) {
+        return;
+    }
+    const std::string name = msg.pSender->GetName();
+    if (name == "okbtn") {
+        Close(IDOK);
+    } else if (name == "cancelbtn" || name == "closebtn") {
         Close(IDCANCEL);
     }
 }

@@ -7,6 +7,7 @@
 // thread, and posting to a window that is gone does nothing.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,7 +41,14 @@ class WindowImplBase : public CNotifyPump,
     // 0 when there is no host.
     WindowHandle Create(WindowImplBase* owner, const std::string& title, int x, int y, int cx,
                         int cy, bool toolWindow = false);
+    // A popup: created owned by `owner` as a tool window of the given size, centred on the owner,
+    // with the caption hit test of popups (drag anywhere in the caption except over controls of
+    // the classes "ButtonUI", "OptionUI", "TextUI" and "FadeButtonUI").
+    WindowHandle CreatePopup(WindowImplBase* owner, int cx, int cy);
     void CenterWindow();
+    // Sets the text of every control named by a key of `texts` (a section of a language file);
+    // keys that name no control are skipped. Returns how many controls were set.
+    int ApplyTexts(const std::map<std::wstring, std::wstring>& texts);
     void ShowWindow(bool show = true);
     // Shows the window modally (its owner takes no input) until it is closed; returns the
     // wParam of the WM_CLOSE that closed it.
@@ -95,7 +103,8 @@ class WindowImplBase : public CNotifyPump,
     virtual void InitWindow() {}
     // The window is gone; a window that owns itself may delete itself here.
     virtual void OnFinalMessage() {}
-    // "click" notifications not handled elsewhere; "closebtn" closes with IDCANCEL.
+    // "click" notifications not handled elsewhere: "okbtn" closes with IDOK, "cancelbtn" and
+    // "closebtn" with IDCANCEL.
     virtual void OnClick(TNotifyUI& msg);
     void HandleNotify(TNotifyUI& msg) override;
 

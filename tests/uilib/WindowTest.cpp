@@ -139,6 +139,19 @@ TEST_F(Windows, WorkerThreadClosesAModalWindowWithItsResult) {
     EXPECT_EQ(w.messages, std::vector<UINT>{WM_USER + 1});
 }
 
+TEST_F(Windows, MessageLoopRunsUntilTheQuitMessageFromAnyThread) {
+    TestWindow w;
+    const WindowHandle h = w.Create(nullptr, "", 0, 0, 0, 0);
+    std::thread worker([h] {
+        WindowImplBase::PostMessage(h, WM_USER + 7, 0, 0);
+        std::this_thread::sleep_for(20ms);
+        WindowImplBase::PostQuitMessage(3);
+    });
+    EXPECT_EQ(WindowImplBase::MessageLoop(), 3);
+    worker.join();
+    EXPECT_EQ(w.messages, std::vector<UINT>{WM_USER + 7});
+}
+
 TEST_F(Windows, CloseButtonAndEscapeEndWithCancelEnterDoesNothing) {
     TestWindow a;
     a.Create(nullptr, "", 0, 0, 0, 0);
@@ -154,6 +167,38 @@ TEST_F(Windows, CloseButtonAndEscapeEndWithCancelEnterDoesNothing) {
     });
     EXPECT_EQ(b.ShowModal(), static_cast<UINT>(IDCANCEL));
     EXPECT_EQ(step, 2);  // Enter did not close it
+}
+
+class SkinPopup : public WindowImplBase {
+  public:
+    explicit SkinPopup(std::string layout) : layout_(std::move(layout)) {}
+    std::string GetSkinFile() override { return layout_; }
+    std::string GetWindowClassName() const override { return "UIPopUpWnd"; }
+
+  private:
+    std::string layout_;
+};
+
+TEST_F(Windows, PopupsCentreOnTheirOwnerTakeLanguageTextsAndCloseWithTheirButtons) {
+    TestWindow owner;
+    owner.Create(nullptr, "", 100, 100, 900, 600);
+    uilibtest::ScopedArchive skin(
+        std::map<std::string, std::string>{{"xml/box.xml", R"(<Window size="500,220"
+            caption="0,0,0,40"><VerticalLayout><HorizontalLayout height="40"><Label name="title" />
+            <Button name="closebtn" width="40" /></HorizontalLayout><Text name="message" height="40" />
+            <Button name="okbtn" height="30" /><Button name="cancelbtn" height="30" />
+            </VerticalLayout></Window>)"}});
+    for (const char* button : {"okbtn", "cancelbtn", "closebtn"}) {
+        SkinPopup box("xml/box.xml");
+        ASSERT_NE(box.CreatePopup(&owner, 500, 220), 0u);
+        EXPECT_EQ(box.GetWindowRect(), (Rect{300, 290, 800, 510}));
+        EXPECT_EQ(
+            box.ApplyTexts({{L"okbtn", L"OK"}, {L"cancelbtn", L"Cancel"}, {L"nothing", L"x"}}), 2);
+        EXPECT_EQ(box.GetPaintManager().FindControl("okbtn")->GetText(), L"OK");
+        host_.SetIdleHandler([&] { return host_.Click(box, button); });
+        EXPECT_EQ(box.ShowModal(), std::string(button) == "okbtn" ? 1u : 2u) << button;
+    }
+    host_.SetIdleHandler(nullptr);
 }
 
 TEST_F(Windows, AMessageFilterCanClaimEnterAndEscape) {
