@@ -363,3 +363,17 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 #endif
 #endif
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+// Under ThreadSanitizer: pango loads the font configuration on a thread of its own ("[pango]
+// FcInit") and the font library synchronises with it by means the sanitizer does not see, as it
+// is not built for it. Races inside those two libraries are theirs; the framework's own state is
+// checked in full.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libfontconfig.so\n"
+           "race:libpangoft2-1.0.so\n"
+           "called_from_lib:libfontconfig.so\n";
+}
+#endif
+#endif
