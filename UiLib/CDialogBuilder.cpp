@@ -28,6 +28,8 @@ namespace {
 constexpr int kMaxIncludeDepth = 8;
 constexpr int kMaxNesting = 64;
 constexpr int kMaxIncludeCount = 1000;
+// Includes repeat files; a layout that multiplies them beyond any window is refused past this.
+constexpr int kMaxControls = 20000;
 
 void Fault(const std::string& file, const std::string& what) {
     ReportFault(file + ": " + what);
@@ -103,6 +105,7 @@ CControlUI* CDialogBuilder::CreateControl(const std::string& e) {
 
 CControlUI* CDialogBuilder::Create(const std::string& file, CPaintManagerUI* manager) {
     manager_ = manager;
+    controlsBuilt_ = 0;
     // A file built for a window that already has its tree (list items, the phone card) keeps
     // the window's size and fonts.
     topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
@@ -124,6 +127,7 @@ CControlUI* CDialogBuilder::Create(const std::string& file, CPaintManagerUI* man
 CControlUI* CDialogBuilder::CreateFromText(std::string_view xml, CPaintManagerUI* manager,
                                            const std::string& sourceName) {
     manager_ = manager;
+    controlsBuilt_ = 0;
     topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
     styles_ = std::make_shared<StyleTable>();
     defaults_ = std::make_shared<StyleTable>();
@@ -393,7 +397,7 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
     const bool wasTop = topLevel_;
     topLevel_ = false;
     ++includeDepth_;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && controlsBuilt_ < kMaxControls; ++i) {
         CControlUI* built =
             Load(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
                  CResourceArchive::NormalizeName(source), parent, depth + 1);
@@ -429,6 +433,11 @@ CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainer
             Include(child, parent, file, depth, first);
             continue;
         }
+        if (controlsBuilt_ >= kMaxControls) {
+            Fault(file,
+                  "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
+            return first;
+        }
         CControlUI* control = CreateControl(element);
         if (control == nullptr && callback_ != nullptr) {
             control = callback_->CreateControl(element);
@@ -437,6 +446,7 @@ CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainer
             Fault(file, "unknown element " + element);
             continue;
         }
+        ++controlsBuilt_;
         // Attributes are applied before the control joins the tree so that its manager sees a
         // complete control; children come after, in document order.
         ApplyAttributes(control, child, file);

@@ -61,6 +61,7 @@ class CDialogBuilder {
     std::shared_ptr<StyleTable> defaults_;  // Default elements, by class element name
     bool topLevel_ = true;                  // Window attributes and fonts only from the top
     int includeDepth_ = 0;
+    int controlsBuilt_ = 0;
 };
 
 }  // namespace UiLib

@@ -193,6 +193,20 @@ TEST_F(Builder, ExtraRootsAreLeftOutNotLost) {
     EXPECT_TRUE(HasFault("more than one root"));
 }
 
+TEST_F(Builder, MultipliedIncludesAreCutOff) {
+    // 1000 x 1000 x ... labels would never finish; the loader stops at its limit.
+    uilibtest::ScopedArchive archive(std::map<std::string, std::string>{
+        {"xml/a.xml",
+         R"(<VerticalLayout><Include source="xml/b.xml" count="1000" /></VerticalLayout>)"},
+        {"xml/b.xml",
+         R"(<VerticalLayout><Include source="xml/c.xml" count="1000" /></VerticalLayout>)"},
+        {"xml/c.xml", R"(<Label />)"}});
+    std::unique_ptr<CControlUI> root(CDialogBuilder().CreateFromText(
+        R"(<Window><VerticalLayout><Include source="xml/a.xml" count="1000" /></VerticalLayout></Window>)"));
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(HasFault("controls; the rest left out"));
+}
+
 TEST_F(Builder, ReportsEachFaultOnce) {
     for (int i = 0; i < 3; ++i) {
         std::unique_ptr<CControlUI> root(
