@@ -397,7 +397,12 @@ void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
     const bool wasTop = topLevel_;
     topLevel_ = false;
     ++includeDepth_;
-    for (int i = 0; i < count && controlsBuilt_ < kMaxControls; ++i) {
+    for (int i = 0; i < count; ++i) {
+        if (controlsBuilt_ >= kMaxControls) {
+            Fault(file,
+                  "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
+            break;
+        }
         CControlUI* built =
             Load(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
                  CResourceArchive::NormalizeName(source), parent, depth + 1);
