@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -40,6 +41,14 @@ constexpr uint64_t kMaxPlistBytes = 64ULL * 1024 * 1024;
 constexpr uint64_t kMaxManifestBytes = 1ULL << 30;
 constexpr size_t kChunkSize = 1 << 20;
 constexpr size_t kEncryptionKeySize = 4 + kWrappedKeySize;
+
+// A line for the user. A failed write to the log could not be reported anywhere else.
+__attribute__((format(printf, 2, 3))) void Say(std::FILE* log, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    (void)std::vfprintf(log, format, args);
+    va_end(args);
+}
 
 // The name under which the phone stores a file in a backup folder.
 std::string HashedName(std::string_view domain, std::string_view path) {
@@ -161,11 +170,10 @@ int CopyPlainDatabases(const std::string& input, const std::string& output, std:
         const int32_t rc = platform::CopyFileReplace(platform::JoinPath(input, name),
                                                      platform::JoinPath(output, name));
         if (rc != 0) {
-            std::fprintf(log, "%s (%s): cannot copy, error %d\n", name.c_str(), db.path, rc);
+            Say(log, "%s (%s): cannot copy, error %d\n", name.c_str(), db.path, rc);
             exit = kExitFailed;
         } else {
-            std::fprintf(log, "%s (%s): copied, the backup is not encrypted\n", name.c_str(),
-                         db.path);
+            Say(log, "%s (%s): copied, the backup is not encrypted\n", name.c_str(), db.path);
         }
     }
     return exit;
@@ -261,13 +269,13 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
     const platform::PlistPtr manifest(
         ReadPlist(platform::JoinPath(inputFolder, "Manifest.plist"), error));
     if (!manifest) {
-        std::fprintf(log, "Error: %s\n", error.c_str());
+        Say(log, "Error: %s\n", error.c_str());
         return kExitFailed;
     }
     const int32_t made = platform::CreateFolderWithParents(outputFolder);
     if (made != 0 && made != platform::kErrorAlreadyExists) {
-        std::fprintf(log, "Error: cannot make the output folder %s (error %d)\n",
-                     outputFolder.c_str(), made);
+        Say(log, "Error: cannot make the output folder %s (error %d)\n", outputFolder.c_str(),
+            made);
         return kExitFailed;
     }
     if (!IsEncrypted(manifest.get())) {
@@ -277,11 +285,11 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
     std::string keybagBytes;
     Keybag keybag;
     if (!KeybagBytes(manifest.get(), keybagBytes)) {
-        std::fprintf(log, "Error: Manifest.plist has no BackupKeyBag\n");
+        Say(log, "Error: Manifest.plist has no BackupKeyBag\n");
         return kExitFailed;
     }
     if (!ParseKeybag(keybagBytes, keybag, error)) {
-        std::fprintf(log, "Error: %s\n", error.c_str());
+        Say(log, "Error: %s\n", error.c_str());
         return kExitFailed;
     }
     std::map<uint32_t, std::string> classKeys;
@@ -289,10 +297,10 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
         case UnlockResult::Unlocked:
             break;
         case UnlockResult::WrongPassword:
-            std::fprintf(log, "Wrong password\n");
+            Say(log, "Wrong password\n");
             return kExitWrongPassword;
         case UnlockResult::Damaged:
-            std::fprintf(log, "Warning: %s\n", error.c_str());
+            Say(log, "Warning: %s\n", error.c_str());
             if (classKeys.empty()) {
                 return kExitFailed;
             }
@@ -302,7 +310,7 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
     std::string mbdb;
     if (platform::ReadWholeFile(platform::JoinPath(inputFolder, "Manifest.mbdb"), mbdb,
                                 kMaxManifestBytes) != 0) {
-        std::fprintf(log, "Error: cannot read Manifest.mbdb\n");
+        Say(log, "Error: cannot read Manifest.mbdb\n");
         return kExitFailed;
     }
     std::map<std::string, FoundRecord> wanted;
@@ -319,7 +327,7 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
         },
         error);
     if (!read) {
-        std::fprintf(log, "Error: %s\n", error.c_str());
+        Say(log, "Error: %s\n", error.c_str());
         return kExitFailed;
     }
 
@@ -358,10 +366,10 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
             Wipe(fileKey);
         }
         if (ok) {
-            std::fprintf(log, "%s (%s): decrypted, %llu bytes\n", name.c_str(), db.path,
-                         static_cast<unsigned long long>(record.size));
+            Say(log, "%s (%s): decrypted, %llu bytes\n", name.c_str(), db.path,
+                static_cast<unsigned long long>(record.size));
         } else {
-            std::fprintf(log, "%s (%s): %s\n", name.c_str(), db.path, error.c_str());
+            Say(log, "%s (%s): %s\n", name.c_str(), db.path, error.c_str());
             exit = kExitFailed;
         }
     }

@@ -47,16 +47,16 @@ bool ReadPasswordLine(std::string& password) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr,
-                     "usage: %s INPUT_FOLDER OUTPUT_FOLDER -\n"
-                     "  reads the backup password as one line from standard input\n",
-                     argc > 0 ? argv[0] : "tool");
+        (void)std::fprintf(stderr,
+                           "usage: %s INPUT_FOLDER OUTPUT_FOLDER -\n"
+                           "  reads the backup password as one line from standard input\n",
+                           argc > 0 ? argv[0] : "tool");
         return backuptool::kExitUsage;
     }
     std::string password;
     if (std::string(argv[3]) == "-") {
         if (!ReadPasswordLine(password)) {
-            std::printf("Error: cannot read the password from standard input\n");
+            (void)std::printf("Error: cannot read the password from standard input\n");
             return backuptool::kExitFailed;
         }
     } else {
@@ -64,6 +64,6 @@ int main(int argc, char** argv) {
     }
     const int exit = backuptool::DecryptDatabases(argv[1], argv[2], password, stdout);
     backuptool::Wipe(password);
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return exit;
 }
