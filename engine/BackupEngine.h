@@ -95,13 +95,25 @@ class BackupEngine {
     const std::string& CachedDeviceClass() const { return deviceClass_; }
     const std::string& CachedProductVersion() const { return productVersion_; }
 
+    // Sync lock attempts and the wait between them (50 x 2000 ms); tests shorten them.
+    void SetSyncLockRetry(int attempts, int waitMs) {
+        lockAttempts_ = attempts;
+        lockWaitMs_ = waitMs;
+    }
+    bool HoldsSyncLockFile() const { return lockFile_ != 0; }
+
   private:
     friend class EngineTestAccess;
+
+    // Opens the lock file and tries to lock it; 0 also when another program keeps it.
+    int32_t TakeSyncLock();
 
     bool willEncrypt_ = true;
     DevicePtr device_;
     AfcPtr afc_;
     uint64_t lockFile_ = 0;
+    int lockAttempts_ = 50;
+    int lockWaitMs_ = 2000;
     BackupClientPtr backup_;
     LockdownPtr lockdown_;
     std::string udid_;
