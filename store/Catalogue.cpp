@@ -1,0 +1,368 @@
+#include "store/Catalogue.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/Results.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Folders.h"
+#include "platform/Handles.h"
+#include "platform/Strings.h"
+#include "platform/Time.h"
+
+namespace tolvane {
+namespace {
+
+using platform::AnsiToWide;
+using platform::WideToAnsi;
+
+constexpr size_t kLineBuffer = 2048;  // lines are read in pieces of at most 2047 characters
+
+// One line as the C runtime's fgets gives it: at most 2047 characters, up to and including the
+// line feed. Returns false at the end of the file.
+bool ReadLine(FILE* file, std::string& line) {
+    char buf[kLineBuffer];
+    if (std::fgets(buf, sizeof buf, file) == nullptr) {
+        return false;
+    }
+    line.assign(buf);
+    return true;
+}
+
+// Drops one trailing line feed, and the carriage return of a CR LF line end before it (the text
+// mode of the system this format comes from removes the CR on reading).
+std::string WithoutLineEnd(std::string line) {
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+    }
+    return line;
+}
+
+std::string Narrow(const std::wstring& path) {
+    return WideToAnsi(path);
+}
+
+// Reads the `fileinfo` of one own backup folder into `entry`.
+void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
+    platform::FilePtr file(std::fopen(platform::JoinPath(folder, "fileinfo").c_str(), "rb"));
+    if (file == nullptr) {
+        return;
+    }
+    std::string raw;
+    for (int lineNo = 1; lineNo <= 3 && ReadLine(file.get(), raw); ++lineNo) {
+        const std::string line = WithoutLineEnd(raw);
+        if (lineNo == 1) {
+            entry.categories = static_cast<int32_t>(std::strtol(line.c_str(), nullptr, 10));
+            if ((entry.categories & Sms) != 0) {
+                entry.encrypted = IsEncryptedDatabase(platform::JoinPath(folder, kSmsCopyName));
+                if (entry.encrypted != 0) {
+                    return;  // an encrypted copy cannot be used: the backup is not listed
+                }
+            } else if ((entry.categories & Contacts) != 0) {
+                entry.encrypted =
+                    IsEncryptedDatabase(platform::JoinPath(folder, kContactsCopyName));
+                if (entry.encrypted != 0) {
+                    return;
+                }
+            } else {
+                std::vector<std::wstring> names;
+                ListDeviceFolderNames(AnsiToWide(folder), names);
+                if (!names.empty()) {
+                    entry.encrypted =
+                        IsEncryptedDeviceFolder(platform::JoinPath(folder, Narrow(names.front())));
+                }
+            }
+        } else if (lineNo == 2) {
+            entry.date = AnsiToWide(line);
+        } else {
+            entry.name = AnsiToWide(line);
+        }
+    }
+}
+
+// The text between `open` and `close` markers of one line, as the scan of Info.plist takes it:
+// the line is cut at the closing marker, and the value is what follows the opening marker. A line
+// without the opening marker gives nothing.
+std::string MarkedValue(const std::string& line, const char* open, const char* close) {
+    std::string cut = line;
+    if (const size_t end = cut.find(close); end != std::string::npos) {
+        cut.resize(end);
+    }
+    const size_t start = cut.find(open);
+    if (start == std::string::npos) {
+        return {};
+    }
+    return cut.substr(start + std::strlen(open));
+}
+
+// Reads the name and date of one iTunes backup from its Info.plist text.
+void ReadItunesInfo(const std::string& folder, BackupEntry& entry) {
+    platform::FilePtr file(std::fopen(platform::JoinPath(folder, "Info.plist").c_str(), "rb"));
+    if (file == nullptr) {
+        return;
+    }
+    std::string line;
+    std::string value;
+    while (ReadLine(file.get(), line)) {
+        if (line.find("<key>Display Name</key>") != std::string::npos) {
+            if (!ReadLine(file.get(), value)) {
+                break;
+            }
+            entry.name = platform::Utf8ToWide(
+                DecodeXmlText(MarkedValue(WithoutLineEnd(value), "<string>", "</string>")));
+            if (entry.name.empty()) {
+                // Not UTF-8 after all: keep what can be read rather than dropping the backup.
+                entry.name = AnsiToWide(
+                    DecodeXmlText(MarkedValue(WithoutLineEnd(value), "<string>", "</string>")));
+            }
+        } else if (line.find("<key>Last Backup Date</key>") != std::string::npos) {
+            if (!ReadLine(file.get(), value)) {
+                break;
+            }
+            const std::string date = MarkedValue(WithoutLineEnd(value), "<date>", "</date>");
+            entry.date = AnsiToWide(ConvertItunesDate(date, platform::StandardBiasMinutes()));
+        } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
+            if (!ReadLine(file.get(), value)) {
+                break;
+            }
+        } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
+            ReadLine(file.get(), value);
+            break;
+        }
+    }
+}
+
+bool CaseInsensitiveGreater(const std::wstring& a, const std::wstring& b) {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const wchar_t ca = (a[i] >= L'A' && a[i] <= L'Z') ? a[i] - L'A' + L'a' : a[i];
+        const wchar_t cb = (b[i] >= L'A' && b[i] <= L'Z') ? b[i] - L'A' + L'a' : b[i];
+        if (ca != cb) {
+            return ca > cb;
+        }
+    }
+    return a.size() > b.size();
+}
+
+}  // namespace
+
+std::wstring DefaultBackupRoot() {
+    return AnsiToWide(platform::DocumentsFolder() + "/TolvaneiPhoneBackup");
+}
+
+void ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& paths) {
+    std::vector<platform::DirEntry> entries;
+    if (platform::ListFolder(Narrow(folder), entries) != 0) {
+        return;
+    }
+    std::sort(
+        entries.begin(), entries.end(),
+        [](const platform::DirEntry& a, const platform::DirEntry& b) { return a.name < b.name; });
+    std::wstring prefix = folder;
+    if (!prefix.empty() && prefix.back() != L'/') {
+        prefix.push_back(L'/');
+    }
+    for (const platform::DirEntry& e : entries) {
+        if (!e.name.empty() && e.name[0] != '.') {
+            paths.push_back(prefix + AnsiToWide(e.name));
+        }
+    }
+}
+
+void ListDeviceFolderNames(const std::wstring& folder, std::vector<std::wstring>& names) {
+    std::vector<std::wstring> paths;
+    ListFolderEntries(folder, paths);
+    for (const std::wstring& path : paths) {
+        const std::wstring name = path.substr(path.rfind(L'/') + 1);
+        if (name.size() == 40) {
+            names.push_back(name);
+        }
+    }
+}
+
+int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries) {
+    std::vector<std::wstring> paths;
+    ListFolderEntries(root, paths);
+    // Folder names are timestamps: from the last to the first is newest first.
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
+        BackupEntry entry;
+        entry.folder = *it;
+        ReadFileInfo(Narrow(*it), entry);
+        if (!entry.name.empty()) {
+            entries.push_back(std::move(entry));
+        }
+    }
+    return 0;
+}
+
+int32_t ListAllOwnBackups(const std::wstring& defaultRoot, const std::wstring& userFolder,
+                          std::vector<BackupEntry>& entries) {
+    ListOwnBackups(defaultRoot, entries);
+    if (!userFolder.empty() && userFolder != defaultRoot) {
+        ListOwnBackups(userFolder, entries);
+    }
+    return 0;
+}
+
+int32_t ListItunesBackupsIn(const std::wstring& folder, std::vector<BackupEntry>& entries) {
+    std::vector<std::wstring> paths;
+    ListFolderEntries(folder, paths);
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
+        BackupEntry entry;
+        entry.categories = Full;
+        entry.folder = *it;
+        const std::string path = Narrow(*it);
+        ReadItunesInfo(path, entry);
+        entry.encrypted = IsEncryptedDeviceFolder(path) ? 1 : 0;
+        if (!entry.name.empty()) {
+            entries.push_back(std::move(entry));
+        }
+    }
+    if (entries.size() > 1) {
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const BackupEntry& a, const BackupEntry& b) {
+                             return CaseInsensitiveGreater(a.date, b.date);
+                         });
+    }
+    return 0;
+}
+
+int32_t ListItunesBackups(std::vector<BackupEntry>& entries) {
+    return ListItunesBackupsIn(AnsiToWide(platform::ItunesBackupFolder()), entries);
+}
+
+int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
+                      const std::string& deviceName, const std::string& deviceClass,
+                      const std::string& productVersion, const std::string& fileinfoPath) {
+    const std::string text = std::to_string(static_cast<int32_t>(categories)) + "\r\n" + timestamp +
+                             "\r\n" + deviceName + "(" + deviceClass + " " + productVersion + ")";
+    // Truncate: a shorter text must not leave the tail of an older file behind.
+    const int fd = open(fileinfoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return platform::LastSystemError();
+    }
+    int32_t result = 0;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            result = n < 0 ? platform::LastSystemError() : platform::kErrorDiskFull;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0 && result == 0) {
+        result = platform::LastSystemError();
+    }
+    return result;
+}
+
+bool IsEncryptedDatabase(const std::string& path) {
+    platform::FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (file == nullptr) {
+        return false;
+    }
+    char head[6] = {};
+    const size_t n = std::fread(head, 1, sizeof head, file.get());
+    return !(n == sizeof head &&
+             platform::EqualsIgnoreAsciiCase(std::string_view(head, 6), "SQLite"));
+}
+
+bool IsEncryptedDeviceFolder(const std::string& folder) {
+    const std::string path = platform::JoinPath(folder, kContactsDatabaseName);
+    for (const std::string& candidate : {path, path + ".mddata"}) {
+        platform::FilePtr probe(std::fopen(candidate.c_str(), "rb"));
+        if (probe != nullptr) {
+            probe.reset();
+            return IsEncryptedDatabase(candidate);
+        }
+    }
+    return false;
+}
+
+std::string ConvertItunesDate(std::string text, int32_t standardBiasMinutes) {
+    const size_t t = text.find('T');
+    if (t == std::string::npos) {
+        return text;
+    }
+    text[t] = ' ';
+    // The hour is the number after the blank; write it back only where two characters follow.
+    if (t + 3 <= text.size()) {
+        const int offsetHours = -standardBiasMinutes / 60;  // truncated toward zero
+        int hour = std::atoi(text.c_str() + t + 1) + offsetHours;
+        while (hour < 0) {
+            hour += 24;
+        }
+        while (hour > 23) {
+            hour -= 24;
+        }
+        char two[3];
+        std::snprintf(two, sizeof two, "%02d", hour);
+        text[t + 1] = two[0];
+        text[t + 2] = two[1];
+    }
+    if (const size_t z = text.find('Z'); z != std::string::npos) {
+        text.resize(z);
+    }
+    return text;
+}
+
+std::string DecodeXmlText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] != '&') {
+            out.push_back(text[i++]);
+            continue;
+        }
+        const size_t semi = text.find(';', i);
+        if (semi == std::string::npos || semi - i > 10) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        const std::string ref = text.substr(i + 1, semi - i - 1);
+        std::string decoded;
+        if (ref == "amp") {
+            decoded = "&";
+        } else if (ref == "lt") {
+            decoded = "<";
+        } else if (ref == "gt") {
+            decoded = ">";
+        } else if (ref == "quot") {
+            decoded = "\"";
+        } else if (ref == "apos") {
+            decoded = "'";
+        } else if (ref.size() > 1 && ref[0] == '#') {
+            const bool hex = ref[1] == 'x' || ref[1] == 'X';
+            const std::string digits = ref.substr(hex ? 2 : 1);
+            char* end = nullptr;
+            const unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+            if (!digits.empty() && end != nullptr && *end == '\0' && cp > 0 && cp <= 0x10FFFF &&
+                !(cp >= 0xD800 && cp <= 0xDFFF)) {
+                decoded = WideToAnsi(std::wstring(1, static_cast<wchar_t>(cp)));
+            }
+        }
+        if (decoded.empty()) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        out += decoded;
+        i = semi + 1;
+    }
+    return out;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include "engine/Results.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
+#include "tests/support/TestEnv.h"
+
+using namespace tolvane;
+using platform::AnsiToWide;
+using platform::WideToAnsi;
+using testenv::IsolatedHome;
+using testenv::ReadFile;
+using testenv::ScopedEnv;
+using testenv::TempDir;
+using testenv::WriteFile;
+
+namespace {
+
+const std::string kUdid = "0123456789abcdef0123456789abcdef01234567";
+const std::string kSqliteHeader = std::string("SQLite format 3") + '\0' + "rest of a database";
+
+void MakeOwn(const std::string& root, const std::string& stamp, const std::string& fileinfo) {
+    WriteFile(root + "/" + stamp + "/fileinfo", fileinfo);
+}
+
+std::wstring W(const std::string& s) {
+    return AnsiToWide(s);
+}
+
+std::string ItunesInfo(const std::string& name, const std::string& date) {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    if (!name.empty()) {
+        s += "\t<key>Display Name</key>\n\t<string>" + name + "</string>\n";
+    }
+    if (!date.empty()) {
+        s += "\t<key>Last Backup Date</key>\n\t<date>" + date + "</date>\n";
+    }
+    s += "\t<key>Phone Number</key>\n\t<string>+1 555</string>\n";
+    s += "\t<key>Serial Number</key>\n\t<string>F00</string>\n";
+    s += "\t<key>Display Name</key>\n\t<string>after serial, never read</string>\n";
+    return s + "</dict>\n</plist>\n";
+}
+
+}  // namespace
+
+TEST(OwnBackups, NewestFolderFirstAndFileinfoReadExactly) {
+    TempDir root;
+    MakeOwn(root.Path(), "2015-01-01-10-00-00",
+            "8\r\n2015-01-01-10-00-00\r\nMy iPhone(iPhone 7.1.2)");
+    MakeOwn(root.Path(), "2015-02-01-10-00-00",
+            "6\r\n2015-02-01-10-00-00\r\nJos\xC3\xA9(iPhone 7.1)");
+    WriteFile(root / "2015-02-01-10-00-00/sms", kSqliteHeader);
+    WriteFile(root / "2015-02-01-10-00-00/content", kSqliteHeader);
+    std::vector<BackupEntry> entries;
+    EXPECT_EQ(ListOwnBackups(W(root.Path()), entries), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].date, L"2015-02-01-10-00-00");
+    EXPECT_EQ(entries[0].name, L"Jos\u00E9(iPhone 7.1)");
+    EXPECT_EQ(entries[0].categories, 6);
+    EXPECT_EQ(entries[0].folder, W(root / "2015-02-01-10-00-00"));
+    EXPECT_EQ(entries[1].categories, 8);
+    EXPECT_EQ(entries[1].name, L"My iPhone(iPhone 7.1.2)");  // no CR left at the end
+    EXPECT_EQ(entries[1].encrypted, 0);
+}
+
+TEST(OwnBackups, EncryptedCategoryCopiesAreNotListedAndDoNotAffectOthers) {
+    TempDir root;
+    MakeOwn(root.Path(), "2015-01-01-00-00-01", "4\r\n2015-01-01-00-00-01\r\nA(iPhone 7.1)");
+    WriteFile(root / "2015-01-01-00-00-01/sms", "\x8F\x11 encrypted bytes");
+    MakeOwn(root.Path(), "2015-01-01-00-00-02", "4\r\n2015-01-01-00-00-02\r\nB(iPhone 7.1)");
+    WriteFile(root / "2015-01-01-00-00-02/sms", "sqlite format 3, any case");
+    // Categories 6 tests the message copy only: an encrypted contacts copy does not matter.
+    MakeOwn(root.Path(), "2015-01-01-00-00-03", "6\r\n2015-01-01-00-00-03\r\nC(iPhone 7.1)");
+    WriteFile(root / "2015-01-01-00-00-03/sms", kSqliteHeader);
+    WriteFile(root / "2015-01-01-00-00-03/content", "garbage");
+    // Contacts only, copy missing: cannot be opened, so it counts as not encrypted.
+    MakeOwn(root.Path(), "2015-01-01-00-00-04", "2\r\n2015-01-01-00-00-04\r\nD(iPhone 7.1)");
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(W(root.Path()), entries);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, L"D(iPhone 7.1)");
+    EXPECT_EQ(entries[1].name, L"C(iPhone 7.1)");
+    EXPECT_EQ(entries[2].name, L"B(iPhone 7.1)");
+    for (const auto& e : entries) {
+        EXPECT_EQ(e.encrypted, 0);
+    }
+}
+
+TEST(OwnBackups, FullBackupEncryptionComesFromItsDeviceFolder) {
+    TempDir root;
+    MakeOwn(root.Path(), "2015-03-01-00-00-00", "8\r\n2015-03-01-00-00-00\r\nPlain(iPhone 7.1)");
+    WriteFile(root / ("2015-03-01-00-00-00/" + kUdid + "/Manifest.mbdb"), "mbdb");
+    MakeOwn(root.Path(), "2015-03-02-00-00-00", "8\r\n2015-03-02-00-00-00\r\nLocked(iPhone 7.1)");
+    WriteFile(root / ("2015-03-02-00-00-00/" + kUdid + "/" + kContactsDatabaseName + ".mddata"),
+              "\x01\x02\x03\x04\x05\x06\x07");
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(W(root.Path()), entries);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, L"Locked(iPhone 7.1)");
+    EXPECT_EQ(entries[0].encrypted, 1);
+    EXPECT_EQ(entries[1].encrypted, 0);  // no contacts database under either name
+}
+
+TEST(OwnBackups, IncompleteOrOddFileinfo) {
+    TempDir root;
+    MakeOwn(root.Path(), "a-two-lines", "8\r\n2015-01-01-00-00-00\r\n");
+    MakeOwn(root.Path(), "b-not-a-number", "full\r\n2015-01-01-00-00-00\r\nX(iPhone 7.1)");
+    MakeOwn(root.Path(), "c-empty", "");
+    WriteFile(root / "d-no-fileinfo/other", "x");
+    WriteFile(root / ".hidden/fileinfo", "8\r\nh\r\nHidden(iPhone 7.1)");
+    WriteFile(root / "stray-file", "x");
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(W(root.Path()), entries);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, L"X(iPhone 7.1)");
+    EXPECT_EQ(entries[0].categories, 0);  // read as a full backup
+    std::vector<BackupEntry> none;
+    EXPECT_EQ(ListOwnBackups(W(root / "missing"), none), 0);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(OwnBackups, UserFolderEqualToTheDefaultIsListedOnce) {
+    TempDir root;
+    MakeOwn(root.Path(), "2015-01-01-00-00-00", "8\r\n2015-01-01-00-00-00\r\nA(iPhone 7.1)");
+    std::vector<BackupEntry> entries;
+    ListAllOwnBackups(W(root.Path()), W(root.Path()), entries);
+    EXPECT_EQ(entries.size(), 1u);
+    entries.clear();
+    ListAllOwnBackups(W(root.Path()), W(root.Path() + "/"), entries);  // written differently
+    EXPECT_EQ(entries.size(), 2u);
+    entries.clear();
+    ListAllOwnBackups(W(root.Path()), L"", entries);
+    EXPECT_EQ(entries.size(), 1u);
+}
+
+TEST(FileInfo, WrittenExactlyAndTruncated) {
+    TempDir dir;
+    const std::string path = dir / "fileinfo";
+    WriteFile(path, "8\r\n2015-01-01-00-00-00\r\nA much longer device name(iPhone 7.1.2)");
+    ASSERT_EQ(WriteFileInfo(Contacts, "2015-03-04-09-05-07", "iPad", "iPad", "7.1", path), 0);
+    EXPECT_EQ(ReadFile(path), "2\r\n2015-03-04-09-05-07\r\niPad(iPad 7.1)");
+    EXPECT_NE(WriteFileInfo(Full, "t", "n", "c", "v", dir / "missing/fileinfo"), 0);
+
+    // What is written reads back as an entry.
+    testenv::WriteFile(dir / "2015-03-04-09-05-07/sms", kSqliteHeader);
+    ASSERT_EQ(WriteFileInfo(Sms, "2015-03-04-09-05-07", "Jos\xC3\xA9", "iPhone", "7.1.2",
+                            dir / "2015-03-04-09-05-07/fileinfo"),
+              0);
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(W(dir.Path()), entries);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].categories, Sms);
+    EXPECT_EQ(entries[0].date, L"2015-03-04-09-05-07");
+    EXPECT_EQ(entries[0].name, L"Jos\u00E9(iPhone 7.1.2)");
+}
+
+TEST(Encryption, DatabaseHeaderTest) {
+    TempDir dir;
+    WriteFile(dir / "plain", kSqliteHeader);
+    WriteFile(dir / "upper", "SQLITE....");
+    WriteFile(dir / "short", "SQL");
+    WriteFile(dir / "enc", std::string(64, '\xA5'));
+    EXPECT_FALSE(IsEncryptedDatabase(dir / "plain"));
+    EXPECT_FALSE(IsEncryptedDatabase(dir / "upper"));
+    EXPECT_TRUE(IsEncryptedDatabase(dir / "short"));
+    EXPECT_TRUE(IsEncryptedDatabase(dir / "enc"));
+    EXPECT_FALSE(IsEncryptedDatabase(dir / "missing"));
+    // The plain name is preferred over ".mddata" when both exist.
+    WriteFile(dir / (std::string("dev/") + kContactsDatabaseName), kSqliteHeader);
+    WriteFile(dir / (std::string("dev/") + kContactsDatabaseName + ".mddata"), "xxxxxxxx");
+    EXPECT_FALSE(IsEncryptedDeviceFolder(dir / "dev"));
+    EXPECT_FALSE(IsEncryptedDeviceFolder(dir / "none"));
+}
+
+TEST(Listing, EntriesAndDeviceFolderNames) {
+    TempDir dir;
+    WriteFile(dir / (kUdid + "/x"), "");
+    WriteFile(dir / "fileinfo", "");
+    WriteFile(dir / ".0123456789abcdef0123456789abcdef0123456", "");  // hidden, 40 characters
+    WriteFile(dir / "ffffffffffffffffffffffffffffffffffffffff", "");  // a file of 40 characters
+    std::vector<std::wstring> paths;
+    ListFolderEntries(W(dir.Path()), paths);
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[0], W(dir / kUdid));
+    std::vector<std::wstring> paths2;
+    ListFolderEntries(W(dir.Path() + "/"), paths2);
+    EXPECT_EQ(paths2, paths);  // no doubled separator
+    std::vector<std::wstring> names;
+    ListDeviceFolderNames(W(dir.Path()), names);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], W(kUdid));
+}
+
+TEST(ItunesDate, StandardOffsetWithoutChangingTheDate) {
+    EXPECT_EQ(ConvertItunesDate("2015-03-04T23:30:00Z", -60), "2015-03-04 00:30:00");
+    EXPECT_EQ(ConvertItunesDate("2015-03-04T02:10:00Z", 300), "2015-03-04 21:10:00");
+    EXPECT_EQ(ConvertItunesDate("2015-03-04T09:05:07Z", -330), "2015-03-04 14:05:07");
+    EXPECT_EQ(ConvertItunesDate("2015-03-04T09:05:07Z", 0), "2015-03-04 09:05:07");
+    EXPECT_EQ(ConvertItunesDate("no separator", 0), "no separator");
+    EXPECT_EQ(ConvertItunesDate("2015T", 0), "2015 ");  // nothing after the blank to rewrite
+    EXPECT_EQ(ConvertItunesDate("", 0), "");
+}
+
+TEST(ItunesBackups, NameDateSortAndEncryption) {
+    IsolatedHome home;
+    ScopedEnv tz("TZ", "EST5EDT,M3.2.0,M11.1.0");
+    const std::string base =
+        WideToAnsi(W(home.Home() + "/.local/share/Apple Computer/MobileSync/Backup"));
+    WriteFile(base + "/aaaa/Info.plist", ItunesInfo("Old &amp; Trusty", "2014-01-01T12:00:00Z"));
+    WriteFile(base + "/bbbb/Info.plist", ItunesInfo("Newest", "2015-06-01T02:10:00Z"));
+    WriteFile(base + "/bbbb/" + kContactsDatabaseName, std::string(32, '\x7E'));
+    WriteFile(base + "/cccc/Info.plist", ItunesInfo("No date", ""));
+    WriteFile(base + "/dddd/Info.plist", "bplist00\x01\x02 binary plists give no name");
+    WriteFile(base + "/eeee/other", "no Info.plist");
+    std::vector<BackupEntry> entries;
+    EXPECT_EQ(ListItunesBackups(entries), 0);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, L"Newest");
+    EXPECT_EQ(entries[0].date, L"2015-06-01 21:10:00");
+    EXPECT_EQ(entries[0].encrypted, 1);
+    EXPECT_EQ(entries[0].categories, Full);
+    EXPECT_EQ(entries[0].folder, W(base + "/bbbb"));
+    EXPECT_EQ(entries[1].name, L"Old & Trusty");
+    EXPECT_EQ(entries[1].encrypted, 0);
+    EXPECT_EQ(entries[2].name, L"No date");
+    EXPECT_EQ(entries[2].date, L"");
+}
+
+TEST(ItunesBackups, MalformedValueLinesReadNothingOutsideTheLine) {
+    TempDir dir;
+    WriteFile(dir / "x/Info.plist",
+              "<key>Display Name</key>\nname without markers</string>\n"
+              "<key>Serial Number</key>\n<string>1</string>\n");
+    WriteFile(dir / "y/Info.plist", "<key>Display Name</key>\n<string>Last line");
+    WriteFile(dir / "z/Info.plist", "<key>Display Name</key>");  // marker on the last line
+    std::vector<BackupEntry> entries;
+    ListItunesBackupsIn(W(dir.Path()), entries);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, L"Last line");
+}
+
+TEST(XmlText, DecodesReferencesAndKeepsMalformedOnes) {
+    EXPECT_EQ(DecodeXmlText("Tom &amp; Jerry&apos;s &lt;b&gt; &quot;x&quot;"),
+              "Tom & Jerry's <b> \"x\"");
+    EXPECT_EQ(DecodeXmlText("&#233;&#xE9;"), "\xC3\xA9\xC3\xA9");
+    EXPECT_EQ(DecodeXmlText("& alone, &unknown; &#xD800; &#;"), "& alone, &unknown; &#xD800; &#;");
+}
