@@ -67,6 +67,13 @@ class BackupEngine {
     // subfolder when it is empty, clears workingBackupReady. Returns 0.
     int32_t ClearWorkingBackup();
 
+    // --- catalogue (store/Catalogue.h) ----------------------------------------------------------
+    // Writes fileinfo for the operation that just finished, from `categories` and the cached
+    // device values. 0 or a system error code.
+    int32_t WriteFileInfo(const std::string& timestamp, const std::string& fileinfoPath) const;
+    int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries);
+    int32_t ListItunesBackups(std::vector<BackupEntry>& entries);
+
     // --- runs --------------------------------------------------------------------------------
     int32_t RunBackup(const std::wstring& baseFolder, const char* password);
     int32_t RequestBackup(const char* folder);
