@@ -97,6 +97,8 @@ class BackupEngine {
     mobilebackup2_client_t BackupClient() const { return backup_.get(); }
     const std::string& Udid() const { return udid_; }
     bool WillEncrypt() const { return willEncrypt_; }
+    // The timestamped folder of the last backup that RunBackup finished (empty before one).
+    const std::string& LastBackupFolder() const { return lastBackupFolder_; }
     // Device values cached by ConnectDevice (the name already in the ANSI code page).
     const std::string& CachedDeviceName() const { return deviceName_; }
     const std::string& CachedDeviceClass() const { return deviceClass_; }
@@ -124,6 +126,7 @@ class BackupEngine {
     BackupClientPtr backup_;
     LockdownPtr lockdown_;
     std::string udid_;
+    std::string lastBackupFolder_;
     std::string productVersion_;
     std::string deviceName_;
     std::string deviceClass_;

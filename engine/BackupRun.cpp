@@ -251,6 +251,9 @@ int32_t BackupEngine::RunBackup(const std::wstring& baseFolder, const char* pass
         } else {
             // A backup the catalogue cannot list is not reported as done.
             result = WriteFileInfo(timestamp, platform::JoinPath(folder, "fileinfo"));
+            if (result == 0) {
+                lastBackupFolder_ = folder;
+            }
         }
         workingBackupFolder = platform::JoinPath(platform::WideToAnsi(TempBackupFolder()), udid_);
         return result;
@@ -274,6 +277,9 @@ int32_t BackupEngine::RunBackup(const std::wstring& baseFolder, const char* pass
             result = CopySelectedDatabases(categories, workFolder, udid_, folder);
             if (result == 0) {
                 result = WriteFileInfo(timestamp, platform::JoinPath(folder, "fileinfo"));
+            }
+            if (result == 0) {
+                lastBackupFolder_ = folder;
             }
         }
         ClearWorkingBackup();
