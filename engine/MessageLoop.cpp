@@ -104,6 +104,7 @@ class MessageLoop {
     Step Handle(const std::string& name, plist_t message);
     void SetProgressFromMessage(plist_t message, uint32_t index);
     bool WaitForSilentPhone();
+    bool ReportProgress();
 
     void ReplyFreeDiskSpace();
     void ReplyDirectoryContents(plist_t message);
@@ -143,12 +144,12 @@ int32_t MessageLoop::Run() {
         std::string name;
         const int32_t err = link_.ReceiveMessage(message, name);
         if (err != 0 || message == nullptr || name.empty()) {
-            if (!WaitForSilentPhone()) {
+            if (!WaitForSilentPhone() || AbortFlag.load() > 0) {
                 result_ = kResultDeviceGone;
                 break;
             }
-            if (AbortFlag.load() > 0) {
-                result_ = kResultDeviceGone;
+            // A phone that thinks for long must not keep the user from cancelling.
+            if (ReportProgress()) {
                 break;
             }
             continue;
@@ -156,16 +157,8 @@ int32_t MessageLoop::Run() {
         if (Handle(name, message.get()) == Step::End) {
             break;
         }
-        // Progress.
-        const double overall = OverallProgress.load();
-        if (overall > 0 && engine_.progressCallback != nullptr) {
-            const int32_t percent = static_cast<int32_t>(overall * engine_.progressScale / 100);
-            const int32_t stop =
-                engine_.progressCallback(engine_.callbackUserData, percent, engine_.isBackupPhase);
-            if (stop != 0) {
-                result_ = stop;
-                break;
-            }
+        if (ReportProgress()) {
+            break;
         }
         if (AbortFlag.load() > 0) {
             result_ = kResultDeviceGone;
@@ -177,6 +170,23 @@ int32_t MessageLoop::Run() {
     }
     engine_.ReleaseSyncLock();
     return result_;
+}
+
+// Passes the progress figure to the callback (not while it is 0). True when the callback asks
+// to stop; its value is then the result.
+bool MessageLoop::ReportProgress() {
+    const double overall = OverallProgress.load();
+    if (overall <= 0 || engine_.progressCallback == nullptr) {
+        return false;
+    }
+    const int32_t percent = static_cast<int32_t>(overall * engine_.progressScale / 100);
+    const int32_t stop =
+        engine_.progressCallback(engine_.callbackUserData, percent, engine_.isBackupPhase);
+    if (stop != 0) {
+        result_ = stop;
+        return true;
+    }
+    return false;
 }
 
 // After a receive that brought nothing: wait, then ask whether the phone still answers. False

@@ -146,6 +146,19 @@ TEST_F(MessageLoopTest, SilentPhoneThatStillAnswersIsWaitedFor) {
     link_.Message(Ok());
     EXPECT_EQ(Run(Folder().c_str()), 0);
     EXPECT_EQ(link_.presenceChecks, 8);
+    EXPECT_TRUE(log_.calls.empty());  // no figure yet: the callback is not called
+}
+
+TEST_F(MessageLoopTest, SilentPhoneCanBeCancelledOnceItHasGivenAFigure) {
+    link_.Message(Progress(30));
+    for (int i = 0; i < 20; ++i) {
+        link_.Silence();
+    }
+    link_.Message(Ok());
+    log_.stopAt = 3;  // the user cancels during the silence
+    EXPECT_EQ(Run(Folder().c_str()), 2);
+    EXPECT_EQ(log_.calls.size(), 4u);
+    EXPECT_EQ(link_.presenceChecks, 3);
 }
 
 TEST_F(MessageLoopTest, RemovingReportsTheLastFailureAndGoesOn) {
