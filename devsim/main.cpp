@@ -1,0 +1,179 @@
+// tolvane-devsim: the simulated iPhone. See devsim/README.md.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "devsim/DeviceState.h"
+#include "devsim/Faults.h"
+#include "devsim/MakeDevice.h"
+#include "devsim/Phone.h"
+#include "devsim/UsbmuxServer.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  tolvane-devsim serve --socket PATH --device DIR [--fault FLAG]...\n"
+    "  tolvane-devsim make-device DIR [--name N] [--messages N] [--contacts N] [--media-mb N]\n"
+    "                 [--apps N] [--backup-password P] [--seed N] [--product-version 7.1.x]\n"
+    "                 [--product-type T] [--no-cellular]\n"
+    "Point any libimobiledevice program at a served phone with\n"
+    "  USBMUXD_SOCKET_ADDRESS=UNIX:PATH\n";
+
+int Usage(const std::string& problem) {
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", problem.c_str());
+    }
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+bool ParseInt(const std::string& text, int& out) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || v < 0 || v > 1000000) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+int Serve(const std::vector<std::string>& args) {
+    std::string socketPath;
+    std::string deviceDir;
+    devsim::Faults faults;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i + 1 >= args.size()) {
+            return Usage("missing value after " + a);
+        }
+        const std::string& v = args[++i];
+        if (a == "--socket") {
+            socketPath = v;
+        } else if (a == "--device") {
+            deviceDir = v;
+        } else if (a == "--fault") {
+            std::string error;
+            if (!devsim::ParseFault(v, faults, error)) {
+                return Usage(error);
+            }
+        } else {
+            return Usage("unknown option " + a);
+        }
+    }
+    if (socketPath.empty() || deviceDir.empty()) {
+        return Usage("serve needs --socket and --device");
+    }
+    std::string error;
+    std::unique_ptr<devsim::DeviceState> state = devsim::DeviceState::Load(deviceDir, error);
+    if (!state) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", error.c_str());
+        return 1;
+    }
+
+    // The signals are taken through a descriptor, so that no thread is interrupted by them and
+    // the server can stop in an orderly way.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
+
+    const std::string udid = state->Udid();
+    devsim::Phone phone(std::move(state), faults);
+    devsim::UsbmuxServer server(phone, socketPath);
+    if (!server.Start(error)) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    phone.Events().Append("serve " + udid);
+    std::printf("tolvane-devsim: serving %s on %s\n", udid.c_str(), socketPath.c_str());
+    std::fflush(stdout);
+    server.Run(signalFd);
+    phone.Events().Append("stopped");
+    close(signalFd);
+    return 0;
+}
+
+int MakeDeviceCommand(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].rfind("--", 0) == 0) {
+        return Usage("make-device needs a folder");
+    }
+    devsim::MakeDeviceOptions o;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--no-cellular") {
+            o.cellular = false;
+            continue;
+        }
+        if (i + 1 >= args.size()) {
+            return Usage("missing value after " + a);
+        }
+        const std::string& v = args[++i];
+        bool ok = true;
+        if (a == "--name") {
+            o.name = v;
+        } else if (a == "--messages") {
+            ok = ParseInt(v, o.messages);
+        } else if (a == "--contacts") {
+            ok = ParseInt(v, o.contacts);
+        } else if (a == "--media-mb") {
+            ok = ParseInt(v, o.mediaMb);
+        } else if (a == "--apps") {
+            ok = ParseInt(v, o.apps);
+        } else if (a == "--backup-password") {
+            ok = !v.empty();
+            o.backupPassword = v;
+        } else if (a == "--seed") {
+            char* end = nullptr;
+            o.seed = std::strtoull(v.c_str(), &end, 10);
+            ok = !v.empty() && *end == '\0';
+        } else if (a == "--product-version") {
+            ok = v.rfind("7.1", 0) == 0;
+            o.productVersion = v;
+        } else if (a == "--product-type") {
+            o.productType = v;
+        } else {
+            return Usage("unknown option " + a);
+        }
+        if (!ok) {
+            return Usage("bad value for " + a + ": " + v);
+        }
+    }
+    std::string error;
+    if (!devsim::MakeDevice(args[0], o, error)) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return Usage("");
+    }
+    const std::string command = argv[1];
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "serve") {
+        return Serve(args);
+    }
+    if (command == "make-device") {
+        return MakeDeviceCommand(args);
+    }
+    if (command == "help" || command == "--help" || command == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return Usage("unknown command " + command);
+}
