@@ -1,7 +1,9 @@
 #include "devsim/BackupService.h"
 
+#include "devsim/BackupSession.h"
 #include "devsim/Connection.h"
 #include "devsim/Phone.h"
+#include "devsim/RestoreSession.h"
 
 namespace devsim {
 
@@ -35,8 +37,8 @@ void BackupService::Run() {
                                ? plist_array_get_item(message.get(), 1)
                                : nullptr;
             if (name == "DLMessageProcessMessage" && body != nullptr &&
-                plist_get_node_type(body) == PLIST_DICT) {
-                HandleRequest(body);
+                plist_get_node_type(body) == PLIST_DICT && !HandleRequest(body)) {
+                return;
             }
         }
     } catch (const LinkClosed&) {
@@ -44,23 +46,28 @@ void BackupService::Run() {
     }
 }
 
-void BackupService::HandleRequest(plist_t request) {
+bool BackupService::HandleRequest(plist_t request) {
     const std::string name = DictString(request, "MessageName").value_or("");
     if (name == "Hello") {
         Hello(request);
-        return;
+        return true;
     }
     const std::string target = DictString(request, "TargetIdentifier").value_or("");
     if (target != phone_.State().Udid()) {
         SendOutcome(link_, kPhoneBadRequest,
                     name + " is addressed to another device (" + target + ")");
-        return;
+        return true;
     }
-    if (name == "ChangePassword") {
+    if (name == "Backup") {
+        BackupSession(phone_, link_).Run(request);
+    } else if (name == "Restore") {
+        return !RestoreSession(phone_, link_).Run(request);
+    } else if (name == "ChangePassword") {
         ChangePassword(request);
     } else {
         SendOutcome(link_, kPhoneBadRequest, "Unsupported request " + name);
     }
+    return true;
 }
 
 void BackupService::Hello(plist_t request) {

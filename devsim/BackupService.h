@@ -36,7 +36,8 @@ class BackupService {
     static constexpr double kVersions[] = {2.0, 2.1};
 
   private:
-    void HandleRequest(plist_t request);
+    // False when the request ended the link.
+    bool HandleRequest(plist_t request);
     void Hello(plist_t request);
     void ChangePassword(plist_t request);
 

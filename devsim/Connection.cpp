@@ -126,6 +126,11 @@ void Connection::DrainUntilClosed() {
     }
 }
 
+bool Connection::PeerClosed() const {
+    pollfd p{fd_, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 void Connection::Shutdown() {
     shutDown_.store(true);
     shutdown(fd_, SHUT_RDWR);

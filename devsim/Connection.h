@@ -33,6 +33,9 @@ class Connection {
     // Waits until the peer closes the connection or it is shut down, dropping what arrives.
     void DrainUntilClosed();
 
+    // True when the peer has closed its end (checked without waiting).
+    bool PeerClosed() const;
+
     // Ends both directions; blocked calls on other threads return at once.
     void Shutdown();
     bool IsShutDown() const { return shutDown_.load(); }

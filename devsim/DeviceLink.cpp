@@ -1,8 +1,6 @@
 #include "devsim/DeviceLink.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -20,7 +18,7 @@ constexpr uint32_t kMaxNameLength = 64 * 1024;
 }  // namespace
 
 DeviceLink::DeviceLink(Phone& phone, Connection& connection)
-    : phone_(phone), connection_(connection), buffer_(kReadChunk) {}
+    : phone_(phone), connection_(connection), buffer_(kReadChunk), spare_(kReadChunk) {}
 
 DeviceLink::~DeviceLink() = default;
 
@@ -40,6 +38,7 @@ void DeviceLink::AfterMessageSent() {
 }
 
 void DeviceLink::Send(plist_t message) {
+    FlushPending();
     if (!SendFramedPlist(connection_, message, true)) {
         throw LinkClosed();
     }
@@ -110,6 +109,7 @@ void DeviceLink::CountBytes(uint64_t bytes) {
 }
 
 void DeviceLink::SendRawBytes(const std::string& bytes) {
+    FlushPending();
     if (!connection_.SendAll(bytes.data(), bytes.size())) {
         throw LinkClosed();
     }
@@ -117,25 +117,28 @@ void DeviceLink::SendRawBytes(const std::string& bytes) {
 
 void DeviceLink::SendEndOfList() {
     const uint32_t zero = 0;
-    if (!connection_.SendAll(&zero, sizeof zero)) {
-        throw LinkClosed();
-    }
+    pending_.append(reinterpret_cast<const char*>(&zero), 4);
+    FlushPending();
 }
 
 // Sends `size` bytes as data blocks (and, with `finish`, the end-of-file block), several blocks
-// per system call. Stops half-way, unplugging, when the byte fault says so.
+// per system call, after whatever is pending. Stops half-way, unplugging, when the byte fault
+// says so.
 void DeviceLink::SendBlocks(const char* data, size_t size, bool finish) {
-    constexpr int kMaxParts = 2 * (kReadChunk / kBlockPayload) + 1;
-    uint32_t headers[kMaxParts / 2 + 1][2];
-    iovec parts[kMaxParts + 1];
+    constexpr int kMaxBlocks = static_cast<int>(kReadChunk / kBlockPayload);
+    // Per block 5 header bytes: the length (payload + code) and the code.
+    uint32_t headers[kMaxBlocks + 1][2];
+    iovec parts[2 * kMaxBlocks + 2];
     while (size > 0 || finish) {
         int count = 0;
         int h = 0;
+        if (!pending_.empty()) {
+            parts[count++] = {pending_.data(), pending_.size()};
+        }
         uint64_t carried = 0;
         const uint64_t allowance = phone_.FileBytesAllowance();
-        while (size > 0 && count + 2 <= kMaxParts && carried < allowance) {
+        while (size > 0 && h < kMaxBlocks && carried < allowance) {
             const size_t n = std::min<uint64_t>({size, kBlockPayload, allowance - carried});
-            // 5 header bytes: the length (payload + code) and the code.
             headers[h][0] = htonl(static_cast<uint32_t>(n + 1));
             reinterpret_cast<uint8_t*>(&headers[h][1])[0] = kBlockFileData;
             parts[count++] = {reinterpret_cast<char*>(headers[h]), 5};
@@ -146,104 +149,92 @@ void DeviceLink::SendBlocks(const char* data, size_t size, bool finish) {
             carried += n;
         }
         const bool limitReached = size > 0 && carried >= allowance;
-        if (size == 0 && finish && !limitReached) {
+        if (size == 0 && finish) {
             headers[h][0] = htonl(1);
             reinterpret_cast<uint8_t*>(&headers[h][1])[0] = kBlockSuccess;
             parts[count++] = {reinterpret_cast<char*>(headers[h]), 5};
             finish = false;
         }
         if (count > 0 && !connection_.SendV(parts, count)) {
+            pending_.clear();
             throw LinkClosed();
         }
+        pending_.clear();
         if (carried > 0) {
             CountBytes(carried);
         }
         if (limitReached) {
-            // The allowance ran out without CountBytes reaching it: cannot happen, but never
-            // spin on a zero allowance.
+            // CountBytes has unplugged already when the allowance ran out; never spin on zero.
             phone_.Unplug("after-bytes");
             throw LinkClosed();
         }
     }
 }
 
-void DeviceLink::SendFile(const std::string& deviceName, const std::string& backupName,
-                          const std::string& localPath, uint64_t fileSize) {
-    const int fd = open(localPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        SendFileError(deviceName, backupName, std::strerror(errno));
-        return;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
-
-    // Both names in one write.
-    const uint32_t l1 = htonl(static_cast<uint32_t>(deviceName.size()));
-    const uint32_t l2 = htonl(static_cast<uint32_t>(backupName.size()));
-    iovec names[4] = {{const_cast<uint32_t*>(&l1), 4},
-                      {const_cast<char*>(deviceName.data()), deviceName.size()},
-                      {const_cast<uint32_t*>(&l2), 4},
-                      {const_cast<char*>(backupName.data()), backupName.size()}};
-    if (!connection_.SendV(names, 4)) {
-        throw LinkClosed();
-    }
-    uint64_t offset = 0;
-    while (offset < fileSize) {
-        const size_t want = std::min<uint64_t>(buffer_.size(), fileSize - offset);
-        const ssize_t n = pread(fd, buffer_.data(), want, static_cast<off_t>(offset));
-        if (n <= 0) {
-            // The file shrank under the phone: end it with an error block, as a phone does.
-            const std::string text = "read error";
-            const uint32_t len = htonl(static_cast<uint32_t>(text.size() + 1));
-            const uint8_t code = kBlockRemoteError;
-            iovec err[3] = {{const_cast<uint32_t*>(&len), 4},
-                            {const_cast<uint8_t*>(&code), 1},
-                            {const_cast<char*>(text.data()), text.size()}};
-            if (!connection_.SendV(err, 3)) {
-                throw LinkClosed();
-            }
-            return;
+uint64_t DeviceLink::SendFile(const std::string& deviceName, const std::string& backupName,
+                              FileSource& source) {
+    // The names go out with the first data blocks, in one write.
+    QueueName(deviceName);
+    QueueName(backupName);
+    uint64_t sent = 0;
+    // One piece ahead, so the last data blocks and the end-of-file block share a write.
+    long n = source.Next(buffer_.data(), buffer_.size());
+    std::vector<char>& next = spare_;
+    while (n > 0) {
+        const long m = source.Next(next.data(), next.size());
+        SendBlocks(buffer_.data(), static_cast<size_t>(n), m == 0);
+        sent += static_cast<uint64_t>(n);
+        if (m <= 0) {
+            n = m;
+            break;
         }
-        offset += static_cast<uint64_t>(n);
-        SendBlocks(buffer_.data(), static_cast<size_t>(n), offset >= fileSize);
+        buffer_.swap(next);
+        n = m;
     }
-    if (fileSize == 0) {
+    if (n == 0 && sent == 0) {
         SendBlocks(nullptr, 0, true);
+    } else if (n < 0) {
+        // The file could not be read to its end: a remote error block ends it.
+        const std::string text = "Could not read file";
+        const uint32_t len = htonl(static_cast<uint32_t>(text.size() + 1));
+        pending_.append(reinterpret_cast<const char*>(&len), 4);
+        pending_ += static_cast<char>(kBlockRemoteError);
+        pending_ += text;
+        FlushPending();
     }
+    return sent;
 }
 
 void DeviceLink::SendFileBytes(const std::string& deviceName, const std::string& backupName,
                                const std::string& contents) {
-    const uint32_t l1 = htonl(static_cast<uint32_t>(deviceName.size()));
-    const uint32_t l2 = htonl(static_cast<uint32_t>(backupName.size()));
-    iovec names[4] = {{const_cast<uint32_t*>(&l1), 4},
-                      {const_cast<char*>(deviceName.data()), deviceName.size()},
-                      {const_cast<uint32_t*>(&l2), 4},
-                      {const_cast<char*>(backupName.data()), backupName.size()}};
-    if (!connection_.SendV(names, 4)) {
-        throw LinkClosed();
-    }
+    QueueName(deviceName);
+    QueueName(backupName);
     SendBlocks(contents.data(), contents.size(), true);
 }
 
 void DeviceLink::SendFileError(const std::string& deviceName, const std::string& backupName,
                                const std::string& text) {
-    const uint32_t l1 = htonl(static_cast<uint32_t>(deviceName.size()));
-    const uint32_t l2 = htonl(static_cast<uint32_t>(backupName.size()));
-    const uint32_t l3 = htonl(static_cast<uint32_t>(text.size() + 1));
-    const uint8_t code = kBlockRemoteError;
-    iovec parts[7] = {{const_cast<uint32_t*>(&l1), 4},
-                      {const_cast<char*>(deviceName.data()), deviceName.size()},
-                      {const_cast<uint32_t*>(&l2), 4},
-                      {const_cast<char*>(backupName.data()), backupName.size()},
-                      {const_cast<uint32_t*>(&l3), 4},
-                      {const_cast<uint8_t*>(&code), 1},
-                      {const_cast<char*>(text.data()), text.size()}};
-    if (!connection_.SendV(parts, 7)) {
+    QueueName(deviceName);
+    QueueName(backupName);
+    const uint32_t len = htonl(static_cast<uint32_t>(text.size() + 1));
+    pending_.append(reinterpret_cast<const char*>(&len), 4);
+    pending_ += static_cast<char>(kBlockRemoteError);
+    pending_ += text;
+    FlushPending();
+}
+
+void DeviceLink::QueueName(const std::string& name) {
+    const uint32_t len = htonl(static_cast<uint32_t>(name.size()));
+    pending_.append(reinterpret_cast<const char*>(&len), 4);
+    pending_ += name;
+}
+
+void DeviceLink::FlushPending() {
+    if (!pending_.empty() && !connection_.SendAll(pending_.data(), pending_.size())) {
+        pending_.clear();
         throw LinkClosed();
     }
+    pending_.clear();
 }
 
 uint32_t DeviceLink::ReceiveLength() {
@@ -302,6 +293,10 @@ std::vector<DeviceLink::Incoming> DeviceLink::ReceiveFiles(
                     CountBytes(want);
                 }
                 continue;
+            }
+            // A status or error text; anything longer than a name can be is not one.
+            if (left > kMaxNameLength) {
+                throw LinkClosed();
             }
             std::string text(left, '\0');
             if (left > 0 && !connection_.RecvAll(text.data(), left)) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "devsim/FileSource.h"
 #include "devsim/PlistUtil.h"
 
 namespace devsim {
@@ -66,10 +67,10 @@ class DeviceLink {
 
     // --- raw transfer, phone → computer -------------------------------------------------
     // One file of an upload: the phone-side name, the name in the backup folder, the contents
-    // read from `localPath` in blocks, and the end-of-file block. `fileSize` is the size to
-    // send (the file is not read past it).
-    void SendFile(const std::string& deviceName, const std::string& backupName,
-                  const std::string& localPath, uint64_t fileSize);
+    // from `source` in data blocks, and the end-of-file block (an error block when the source
+    // fails half-way, as a phone does for a file it cannot read). Returns the bytes sent.
+    uint64_t SendFile(const std::string& deviceName, const std::string& backupName,
+                      FileSource& source);
     // The same with contents from memory.
     void SendFileBytes(const std::string& deviceName, const std::string& backupName,
                        const std::string& contents);
@@ -97,6 +98,9 @@ class DeviceLink {
 
   private:
     void AfterMessageSent();
+    // Bytes that go out with the next write (names ahead of their file's first blocks).
+    void QueueName(const std::string& name);
+    void FlushPending();
     void SendBlocks(const char* data, size_t size, bool finish);
     void CountBytes(uint64_t bytes);
     uint32_t ReceiveLength();
@@ -105,6 +109,8 @@ class DeviceLink {
     Connection& connection_;
     uint64_t sent_ = 0;
     std::vector<char> buffer_;
+    std::vector<char> spare_;
+    std::string pending_;
 };
 
 }  // namespace devsim

@@ -14,6 +14,7 @@
 #include "devsim/MakeDevice.h"
 #include "devsim/Phone.h"
 #include "devsim/UsbmuxServer.h"
+#include "devsim/WriteBackup.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ const char kUsage[] =
     "  tolvane-devsim make-device DIR [--name N] [--messages N] [--contacts N] [--media-mb N]\n"
     "                 [--apps N] [--backup-password P] [--seed N] [--product-version 7.1.x]\n"
     "                 [--product-type T] [--no-cellular]\n"
+    "  tolvane-devsim write-backup DEVICE_DIR OUT_PARENT [--encrypt PASSWORD]\n"
+    "                 [--date 2015-03-07T18:05:09Z] [--name N]\n"
     "Point any libimobiledevice program at a served phone with\n"
     "  USBMUXD_SOCKET_ADDRESS=UNIX:PATH\n";
 
@@ -157,6 +160,42 @@ int MakeDeviceCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
+int WriteBackupCommand(const std::vector<std::string>& args) {
+    if (args.size() < 2 || args[0].rfind("--", 0) == 0 || args[1].rfind("--", 0) == 0) {
+        return Usage("write-backup needs a device folder and an output folder");
+    }
+    devsim::WriteBackupOptions o;
+    for (size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i + 1 >= args.size()) {
+            return Usage("missing value after " + a);
+        }
+        const std::string& v = args[++i];
+        if (a == "--encrypt") {
+            if (v.empty()) {
+                return Usage("--encrypt needs a password");
+            }
+            o.encryptPassword = v;
+        } else if (a == "--date") {
+            int64_t seconds = 0;
+            if (!devsim::ParseIsoDate(v, seconds)) {
+                return Usage("bad date " + v + " (expected e.g. 2015-03-07T18:05:09Z)");
+            }
+            o.date = seconds;
+        } else if (a == "--name") {
+            o.name = v;
+        } else {
+            return Usage("unknown option " + a);
+        }
+    }
+    std::string error;
+    if (!devsim::WriteBackup(args[0], args[1], o, error)) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,6 +209,9 @@ int main(int argc, char** argv) {
     }
     if (command == "make-device") {
         return MakeDeviceCommand(args);
+    }
+    if (command == "write-backup") {
+        return WriteBackupCommand(args);
     }
     if (command == "help" || command == "--help" || command == "-h") {
         std::fputs(kUsage, stdout);

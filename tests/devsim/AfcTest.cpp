@@ -2,6 +2,7 @@
 // the sync lock between two clients (including "would block"), and the lock faults.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -135,6 +136,28 @@ TEST_F(AfcTest, SyncLockIsExclusiveBetweenClientsUntilUnlockOrClose) {
     ASSERT_GE(lockEvents.size(), 2u);
     EXPECT_EQ(lockEvents[0], std::string("lock acquired ") + kLockFile);
     EXPECT_EQ(lockEvents[1], std::string("lock busy ") + kLockFile);
+}
+
+TEST_F(AfcTest, BlockingLockWaitsForTheHolder) {
+    Serve();
+    Afc first = NewClient();
+    Afc second = NewClient();
+    uint64_t h1 = 0, h2 = 0;
+    ASSERT_EQ(afc_file_open(first.get(), kLockFile, AFC_FOPEN_RW, &h1), AFC_E_SUCCESS);
+    ASSERT_EQ(afc_file_open(second.get(), kLockFile, AFC_FOPEN_RW, &h2), AFC_E_SUCCESS);
+    ASSERT_EQ(afc_file_lock(first.get(), h1, AFC_LOCK_EX), AFC_E_SUCCESS);
+    // Operation 2 is an exclusive lock without the non-blocking bit.
+    std::atomic<bool> returned{false};
+    afc_error_t result = AFC_E_UNKNOWN_ERROR;
+    std::thread waiter([&] {
+        result = afc_file_lock(second.get(), h2, static_cast<afc_lock_op_t>(2));
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(returned.load());
+    EXPECT_EQ(afc_file_lock(first.get(), h1, AFC_LOCK_UN), AFC_E_SUCCESS);
+    waiter.join();
+    EXPECT_EQ(result, AFC_E_SUCCESS);
 }
 
 TEST_F(AfcTest, LockHeldByAnotherProgramBlocksForItsTimeOrForEver) {

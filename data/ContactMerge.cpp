@@ -1,0 +1,149 @@
+#include "data/ContactMerge.h"
+
+#include <atomic>
+
+#include "data/ContactRows.h"
+#include "data/DataTexts.h"
+#include "data/ExportScan.h"
+#include "data/MergeSupport.h"
+#include "engine/BackupEngine.h"
+#include "engine/Results.h"
+#include "platform/Time.h"
+
+namespace tolvane {
+namespace {
+
+constexpr char kContactsTempName[] = "contactssqlite.tmp";
+
+// The last multi-value UID this process gave out; the next one follows it when the table's
+// maximum cannot be read.
+std::atomic<int32_t> gLastMultiValueUid{0};
+
+// The creation time of contacts made now, worked out again only when the second changes.
+class CreationClock {
+  public:
+    int32_t Now() {
+        const int64_t second = platform::UnixNow();
+        if (second != second_) {
+            second_ = second;
+            value_ = ContactCreationTime();
+        }
+        return value_;
+    }
+
+  private:
+    int64_t second_ = -1;
+    int32_t value_ = 0;
+};
+
+RowOutcome BindTextAndRun(MergeConnection& conn, sqlite3_stmt* stmt, int index,
+                          std::string_view text) {
+    sqlite3_bind_text(stmt, index, text.empty() ? "" : text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+    return conn.Run(stmt);
+}
+
+}  // namespace
+
+int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view bytes) {
+    MergeConnection conn(db);
+    conn.Begin(bytes.size());
+    const platform::SqliteStmtPtr maxUid = conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;");
+    // Values the merge makes itself are bound, never spliced into SQL text.
+    const platform::SqliteStmtPtr phoneInsert =
+        conn.Prepare("INSERT INTO ABMultiValue VALUES(?1,?2,3,0,1,?3,?4);");
+    const platform::SqliteStmtPtr extraInsert =
+        conn.Prepare("INSERT INTO ABMultiValue VALUES(?1,?2,46,0,NULL,NULL,?3);");
+    CreationClock clock;
+    int32_t result = 0;
+    auto fail = [&]() {
+        result = conn.FatalCode();
+        return false;
+    };
+    ScanContactExport(bytes, [&](const ContactRecord& record) {
+        const std::string extra = ExtraText(record);
+
+        std::string values = SearchRowValues(record, extra);
+        ExportQuotingToSql(values);
+        switch (conn.InsertRecord(values, "ABPersonFullTextSearch_content")) {
+            case RowOutcome::Fatal:
+                return fail();
+            case RowOutcome::AlreadyPresent:
+                return true;
+            case RowOutcome::Refused:
+                if (record.number < kLayoutCheckRecords) {
+                    engine.SetLastErrorText(kInvalidContactsFileText);
+                    result = IMPORT_BAD_FILE;
+                    return false;
+                }
+                return true;
+            case RowOutcome::Done:
+                break;
+        }
+
+        // The rows below may fail on their own (a person already there, a missing table); the
+        // contact then stays partly written, as the search row alone.
+        values = PersonRowValues(record, extra, clock.Now());
+        ExportQuotingToSql(values);
+        if (conn.InsertRecord(values, "ABPerson") == RowOutcome::Fatal) {
+            return fail();
+        }
+
+        int32_t uid = gLastMultiValueUid.load() + 1;
+        if (maxUid != nullptr) {
+            bool hasRow = false;
+            const RowOutcome probed = conn.StepOnce(maxUid.get(), hasRow);
+            if (probed == RowOutcome::Fatal) {
+                sqlite3_reset(maxUid.get());
+                return fail();
+            }
+            if (hasRow) {
+                // MAX over no rows is NULL, read as 0.
+                uid = sqlite3_column_int(maxUid.get(), 0) + 1;
+            }
+            sqlite3_reset(maxUid.get());
+        }
+
+        if (phoneInsert != nullptr) {
+            sqlite3_bind_int(phoneInsert.get(), 1, uid);
+            sqlite3_bind_int(phoneInsert.get(), 2, record.personId);
+            const std::string_view phone = PhoneToken(record);
+            // An empty token is an empty text, not NULL.
+            sqlite3_bind_text(phoneInsert.get(), 3, phone.empty() ? "" : phone.data(),
+                              static_cast<int>(phone.size()), SQLITE_TRANSIENT);
+            if (BindTextAndRun(conn, phoneInsert.get(), 4, RecordIdentifier(uid)) ==
+                RowOutcome::Fatal) {
+                return fail();
+            }
+        }
+        gLastMultiValueUid.store(uid);
+
+        if (!extra.empty()) {
+            ++uid;
+            if (extraInsert != nullptr) {
+                sqlite3_bind_int(extraInsert.get(), 1, uid);
+                sqlite3_bind_int(extraInsert.get(), 2, record.personId);
+                if (BindTextAndRun(conn, extraInsert.get(), 3, RecordIdentifier(uid)) ==
+                    RowOutcome::Fatal) {
+                    return fail();
+                }
+            }
+            gLastMultiValueUid.store(uid);
+        }
+        return true;
+    });
+    if (result == 0) {
+        result = conn.Commit();
+    }
+    return result;
+}
+
+int32_t MergeContacts(BackupEngine& engine, const std::string& targetDb,
+                      const std::string& exportPath) {
+    return RunMerge(engine, targetDb, exportPath, kContactsTempName,
+                    [&engine](sqlite3* db, std::string_view bytes) {
+                        return MergeContactExport(engine, db, bytes);
+                    });
+}
+
+}  // namespace tolvane

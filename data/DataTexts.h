@@ -1,0 +1,22 @@
+// The texts that the data operations leave in the engine's last error text, exactly as the
+// windows show them.
+#pragma once
+
+namespace tolvane {
+
+inline constexpr char kImportFileTooLargeText[] = "Invalid file format,Import file failed.";
+inline constexpr char kInvalidSmsFileText[] =
+    "Invalid SMS file format.Only supports Quorvex exported sms.csv file and iPhone SMS sqlite "
+    "file.";
+inline constexpr char kInvalidContactsFileText[] =
+    "Invalid contacts file format.Only supports Quorvex exported contacts.csv file and iPhone "
+    "AddressBook sqlite file.";
+// The listings use the same sentences without the closing full stop.
+inline constexpr char kListSmsFailedText[] =
+    "Invalid SMS file format.Only supports Quorvex exported sms.csv file and iPhone SMS sqlite "
+    "file";
+inline constexpr char kListContactsFailedText[] =
+    "Invalid contacts file format.Only supports Quorvex exported contacts.csv file and iPhone "
+    "AddressBook sqlite file";
+
+}  // namespace tolvane

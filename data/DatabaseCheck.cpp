@@ -1,0 +1,52 @@
+#include "data/DatabaseCheck.h"
+
+#include <sqlite3.h>
+
+#include <initializer_list>
+
+#include "data/DataTexts.h"
+#include "engine/BackupEngine.h"
+#include "engine/Results.h"
+#include "platform/Handles.h"
+
+namespace tolvane {
+namespace {
+
+int32_t CheckTables(BackupEngine& engine, const std::string& dbPath,
+                    std::initializer_list<const char*> tables, const char* errorText) {
+    sqlite3* raw = nullptr;
+    // Read-only: a check must not create a missing file or roll back someone's journal.
+    const int rc = sqlite3_open_v2(dbPath.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    const platform::SqlitePtr db(raw);
+    if (rc != SQLITE_OK) {
+        return rc;
+    }
+    for (const char* table : tables) {
+        const std::string sql = std::string("select * from ") + table + ";";
+        sqlite3_stmt* stmt = nullptr;
+        const bool prepared =
+            sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+        const platform::SqliteStmtPtr owned(stmt);
+        if (!prepared || owned == nullptr || sqlite3_step(owned.get()) != SQLITE_ROW) {
+            engine.SetLastErrorText(errorText);
+            return IMPORT_BAD_FILE;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t CheckMessageDatabase(BackupEngine& engine, const std::string& dbPath) {
+    return CheckTables(engine, dbPath,
+                       {"chat", "chat_handle_join", "chat_message_join", "handle", "message"},
+                       kInvalidSmsFileText);
+}
+
+int32_t CheckContactDatabase(BackupEngine& engine, const std::string& dbPath) {
+    return CheckTables(engine, dbPath,
+                       {"ABMultiValue", "ABPerson", "ABPersonFullTextSearch_content"},
+                       kInvalidContactsFileText);
+}
+
+}  // namespace tolvane

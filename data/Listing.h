@@ -1,0 +1,29 @@
+// The messages and contacts of a backup, read straight from its database files, one line of text
+// per item, for the restore tab's counts and the viewer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolvane {
+
+class BackupEngine;
+
+// Lists the messages of the backup in `backupFolder`, newest first. `itunes` is set for a backup
+// of the other program (database files directly in the folder under their hashed names);
+// `password` opens an encrypted one. Returns 0, 2 when the database file does not exist, the
+// database library's code when it cannot be opened, the decryption's code, or 1006 with the
+// engine's last error text set when it cannot be read. `out` is replaced only on success.
+int32_t ListMessages(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+                     BackupEngine& engine, const char* password, bool itunes);
+
+// Lists the contacts of a backup by first name: first name, last name and phone number.
+int32_t ListContacts(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+                     BackupEngine& engine, const char* password, bool itunes);
+
+// The phone part of a contact line: the search table's phone column cut at its first blank when
+// that stands at position 4 or later, else at its second blank if there is one; whole otherwise.
+std::string_view ContactPhonePart(std::string_view phone);
+
+}  // namespace tolvane

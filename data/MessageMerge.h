@@ -1,0 +1,25 @@
+// Adding the records of a message export (sms.csv) to a backup's message database.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tolvane {
+
+class BackupEngine;
+
+// Merges the export at `exportPath` into the message database `targetDb`. Returns 0, a system
+// error code, the database library's code, 30 for a short read, or 1006 with the engine's last
+// error text set when the file is refused. On any failure `targetDb` is left as it was.
+int32_t MergeMessages(BackupEngine& engine, const std::string& targetDb,
+                      const std::string& exportPath);
+
+// The scan of MergeMessages on an open database: merges every record of `exportBytes` into `db`
+// inside one transaction. 0, 1006 with the engine's last error text set when the file is
+// refused, or the database library's code when the database itself failed.
+int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view exportBytes);
+
+}  // namespace tolvane

@@ -1,0 +1,102 @@
+// What the two export fuzz targets share: the input in a buffer of exactly its size (so that
+// AddressSanitizer sees any read beyond it), and a real-schema database made once and opened
+// afresh in memory for every input.
+#pragma once
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "data/SqlLiterals.h"
+#include "tests/data/LiteralCheck.h"
+#include "tests/tools/RealSchemaDb.h"
+
+namespace fuzzsupport {
+
+inline void Check(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+class ExactBuffer {
+  public:
+    ExactBuffer(const uint8_t* data, size_t size)
+        : bytes_(new char[size == 0 ? 1 : size]), size_(size) {
+        if (size > 0) {
+            std::memcpy(bytes_.get(), data, size);
+        }
+    }
+    std::string_view View() const { return {bytes_.get(), size_}; }
+
+  private:
+    std::unique_ptr<char[]> bytes_;
+    size_t size_;
+};
+
+// The bytes of a database file built by `build` from a fresh path.
+inline std::string BuildImage(const std::function<bool(const std::string&)>& build) {
+    char folder[] = "/tmp/tolvane-fuzz-XXXXXX";
+    Check(mkdtemp(folder) != nullptr);
+    const std::string path = std::string(folder) + "/image.db";
+    Check(build(path));
+    std::string image;
+    {
+        FILE* f = std::fopen(path.c_str(), "rb");
+        Check(f != nullptr);
+        char chunk[65536];
+        size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+            image.append(chunk, n);
+        }
+        std::fclose(f);
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+    return image;
+}
+
+// An in-memory copy of `image`, opened once: parsing the schema for every input would cost
+// more than the input itself.
+inline testkit::Database& SharedImage(const std::string& image) {
+    static testkit::Database db = [&] {
+        testkit::Database opened(":memory:");
+        auto* copy = static_cast<unsigned char*>(sqlite3_malloc64(image.size()));
+        Check(copy != nullptr);
+        std::memcpy(copy, image.data(), image.size());
+        Check(sqlite3_deserialize(
+                  opened.Get(), "main", copy, static_cast<sqlite3_int64>(image.size()),
+                  static_cast<sqlite3_int64>(image.size()),
+                  SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_RESIZEABLE) == SQLITE_OK);
+        return opened;
+    }();
+    return db;
+}
+
+// Runs `merge` on the shared database and undoes what it did. The merge's own transaction cannot
+// open inside the savepoint, so its statements run one by one, as they do when a transaction
+// cannot be had.
+inline void MergeAndUndo(testkit::Database& db, const std::function<void()>& merge) {
+    Check(db.Exec("SAVEPOINT fuzz;"));
+    merge();
+    Check(db.Exec("ROLLBACK TO fuzz;") && db.Exec("RELEASE fuzz;"));
+}
+
+// Where the literal reader accepts a value list, its values must be SQLite's own.
+inline void CheckLiterals(std::string_view list) {
+    static std::vector<tolvane::SqlLiteral> literals;
+    if (!tolvane::ParseSqlLiterals(list, literals)) {
+        return;
+    }
+    static testkit::Database scratch(":memory:");
+    Check(testdata::LiteralsDifferFromSqlite(scratch.Get(), list, literals).empty());
+}
+
+}  // namespace fuzzsupport

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "data/DataTexts.h"
+#include "data/Listing.h"
+#include "engine/Results.h"
+#include "platform/Strings.h"
+#include "tests/data/DataFixture.h"
+
+namespace tolvane {
+namespace {
+
+using Lines = std::vector<std::wstring>;
+
+constexpr char kDevice[] = "0123456789abcdef0123456789abcdef01234567";
+
+class ListingTest : public testdata::DataFixture {
+  protected:
+    // A message database holding `texts` as messages 1, 2, ... (nullopt for no text).
+    void MessagesDb(const std::string& path, const std::vector<std::optional<std::string>>& texts) {
+        ASSERT_TRUE(testkit::CreateSmsDb(path));
+        testkit::Database db(path);
+        ASSERT_TRUE(testkit::AddCorrespondent(db, {1, "+15550000001"}));
+        for (size_t i = 0; i < texts.size(); ++i) {
+            testkit::MessageRow row;
+            row.rowid = static_cast<int64_t>(i + 1);
+            row.text = texts[i];
+            row.handleId = 1;
+            ASSERT_TRUE(testkit::AddMessage(db, row));
+        }
+    }
+
+    void ContactsDb(const std::string& path, const std::vector<testkit::ContactRow>& rows) {
+        ASSERT_TRUE(testkit::CreateAddressBookDb(path));
+        testkit::Database db(path);
+        for (const auto& row : rows) {
+            ASSERT_TRUE(testkit::AddContact(db, row));
+        }
+    }
+
+    std::wstring Wide(const std::string& path) const { return platform::AnsiToWide(path); }
+};
+
+TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
+    const std::string backup = Path("2015-03-04-09-05-07");
+    MessagesDb(backup + "/" + kDevice + "/" + kSmsDatabaseName,
+               {"first", std::nullopt, "", "fourth \xE2\x9C\x93", "caf\xE9"});
+    Lines lines{L"old"};
+    ASSERT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false), 0);
+    // A text that is not UTF-8 keeps its readable part.
+    EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
+}
+
+TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
+    const std::string backup = Path("own");
+    ContactsDb(backup + "/" + kContactsCopyName,
+               {{1, "Zoe", "Ray", {}, {}, "5551234567 15551234567", {}},
+                {2, {}, "Solo", {}, {}, {}, {}},
+                {3, "Al", {}, {}, {}, "+1 555 1234", {}},
+                {4, "Bea", "", {}, {}, "5551234", {}},
+                {5, {}, {}, {}, {}, {}, {}},
+                {6, "Cy", {}, {}, {}, "+1 5551234", {}},
+                {7, "J\xC3\xB8rn", "\xC3\x85s", {}, {}, "12 34 56 78", {}}});
+    Lines lines;
+    ASSERT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
+                            L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
+}
+
+TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
+    // An own backup with a device folder reads it, even beside the category copies; a name of 40
+    // characters that begins with a dot is not a device folder.
+    const std::string full = Path("full");
+    testenv::WriteFile(full + "/.123456789012345678901234567890123456789", "");
+    MessagesDb(full + "/" + kDevice + "/" + kSmsDatabaseName, {"from the device folder"});
+    MessagesDb(full + "/" + kSmsCopyName, {"from the copy"});
+    ContactsDb(full + "/" + kDevice + "/" + kContactsDatabaseName,
+               {{1, "Dev", {}, {}, {}, {}, {}}});
+    ContactsDb(full + "/" + kContactsCopyName, {{1, "Copy", {}, {}, {}, {}, {}}});
+    Lines lines;
+    ASSERT_EQ(ListMessages(lines, Wide(full), engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, Lines{L"from the device folder"});
+    ASSERT_EQ(ListContacts(lines, Wide(full), engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, Lines{L"Dev"});
+
+    const std::string category = Path("category");
+    MessagesDb(category + "/" + kSmsCopyName, {"copied"});
+    ASSERT_EQ(ListMessages(lines, Wide(category), engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, Lines{L"copied"});
+
+    // The other program's backups keep the hashed names at the top of the folder.
+    const std::string itunes = Path("itunes");
+    MessagesDb(itunes + "/" + kSmsDatabaseName, {"itunes"});
+    ASSERT_EQ(ListMessages(lines, Wide(itunes), engine_, "", true), 0);
+    EXPECT_EQ(lines, Lines{L"itunes"});
+    EXPECT_EQ(ListMessages(lines, Wide(category), engine_, nullptr, true), 2);
+}
+
+TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
+    Lines lines{L"kept"};
+    EXPECT_EQ(ListMessages(lines, Wide(Path("nothing")), engine_, nullptr, false), 2);
+    EXPECT_EQ(ListContacts(lines, Wide(Path("nothing")), engine_, nullptr, false), 2);
+    EXPECT_EQ(lines, Lines{L"kept"});
+
+    // An encrypted database opens but cannot be read.
+    const std::string backup = Path("encrypted");
+    testenv::WriteFile(backup + "/" + kSmsCopyName, std::string(4096, '\x5A'));
+    const std::string before = testenv::ReadFile(backup + "/" + kSmsCopyName);
+    EXPECT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    EXPECT_EQ(lines, Lines{L"kept"});
+    EXPECT_EQ(testenv::ReadFile(backup + "/" + kSmsCopyName), before);
+
+    // A message database offered as the contacts database has no search table.
+    MessagesDb(backup + "/" + kContactsCopyName, {"x"});
+    EXPECT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
+    EXPECT_EQ(lines, Lines{L"kept"});
+}
+
+}  // namespace
+}  // namespace tolvane
