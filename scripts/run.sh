@@ -5,7 +5,8 @@
 # With a real phone attached through the system's usbmuxd (idevice_id -l lists one while
 # USBMUXD_SOCKET_ADDRESS is unset), that phone is backed up. Otherwise a demo phone is made once
 # in ${XDG_STATE_HOME:-$HOME/.local/state}/tolvane/demo-phone with tolvane-devsim, served on a
-# private socket for this run only, and stopped again on every way out of the script.
+# private socket for this run only (at a real phone's USB speed), and stopped again on every way
+# out of the script.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
@@ -48,13 +49,15 @@ else
         echo "Making the demo phone in $phone (once)"
         mkdir -p "$state"
         rm -rf "$phone.new"
-        "$devsim" make-device "$phone.new" --name "Demo iPhone" >/dev/null
+        "$devsim" make-device "$phone.new" --name "Demo iPhone" --media-mb 120 --messages 400 \
+            --contacts 150 --apps 40 >/dev/null
         rm -rf "$phone"
         mv "$phone.new" "$phone"
     fi
     sock_dir=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-demo.XXXXXX")
     sock="$sock_dir/usbmuxd.sock"
-    "$devsim" serve --socket "$sock" --device "$phone" >"$sock_dir/phone.log" 2>&1 &
+    # At about the speed of a real phone on USB 2.0, so that the progress can be followed.
+    "$devsim" serve --socket "$sock" --device "$phone" --fault rate=30 >"$sock_dir/phone.log" 2>&1 &
     phone_pid=$!
     for _ in $(seq 100); do
         [ -S "$sock" ] && break
