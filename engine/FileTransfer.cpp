@@ -16,6 +16,7 @@
 #include "engine/BackupEngine.h"
 #include "engine/DeviceLink.h"
 #include "engine/DevicePath.h"
+#include "engine/FileWriter.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 
@@ -29,8 +30,8 @@ constexpr int kMaxConnectionErrors = 3;
 constexpr uint32_t kMaxDrainedNameLength = 1 << 20;
 // Text of an error block kept for printing; the rest is read and dropped.
 constexpr uint32_t kMaxErrorText = 4096;
-// The hidden file a received file is written to before it is complete.
-constexpr char kPartialName[] = ".tolvane-receiving";
+// Buffers of received data gathered before they are written: a quarter of a megabyte per write.
+constexpr size_t kWriterBuffers = 8;
 
 uint32_t ReadBigEndian32(const unsigned char* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -43,50 +44,86 @@ void WriteBigEndian32(uint32_t v, char* p) {
     p[3] = static_cast<char>(v);
 }
 
-// Receives exactly `length` bytes. A silent wait is retried as long as the phone answers and no
-// other part has found it gone; a phone that is gone adds one to AbortFlag.
-bool ReceiveExact(DeviceLink& link, char* data, uint32_t length) {
-    uint32_t have = 0;
+}  // namespace
+
+RawReader::RawReader(DeviceLink& link, char* buffer, uint32_t capacity)
+    : link_(link), buffer_(buffer), capacity_(capacity) {
+    assert(capacity_ > 0);
+}
+
+void RawReader::Promise(uint64_t count) {
+    promised_ = std::max(promised_, count);
+}
+
+// Waits for more bytes, at most as many as are promised. A silent wait is retried as long as the
+// phone answers and no other part has found it gone; a phone that is gone adds one to AbortFlag.
+bool RawReader::Fill() {
+    assert(pos_ == end_ && promised_ > 0);
+    if (swap_) {
+        buffer_ = swap_(buffer_);
+    }
+    pos_ = 0;
+    end_ = 0;
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(capacity_, promised_));
     int errorsInARow = 0;
-    while (have < length) {
+    for (;;) {
         uint32_t got = 0;
-        const int32_t err = link.ReceiveRaw(data + have, length - have, got);
+        const int32_t err = link_.ReceiveRaw(buffer_, want, got);
         if (got > 0) {
-            have += got;
-            errorsInARow = 0;
-            continue;
+            end_ = got;
+            return true;
         }
         if (AbortFlag.load() > 0) {
             return false;
         }
-        if (!link.IsDevicePresent() || (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
+        if (!link_.IsDevicePresent() || (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
             AbortFlag.fetch_add(1);
             return false;
         }
     }
+}
+
+bool RawReader::ReadExact(char* data, uint32_t length) {
+    Promise(length);
+    while (length > 0) {
+        if (pos_ == end_ && !Fill()) {
+            return false;
+        }
+        const uint32_t n = std::min(length, end_ - pos_);
+        std::memcpy(data, buffer_ + pos_, n);
+        Consume(n);
+        data += n;
+        length -= n;
+    }
     return true;
 }
 
-bool ReceiveU32(DeviceLink& link, uint32_t& value) {
+bool RawReader::ReadU32(uint32_t& value) {
     unsigned char bytes[4];
-    if (!ReceiveExact(link, reinterpret_cast<char*>(bytes), 4)) {
+    if (!ReadExact(reinterpret_cast<char*>(bytes), 4)) {
         return false;
     }
     value = ReadBigEndian32(bytes);
     return true;
 }
 
-// Reads `length` bytes off the connection into `buffer` piece by piece and drops them.
-bool Drain(DeviceLink& link, uint64_t length, char* buffer) {
+bool RawReader::Stream(uint64_t length, const std::function<void(const char*, uint32_t)>& sink) {
+    Promise(length);
     while (length > 0) {
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, kTransferPiece));
-        if (!ReceiveExact(link, buffer, n)) {
+        if (pos_ == end_ && !Fill()) {
             return false;
         }
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length, end_ - pos_));
+        if (sink) {
+            sink(buffer_ + pos_, n);
+        }
+        Consume(n);
         length -= n;
     }
     return true;
 }
+
+namespace {
 
 void AddFileError(platform::PlistPtr& errors, const std::string& name, int err) {
     if (errors == nullptr) {
@@ -126,102 +163,6 @@ ssize_t ReadFull(int fd, char* data, size_t size) {
     return static_cast<ssize_t>(have);
 }
 
-bool WriteFull(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// One received file on its way to disk. Without a target (a refused name, no backup folder) or
-// after a local failure it only counts the bytes it is given.
-//   states: discarding (fd_ < 0) | writing (fd_ >= 0, partial file open)
-//   Commit renames the partial file onto the target; Abandon and the destructor delete it.
-class IncomingFile {
-  public:
-    IncomingFile() = default;
-    ~IncomingFile() { Abandon(); }
-    IncomingFile(const IncomingFile&) = delete;
-    IncomingFile& operator=(const IncomingFile&) = delete;
-
-    // Opens the partial file for `target`. On failure returns the errno value and discards.
-    int Open(const std::string& target) {
-        assert(fd_ < 0);
-        target_ = target;
-        const std::string parent = platform::ParentPath(target);
-        partial_ = platform::JoinPath(parent.empty() ? "." : parent, kPartialName);
-        fd_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            const int err = errno;
-            partial_.clear();
-            return err;
-        }
-        return 0;
-    }
-
-    // Appends a piece. On a write failure returns the errno value, deletes the partial file and
-    // discards from then on.
-    int Write(const char* data, size_t size) {
-        if (fd_ < 0) {
-            return 0;
-        }
-        if (!WriteFull(fd_, data, size)) {
-            const int err = errno;
-            Abandon();
-            return err;
-        }
-        return 0;
-    }
-
-    bool IsWriting() const { return fd_ >= 0; }
-
-    // Makes the file visible under its name. 0, or the errno value (the partial file is gone).
-    int Commit() {
-        assert(fd_ >= 0);
-        const int fd = fd_;
-        fd_ = -1;
-        int err = 0;
-        if (close(fd) != 0) {
-            err = errno;
-        } else if (rename(partial_.c_str(), target_.c_str()) != 0) {
-            err = errno;
-        }
-        if (err != 0) {
-            unlink(partial_.c_str());
-        }
-        partial_.clear();
-        return err;
-    }
-
-    void Abandon() {
-        if (fd_ >= 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-        if (!partial_.empty()) {
-            unlink(partial_.c_str());
-            partial_.clear();
-        }
-    }
-
-  private:
-    int fd_ = -1;
-    std::string target_;
-    std::string partial_;
-};
-
 enum class FileEnd {
     Complete,    // the success block came
     Failed,      // an error block or an unknown code came: the file is incomplete
@@ -229,11 +170,10 @@ enum class FileEnd {
     StreamLost,  // the connection failed or the phone went away
 };
 
-// Receives the blocks of one file into `file`, up to its end. `localErr` takes the errno value
-// of a local write failure.
-FileEnd ReceiveBlocks(DeviceLink& link, IncomingFile& file, char* buffer, int& localErr) {
+// Receives the blocks of one file, passing its data to `sink` (null: dropped), up to its end.
+FileEnd ReceiveBlocks(RawReader& reader, const std::function<void(const char*, uint32_t)>& sink) {
     uint32_t length = 0;
-    if (!ReceiveU32(link, length)) {
+    if (!reader.ReadU32(length)) {
         std::printf("ERROR: %s: could not receive code length!\n", "mb2_handle_receive_files");
         return FileEnd::StreamLost;
     }
@@ -242,31 +182,26 @@ FileEnd ReceiveBlocks(DeviceLink& link, IncomingFile& file, char* buffer, int& l
         if (length == 0) {
             return FileEnd::ListEnded;
         }
+        // The code, the payload, and the length of whatever follows the block.
+        reader.Promise(uint64_t{length} + 4);
         uint8_t code = 0;
-        if (!ReceiveExact(link, reinterpret_cast<char*>(&code), 1)) {
+        if (!reader.ReadExact(reinterpret_cast<char*>(&code), 1)) {
             std::printf("ERROR: %s: could not receive code!\n", "mb2_handle_receive_files");
             return FileEnd::StreamLost;
         }
-        uint32_t payload = length - 1;
+        const uint32_t payload = length - 1;
         if (code == kBlockFileData) {
             hadData = true;
-            while (payload > 0) {
-                const uint32_t n = std::min(payload, kTransferPiece);
-                if (!ReceiveExact(link, buffer, n)) {
-                    return FileEnd::StreamLost;
-                }
-                if (const int err = file.Write(buffer, n); err != 0 && localErr == 0) {
-                    localErr = err;
-                }
-                payload -= n;
+            if (!reader.Stream(payload, sink)) {
+                return FileEnd::StreamLost;
             }
         } else if (code == kBlockSuccess) {
-            return Drain(link, payload, buffer) ? FileEnd::Complete : FileEnd::StreamLost;
+            return reader.Stream(payload, nullptr) ? FileEnd::Complete : FileEnd::StreamLost;
         } else {
             // An error block (or a code this side does not know): the file is incomplete.
             const uint32_t kept = std::min(payload, kMaxErrorText);
             std::string text(kept, '\0');
-            if (!ReceiveExact(link, text.data(), kept) || !Drain(link, payload - kept, buffer)) {
+            if (!reader.ReadExact(text.data(), kept) || !reader.Stream(payload - kept, nullptr)) {
                 return FileEnd::StreamLost;
             }
             if (code == kBlockRemoteError && !hadData) {
@@ -277,7 +212,7 @@ FileEnd ReceiveBlocks(DeviceLink& link, IncomingFile& file, char* buffer, int& l
         if (AbortFlag.load() > 0) {
             return FileEnd::StreamLost;
         }
-        if (!ReceiveU32(link, length)) {
+        if (!reader.ReadU32(length)) {
             return FileEnd::StreamLost;
         }
     }
@@ -285,12 +220,12 @@ FileEnd ReceiveBlocks(DeviceLink& link, IncomingFile& file, char* buffer, int& l
 
 }  // namespace
 
-uint32_t mb2_receive_filename(DeviceLink& link, std::string& name, NameStatus* status) {
+uint32_t mb2_receive_filename(RawReader& reader, std::string& name, NameStatus* status) {
     NameStatus dummy;
     NameStatus& st = status != nullptr ? *status : dummy;
     name.clear();
     uint32_t length = 0;
-    if (!ReceiveU32(link, length)) {
+    if (!reader.ReadU32(length)) {
         st = NameStatus::Failed;
         return 0;
     }
@@ -298,17 +233,19 @@ uint32_t mb2_receive_filename(DeviceLink& link, std::string& name, NameStatus* s
         st = NameStatus::End;
         return 0;
     }
+    // The name and the length of what follows it (the next name or the first block).
+    if (length <= kMaxDrainedNameLength) {
+        reader.Promise(uint64_t{length} + 4);
+    }
     if (length > kMaxReceivedNameLength) {
         std::printf("ERROR: %s: too large filename length (%d)!\n", "mb2_receive_filename",
                     static_cast<int>(length));
-        std::vector<char> scratch(kTransferPiece);
-        st = length <= kMaxDrainedNameLength && Drain(link, length, scratch.data())
-                 ? NameStatus::TooLong
-                 : NameStatus::Failed;
+        st = length <= kMaxDrainedNameLength && reader.Stream(length, nullptr) ? NameStatus::TooLong
+                                                                               : NameStatus::Failed;
         return 0;
     }
     name.resize(length);
-    if (!ReceiveExact(link, name.data(), length)) {
+    if (!reader.ReadExact(name.data(), length)) {
         std::printf("ERROR: %s: could not read filename\n", "mb2_receive_filename");
         name.clear();
         st = NameStatus::Failed;
@@ -327,7 +264,14 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
     if (!IsArrayOfAtLeast(message, 4)) {
         return 0;
     }
-    std::vector<char> buffer(kTransferPiece);
+    // Each buffer has room for one block's payload and the header that follows it, so that a
+    // steady stream of data blocks costs one receive per block.
+    FileWriter writer(kWriterBuffers, kTransferPiece + 5);
+    RawReader reader(link, writer.TakeBuffer(), kTransferPiece + 5);
+    reader.SetBufferSwap([&writer](char* used) {
+        writer.GiveBack(used);
+        return writer.TakeBuffer();
+    });
     platform::PlistPtr errors;
     auto noteError = [&](const std::string& name, int err) {
         AddFileError(errors, name, err);
@@ -335,12 +279,15 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
             rep.firstError = platform::SystemErrorFromErrno(err);
         }
     };
+    const std::function<void(const char*, uint32_t)> toWriter =
+        [&writer](const char* data, uint32_t n) { writer.Write(data, n); };
+    const std::function<void(const char*, uint32_t)> dropped;
 
     while (AbortFlag.load() == 0) {
         std::string deviceName;
         std::string fileName;
         NameStatus st = NameStatus::Ok;
-        mb2_receive_filename(link, deviceName, &st);
+        mb2_receive_filename(reader, deviceName, &st);
         if (st == NameStatus::End) {
             break;
         }
@@ -349,7 +296,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
             break;
         }
         bool refused = st == NameStatus::TooLong;
-        mb2_receive_filename(link, fileName, &st);
+        mb2_receive_filename(reader, fileName, &st);
         if (st == NameStatus::End) {
             break;
         }
@@ -359,7 +306,6 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
         }
         refused = refused || st == NameStatus::TooLong;
 
-        IncomingFile file;
         std::optional<std::string> target;
         if (!refused && backupFolder != nullptr) {
             target = JoinDevicePath(backupFolder, fileName);
@@ -370,30 +316,12 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
                             fileName.c_str());
             }
             noteError(fileName, kRefusedPathErrno);
-        } else if (const int err = file.Open(*target); err != 0) {
-            std::printf("Error opening '%s' for writing: %s\n", target->c_str(),
-                        platform::ErrnoMessage(err).c_str());
-            noteError(fileName, err);
-            target.reset();
-        }
-
-        int writeErr = 0;
-        const FileEnd end = ReceiveBlocks(link, file, buffer.data(), writeErr);
-        if (writeErr != 0) {
-            std::printf("Error writing '%s': %s\n", target ? target->c_str() : fileName.c_str(),
-                        platform::ErrnoMessage(writeErr).c_str());
-            noteError(fileName, writeErr);
-        }
-        if (end == FileEnd::Complete && file.IsWriting()) {
-            if (const int err = file.Commit(); err != 0) {
-                std::printf("Error storing '%s': %s\n", target->c_str(),
-                            platform::ErrnoMessage(err).c_str());
-                noteError(fileName, err);
-            } else {
-                ++rep.files;
-            }
         } else {
-            file.Abandon();
+            writer.Begin(fileName, *target);
+        }
+        const FileEnd end = ReceiveBlocks(reader, target ? toWriter : dropped);
+        if (target) {
+            writer.End(end == FileEnd::Complete);
         }
         if (end == FileEnd::ListEnded) {
             break;
@@ -401,6 +329,13 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
         if (end == FileEnd::StreamLost) {
             rep.streamBroken = AbortFlag.load() == 0;
             break;
+        }
+    }
+    for (const FileWriter::Outcome& outcome : writer.Finish()) {
+        if (outcome.error != 0) {
+            noteError(outcome.name, outcome.error);
+        } else if (outcome.stored) {
+            ++rep.files;
         }
     }
 

@@ -6,18 +6,19 @@
 // names; a block is [length L][code][L - 1 bytes], codes 0x00 success, 0x06 local error, 0x0B
 // remote error, 0x0C file data (at most 32768 bytes).
 //
-// Receiving, per file: names -> blocks -> end of file. A file is written piece by piece into a
-// hidden partial file beside its target and renamed onto the target only when the phone ends it
-// with the success block; every other end (an error block, a broken connection, a phone that went
-// away, a local write error) deletes the partial file. So a name in the backup folder always holds
-// a complete file. Names that would leave the backup folder, and files that cannot be stored, are
-// read off the connection and dropped, so the stream stays in step; they are reported to the phone
-// in a "Multi status" reply and to the caller.
+// Receiving, per file: names -> blocks -> end of file. The data goes to a FileWriter, which stores
+// it on its own thread piece by piece into a hidden partial file and renames that onto the target
+// only when the phone ends the file with the success block; every other end (an error block, a
+// broken connection, a phone that went away, a local write error) deletes the partial file. So a
+// name in the backup folder always holds a complete file. Names that would leave the backup
+// folder, and files that cannot be stored, are read off the connection and dropped, so the stream
+// stays in step; they are reported to the phone in a "Multi status" reply and to the caller.
 #pragma once
 
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Handles.h"
@@ -59,6 +60,43 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
 uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char* backupFolder,
                                   ReceiveReport* report = nullptr);
 
+// Reads the raw stream of a transfer through one buffer of the caller's, so that the small
+// headers of the framing cost no receive of their own, and hands file data out of that buffer
+// without copying. It never asks the connection for more bytes than the framing has promised:
+// the library's receive waits until it has all it was asked for, and after the end of a list the
+// phone sends nothing until it has the status response.
+//   invariants: buffer_[pos_, end_) holds received bytes not yet consumed; promised_ counts the
+//   bytes from pos_ on that the framing says must come (end_ - pos_ <= promised_ after a fill).
+class RawReader {
+  public:
+    RawReader(DeviceLink& link, char* buffer, uint32_t capacity);
+    // At least `count` bytes follow the bytes consumed so far.
+    void Promise(uint64_t count);
+    // Reading promises what it reads.
+    bool ReadExact(char* data, uint32_t length);
+    bool ReadU32(uint32_t& value);
+    // Passes the next `length` bytes to `sink` (null: drops them) in the pieces in which they sit
+    // in the buffer; a piece stays valid until the buffer is refilled.
+    bool Stream(uint64_t length, const std::function<void(const char*, uint32_t)>& sink);
+    // Called before a refill with the buffer just used up; returns the buffer to fill next (the
+    // used one may still be read by whoever took pieces of it).
+    void SetBufferSwap(std::function<char*(char*)> swap) { swap_ = std::move(swap); }
+
+  private:
+    bool Fill();
+    void Consume(uint32_t n) {
+        pos_ += n;
+        promised_ -= n;
+    }
+    DeviceLink& link_;
+    char* buffer_;
+    uint32_t capacity_;
+    uint32_t pos_ = 0;
+    uint32_t end_ = 0;
+    uint64_t promised_ = 0;
+    std::function<char*(char*)> swap_;
+};
+
 enum class NameStatus {
     Ok,       // a name arrived
     End,      // a zero length: the end of the list
@@ -68,6 +106,6 @@ enum class NameStatus {
 
 // Receives one name. Its length, or 0 at the end of the list and on every failure; `status` says
 // which.
-uint32_t mb2_receive_filename(DeviceLink& link, std::string& name, NameStatus* status = nullptr);
+uint32_t mb2_receive_filename(RawReader& reader, std::string& name, NameStatus* status = nullptr);
 
 }  // namespace tolvane

@@ -192,6 +192,27 @@ TEST_F(FileTransfer, ReceivesFilesBlockAfterBlockIntoTheirNamedPaths) {
     ASSERT_EQ(link_.replies.size(), 1u);
     EXPECT_EQ(link_.replies[0].code, 0);
     EXPECT_EQ(link_.UnreadRaw(), 0u);
+    EXPECT_FALSE(link_.askedBeyondScript);
+}
+
+TEST_F(FileTransfer, LargeFilesPassThroughTheGatheredBuffersIntact) {
+    const std::string big = Pattern(3 * 1024 * 1024 + 17, 'g');  // many more blocks than buffers
+    const std::string small = Pattern(70000, 's');
+    link_.Name("x");
+    link_.Name("big");
+    link_.FileData(big);
+    link_.Block(kBlockSuccess, "");
+    link_.Name("x");
+    link_.Name("small");
+    link_.FileData(small);
+    link_.Block(kBlockSuccess, "");
+    link_.EndOfList();
+    link_.receivePiece = 20000;  // blocks arrive split across receives
+    auto msg = UploadMessage();
+    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 2u);
+    EXPECT_EQ(ReadFile(dir_ / "big"), big);
+    EXPECT_EQ(ReadFile(dir_ / "small"), small);
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, FileEndedByAnErrorBlockIsNotKept) {
@@ -216,6 +237,7 @@ TEST_F(FileTransfer, FileEndedByAnErrorBlockIsNotKept) {
     // The phone's own error is the phone's to report; the engine only keeps no torn file.
     EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"good", "old"}));
     EXPECT_EQ(ReadFile(dir_ / "old"), "an older version");
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, NameLengthLimitIs4096Bytes) {
@@ -249,6 +271,7 @@ TEST_F(FileTransfer, NameLengthLimitIs4096Bytes) {
     EXPECT_FALSE(report.streamBroken);
     ASSERT_EQ(link_.replies.size(), 1u);
     EXPECT_EQ(link_.replies[0].code, -13);
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, HostileNamesTouchNothingAndTheRestStillArrives) {
@@ -279,6 +302,7 @@ TEST_F(FileTransfer, HostileNamesTouchNothingAndTheRestStillArrives) {
     ASSERT_EQ(link_.replies.size(), 1u);
     EXPECT_EQ(link_.replies[0].code, -13);
     EXPECT_EQ(plist_dict_get_size(link_.replies[0].dictionary.get()), 4u);
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, FileThatCannotBeCreatedIsSkippedInStep) {
@@ -298,6 +322,7 @@ TEST_F(FileTransfer, FileThatCannotBeCreatedIsSkippedInStep) {
     EXPECT_EQ(ReadFile(dir_ / "after"), "after data");
     EXPECT_EQ(report.firstError, platform::kErrorFileNotFound);
     EXPECT_EQ(link_.UnreadRaw(), 0u);
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, SilentWaitIsRetriedWhileThePhoneAnswers) {
@@ -358,6 +383,7 @@ TEST_F(FileTransfer, UploadWithoutBackupFolderIsReadOffAndRefused) {
     EXPECT_EQ(link_.UnreadRaw(), 0u);
     ASSERT_EQ(link_.replies.size(), 1u);
     EXPECT_EQ(link_.replies[0].code, -13);
+    EXPECT_FALSE(link_.askedBeyondScript);
 }
 
 TEST_F(FileTransfer, ShortUploadMessageIsNotAnswered) {

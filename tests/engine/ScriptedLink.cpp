@@ -103,6 +103,16 @@ int32_t ScriptedLink::ReceiveRaw(char* data, uint32_t length, uint32_t& done) {
     if (raw_.empty()) {
         return -3;  // the connection is closed
     }
+    size_t available = 0;
+    for (const RawChunk& chunk : raw_) {
+        if (chunk.silence) {
+            break;
+        }
+        available += chunk.bytes.size() - chunk.pos;
+    }
+    if (length > available && !(raw_.front().silence)) {
+        askedBeyondScript = true;
+    }
     RawChunk& c = raw_.front();
     if (c.silence) {
         raw_.pop_front();

@@ -45,6 +45,10 @@ class ScriptedLink : public tolvane::DeviceLink {
     // Raw sends fail once this many bytes went out (SIZE_MAX: never).
     size_t sendLimit = SIZE_MAX;
 
+    // Set when a raw receive asked for more bytes than the phone sends before it waits: the
+    // library's receive would then wait for bytes that never come.
+    bool askedBeyondScript = false;
+
     std::string sent;                  // every raw byte the engine sent
     std::vector<StatusReply> replies;  // every status response
     size_t UnreadRaw() const;
