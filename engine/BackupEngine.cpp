@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "store/Catalogue.h"
+
 namespace tolvane {
 
 std::atomic<double> OverallProgress{0.0};
@@ -66,6 +68,20 @@ void BackupEngine::ReleaseSyncLock() {
     }
     lockFile_ = 0;
     PostDeviceNotification("com.apple.itunes-mobdev.syncDidFinish");
+}
+
+int32_t BackupEngine::WriteFileInfo(const std::string& timestamp,
+                                    const std::string& fileinfoPath) const {
+    return tolvane::WriteFileInfo(categories, timestamp, deviceName_, deviceClass_, productVersion_,
+                                  fileinfoPath);
+}
+
+int32_t BackupEngine::ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries) {
+    return tolvane::ListOwnBackups(root, entries);
+}
+
+int32_t BackupEngine::ListItunesBackups(std::vector<BackupEntry>& entries) {
+    return tolvane::ListItunesBackups(entries);
 }
 
 int32_t BackupEngine::CloseDevice() {

@@ -67,6 +67,13 @@ class BackupEngine {
     // subfolder when it is empty, clears workingBackupReady. Returns 0.
     int32_t ClearWorkingBackup();
 
+    // --- catalogue (store/Catalogue.h) ----------------------------------------------------------
+    // Writes fileinfo for the operation that just finished, from `categories` and the cached
+    // device values. 0 or a system error code.
+    int32_t WriteFileInfo(const std::string& timestamp, const std::string& fileinfoPath) const;
+    int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries);
+    int32_t ListItunesBackups(std::vector<BackupEntry>& entries);
+
     // --- runs --------------------------------------------------------------------------------
     int32_t RunBackup(const std::wstring& baseFolder, const char* password);
     int32_t RequestBackup(const char* folder);
@@ -90,21 +97,36 @@ class BackupEngine {
     mobilebackup2_client_t BackupClient() const { return backup_.get(); }
     const std::string& Udid() const { return udid_; }
     bool WillEncrypt() const { return willEncrypt_; }
+    // The timestamped folder of the last backup that RunBackup finished (empty before one).
+    const std::string& LastBackupFolder() const { return lastBackupFolder_; }
     // Device values cached by ConnectDevice (the name already in the ANSI code page).
     const std::string& CachedDeviceName() const { return deviceName_; }
     const std::string& CachedDeviceClass() const { return deviceClass_; }
     const std::string& CachedProductVersion() const { return productVersion_; }
 
+    // Sync lock attempts and the wait between them (50 x 2000 ms); tests shorten them.
+    void SetSyncLockRetry(int attempts, int waitMs) {
+        lockAttempts_ = attempts;
+        lockWaitMs_ = waitMs;
+    }
+    bool HoldsSyncLockFile() const { return lockFile_ != 0; }
+
   private:
     friend class EngineTestAccess;
+
+    // Opens the lock file and tries to lock it; 0 also when another program keeps it.
+    int32_t TakeSyncLock();
 
     bool willEncrypt_ = true;
     DevicePtr device_;
     AfcPtr afc_;
     uint64_t lockFile_ = 0;
+    int lockAttempts_ = 50;
+    int lockWaitMs_ = 2000;
     BackupClientPtr backup_;
     LockdownPtr lockdown_;
     std::string udid_;
+    std::string lastBackupFolder_;
     std::string productVersion_;
     std::string deviceName_;
     std::string deviceClass_;

@@ -1,0 +1,125 @@
+#include "cli/BackupCommand.h"
+
+#include <cstdio>
+
+#include "app/AppSettings.h"
+#include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
+#include "engine/BackupEngine.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
+
+namespace tolvane::cli {
+
+bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& options,
+                        std::string& problem) {
+    options = BackupOptions{};
+    bool full = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                problem = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--full") {
+            full = true;
+        } else if (a == "--sms") {
+            options.categories |= Sms;
+        } else if (a == "--contacts") {
+            options.categories |= Contacts;
+        } else if (a == "--folder") {
+            if (!value(options.folder)) {
+                return false;
+            }
+            if (options.folder.empty()) {
+                problem = "--folder needs a folder";
+                return false;
+            }
+        } else if (a == "--password") {
+            std::string password;
+            if (!value(password)) {
+                return false;
+            }
+            options.password = password;
+        } else {
+            problem = "unknown argument '" + a + "'";
+            return false;
+        }
+    }
+    if (full && options.categories != 0) {
+        problem = "--full cannot be combined with --sms or --contacts";
+        return false;
+    }
+    if (options.categories == 0) {
+        options.categories = Full;
+    }
+    return true;
+}
+
+std::string DefaultBackupFolder() {
+    const std::string user = platform::WideToAnsi(ReadUserFolder());
+    return !user.empty() ? user : platform::WideToAnsi(DefaultBackupRoot());
+}
+
+namespace {
+
+int RunBackupCommand(const std::vector<std::string>& args) {
+    BackupOptions options;
+    std::string problem;
+    if (!ParseBackupOptions(args, options, problem)) {
+        return UsageError("backup", problem);
+    }
+    const std::string folder = options.folder.empty() ? DefaultBackupFolder() : options.folder;
+
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
+        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    }
+    if (engine.BackupClient() == nullptr) {
+        return Fail(kResultMissing, "the phone offers no backup service");
+    }
+    if (engine.WillEncrypt() && !options.password) {
+        return Fail(kResultMissing,
+                    "the phone encrypts its backups: give its backup password with --password");
+    }
+    std::printf("Backing up %s (%s %s) into %s\n", engine.CachedDeviceName().c_str(),
+                engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str(),
+                folder.c_str());
+    std::fflush(stdout);
+
+    ProgressPrinter progress = ProgressPrinter::ForStandardError();
+    engine.categories = options.categories;
+    engine.progressCallback = ProgressPrinter::Callback;
+    engine.callbackUserData = &progress;
+    engine.progressScale = 100;
+    const int32_t result = engine.RunBackup(platform::AnsiToWide(folder),
+                                            options.password ? options.password->c_str() : nullptr);
+    progress.Finish();
+    engine.progressCallback = nullptr;
+    engine.callbackUserData = nullptr;
+    engine.CloseDevice();
+
+    if (result != 0) {
+        std::string text = engine.GetLastErrorText();
+        if (text.empty()) {
+            text = result == kResultDeviceGone  ? "the phone went away"
+                   : result == kResultCancelled ? "the backup was cancelled"
+                                                : "the backup failed";
+        }
+        return Fail(result, text);
+    }
+    std::printf("Backup complete: %s\n", engine.LastBackupFolder().c_str());
+    return 0;
+}
+
+const CommandRegistration kRegistration(
+    {"backup", "[--full | --sms --contacts] [--folder DIR] [--password P]",
+     "back up the phone (whole, or its messages and/or contacts)", RunBackupCommand});
+
+}  // namespace
+}  // namespace tolvane::cli

@@ -1,0 +1,50 @@
+#include "cli/Command.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tolvane::cli {
+namespace {
+
+std::vector<Command>& Registry() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+}  // namespace
+
+const std::vector<Command>& Commands() {
+    return Registry();
+}
+
+CommandRegistration::CommandRegistration(const Command& command) {
+    auto& commands = Registry();
+    const auto at = std::lower_bound(
+        commands.begin(), commands.end(), command,
+        [](const Command& a, const Command& b) { return std::string(a.name) < b.name; });
+    commands.insert(at, command);
+}
+
+int ExitStatusFor(int32_t result) {
+    if (result == 0) {
+        return 0;
+    }
+    return static_cast<int>(std::clamp<int32_t>(result, 1, 255));
+}
+
+int Fail(int32_t result, const std::string& message) {
+    std::fprintf(stderr, "error: %s (code %d)\n", message.c_str(), result);
+    return ExitStatusFor(result);
+}
+
+int UsageError(const std::string& command, const std::string& problem) {
+    for (const Command& c : Commands()) {
+        if (command == c.name) {
+            std::fprintf(stderr, "tolvanectl %s: %s\nusage: tolvanectl %s %s\n", c.name,
+                         problem.c_str(), c.name, c.usage);
+        }
+    }
+    return 64;
+}
+
+}  // namespace tolvane::cli

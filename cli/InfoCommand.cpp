@@ -1,0 +1,33 @@
+// tolvanectl info: the connected phone's values.
+#include <cstdio>
+
+#include "cli/Command.h"
+#include "engine/BackupEngine.h"
+
+namespace tolvane::cli {
+namespace {
+
+int RunInfoCommand(const std::vector<std::string>& args) {
+    if (!args.empty()) {
+        return UsageError("info", "no arguments expected");
+    }
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
+        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    }
+    std::printf("UDID: %s\n", engine.Udid().c_str());
+    std::printf("Device name: %s\n", engine.CachedDeviceName().c_str());
+    std::printf("Device class: %s\n", engine.CachedDeviceClass().c_str());
+    std::printf("Product version: %s\n", engine.CachedProductVersion().c_str());
+    std::printf("Backup service: %s\n", engine.BackupClient() != nullptr ? "yes" : "no");
+    std::printf("Encrypts backups: %s\n", engine.WillEncrypt() ? "yes" : "no");
+    engine.CloseDevice();
+    return 0;
+}
+
+const CommandRegistration kRegistration({"info", "", "show the connected phone's values",
+                                         RunInfoCommand});
+
+}  // namespace
+}  // namespace tolvane::cli

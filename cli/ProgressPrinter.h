@@ -1,0 +1,34 @@
+// Shows the engine's progress: a bar redrawn in place on a terminal, plain lines otherwise (one
+// line whenever the percent changes), on standard error so that standard output stays for results.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace tolvane::cli {
+
+class ProgressPrinter {
+  public:
+    // `terminal`: draw a bar (normally isatty of the stream).
+    ProgressPrinter(std::FILE* stream, bool terminal);
+    static ProgressPrinter ForStandardError();
+
+    // The engine's progress callback: user data is the printer. Always returns 0 (go on).
+    static int32_t Callback(void* userData, int32_t percent, int32_t isBackup);
+
+    void Update(int32_t percent, bool isBackup);
+    // Ends the bar's line, if one was drawn.
+    void Finish();
+
+  private:
+    std::FILE* stream_;
+    bool terminal_;
+    int32_t lastPercent_ = -1;
+    int lastPhase_ = -1;
+    bool drawn_ = false;
+    std::mutex mutex_;
+};
+
+}  // namespace tolvane::cli

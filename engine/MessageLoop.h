@@ -1,0 +1,30 @@
+// The device-link conversation after a Backup, Restore or ChangePassword request: the phone asks,
+// the computer answers from and into the backup folder, until the phone ends it.
+#pragma once
+
+#include <cstdint>
+
+namespace tolvane {
+
+class BackupEngine;
+class DeviceLink;
+
+// How long the loop waits after a receive that brought nothing before it asks whether the phone
+// is still there, and how many failed answers in a row mean that it has gone.
+struct LoopTiming {
+    int silentWaitMs = 2000;
+    int failuresBeforeGone = 6;
+};
+
+// Runs the conversation on the engine's backup client. `backupFolder` is null for the password
+// step (then no path of the phone is served). Returns 0, the negated ErrorCode of the phone's
+// outcome, -1 when the phone went away, the progress callback's non-zero value, the send status of
+// a failed move/remove/copy reply, or the system error code of a file that could not be stored.
+// Always releases the engine's sync lock before it returns.
+int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine);
+
+// The same on any link (the tests' in-memory phone).
+int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine, DeviceLink& link,
+                       const LoopTiming& timing = {});
+
+}  // namespace tolvane

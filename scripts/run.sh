@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The demo run: installs what is missing and builds when needed, then backs up a phone with
+# tolvanectl (showing progress), lists the catalogue and says where the backup went.
+#
+# With a real phone attached through the system's usbmuxd (idevice_id -l lists one while
+# USBMUXD_SOCKET_ADDRESS is unset), that phone is backed up. Otherwise a demo phone is made once
+# in ${XDG_STATE_HOME:-$HOME/.local/state}/tolvane/demo-phone with tolvane-devsim, served on a
+# private socket for this run only (at a real phone's USB speed), and stopped again on every way
+# out of the script.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+
+"$top/scripts/install-deps.sh"
+if [ ! -f build/build.ninja ]; then
+    cmake --preset default >/dev/null
+fi
+cmake --build --preset default --target tolvanectl tolvane-devsim -j "$(nproc)" >/dev/null
+ctl="$top/build/bin/tolvanectl"
+devsim="$top/build/bin/tolvane-devsim"
+
+real_phone=""
+if [ -z "${USBMUXD_SOCKET_ADDRESS:-}" ] && command -v idevice_id >/dev/null; then
+    real_phone=$(idevice_id -l 2>/dev/null | head -n 1 || true)
+fi
+
+phone_pid=""
+sock_dir=""
+stop_phone() {
+    if [ -n "$phone_pid" ]; then
+        kill "$phone_pid" 2>/dev/null || true
+        wait "$phone_pid" 2>/dev/null || true
+        phone_pid=""
+    fi
+    if [ -n "$sock_dir" ]; then
+        rm -rf "$sock_dir"
+        sock_dir=""
+    fi
+}
+trap stop_phone EXIT
+trap 'stop_phone; exit 130' INT TERM
+
+if [ -n "$real_phone" ]; then
+    echo "Using the phone attached through usbmuxd: $real_phone"
+else
+    state="${XDG_STATE_HOME:-$HOME/.local/state}/tolvane"
+    phone="$state/demo-phone"
+    if [ ! -f "$phone/device.plist" ]; then
+        echo "Making the demo phone in $phone (once)"
+        mkdir -p "$state"
+        rm -rf "$phone.new"
+        "$devsim" make-device "$phone.new" --name "Demo iPhone" --media-mb 120 --messages 400 \
+            --contacts 150 --apps 40 >/dev/null
+        rm -rf "$phone"
+        mv "$phone.new" "$phone"
+    fi
+    sock_dir=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-demo.XXXXXX")
+    sock="$sock_dir/usbmuxd.sock"
+    # At about the speed of a real phone on USB 2.0, so that the progress can be followed.
+    "$devsim" serve --socket "$sock" --device "$phone" --fault rate=30 >"$sock_dir/phone.log" 2>&1 &
+    phone_pid=$!
+    for _ in $(seq 100); do
+        [ -S "$sock" ] && break
+        if ! kill -0 "$phone_pid" 2>/dev/null; then
+            cat "$sock_dir/phone.log" >&2
+            echo "The demo phone did not start." >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+    export USBMUXD_SOCKET_ADDRESS="UNIX:$sock"
+    echo "Serving the demo phone from $phone"
+fi
+
+"$ctl" info
+echo
+set +e
+"$ctl" backup --full | tee "${TMPDIR:-/tmp}/tolvane-run.$$.log"
+status=${PIPESTATUS[0]}
+set -e
+folder=$(sed -n 's/^Backup complete: //p' "${TMPDIR:-/tmp}/tolvane-run.$$.log")
+rm -f "${TMPDIR:-/tmp}/tolvane-run.$$.log"
+echo
+echo "The catalogue:"
+"$ctl" list
+stop_phone
+echo
+if [ "$status" -ne 0 ]; then
+    echo "The backup failed (exit status $status)."
+    exit "$status"
+fi
+echo "The backup went to: $folder"

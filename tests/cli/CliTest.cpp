@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/BackupCommand.h"
+#include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
+#include "engine/Results.h"
+
+using namespace tolvane;
+using namespace tolvane::cli;
+
+namespace {
+
+BackupOptions Parse(std::vector<std::string> args, bool expectOk = true) {
+    BackupOptions options;
+    std::string problem;
+    EXPECT_EQ(ParseBackupOptions(args, options, problem), expectOk) << problem;
+    if (!expectOk) {
+        EXPECT_FALSE(problem.empty());
+    }
+    return options;
+}
+
+TEST(BackupOptions, CategoriesAreFullOrMessagesAndOrContacts) {
+    EXPECT_EQ(Parse({}).categories, Full);
+    EXPECT_EQ(Parse({"--full"}).categories, Full);
+    EXPECT_EQ(Parse({"--sms"}).categories, Sms);
+    EXPECT_EQ(Parse({"--contacts"}).categories, Contacts);
+    EXPECT_EQ(Parse({"--contacts", "--sms"}).categories, Sms | Contacts);
+    Parse({"--full", "--sms"}, false);
+    Parse({"--contacts", "--full"}, false);
+}
+
+TEST(BackupOptions, FolderAndPasswordTakeTheirValues) {
+    const BackupOptions o = Parse({"--folder", "/tmp/b", "--password", "", "--sms"});
+    EXPECT_EQ(o.folder, "/tmp/b");
+    ASSERT_TRUE(o.password.has_value());
+    EXPECT_EQ(*o.password, "");  // an empty password is still a password
+    EXPECT_FALSE(Parse({"--full"}).password.has_value());
+    Parse({"--folder"}, false);
+    Parse({"--folder", ""}, false);
+    Parse({"--password"}, false);
+    Parse({"--everything"}, false);
+    Parse({"full"}, false);
+}
+
+TEST(ExitStatus, IsZeroOrTheResultClampedIntoAByte) {
+    EXPECT_EQ(ExitStatusFor(0), 0);
+    EXPECT_EQ(ExitStatusFor(kResultCancelled), 2);
+    EXPECT_EQ(ExitStatusFor(kResultMissing), 87);
+    EXPECT_EQ(ExitStatusFor(255), 255);
+    EXPECT_EQ(ExitStatusFor(1006), 255);
+    EXPECT_EQ(ExitStatusFor(kResultDeviceGone), 1);
+    EXPECT_EQ(ExitStatusFor(-208), 1);
+}
+
+TEST(Commands, EachCommandIsRegisteredOnceInNameOrder) {
+    std::vector<std::string> names;
+    for (const Command& c : Commands()) {
+        names.emplace_back(c.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"backup", "info", "list"}));
+}
+
+std::string Printed(bool terminal, const std::vector<std::pair<int, bool>>& updates) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* stream = open_memstream(&buffer, &size);
+    {
+        ProgressPrinter printer(stream, terminal);
+        for (const auto& [percent, backup] : updates) {
+            ProgressPrinter::Callback(&printer, percent, backup ? 1 : 0);
+        }
+        printer.Finish();
+    }
+    std::fclose(stream);
+    std::string text(buffer, size);
+    free(buffer);
+    return text;
+}
+
+TEST(Progress, PlainLinesOnlyWhenTheFigureChanges) {
+    EXPECT_EQ(Printed(false, {{5, true}, {5, true}, {7, true}, {7, false}, {150, false}}),
+              "Backing up: 5%\nBacking up: 7%\nRestoring: 7%\nRestoring: 100%\n");
+}
+
+TEST(Progress, BarIsRedrawnInPlaceAndEndedWithOneLineFeed) {
+    const std::string text = Printed(true, {{0, true}, {50, true}, {100, true}});
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 3);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+    EXPECT_NE(text.find("[" + std::string(20, '#') + std::string(20, '.') + "]  50%"),
+              std::string::npos);
+    EXPECT_NE(text.find("[" + std::string(40, '#') + "] 100%\n"), std::string::npos);
+    EXPECT_EQ(Printed(true, {}), "");
+}
+
+}  // namespace

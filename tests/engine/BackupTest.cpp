@@ -1,0 +1,372 @@
+// Backups of the simulated phone, end to end: the folders and files they leave, the catalogue, the
+// sync lock, and what a failed run (cancelled, unplugged, refused, hostile) leaves behind.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "engine/BackupEngine.h"
+#include "platform/Files.h"
+#include "platform/Handles.h"
+#include "platform/Sha1.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
+#include "tests/support/SimulatedPhone.h"
+#include "tests/support/TestEnv.h"
+
+using namespace tolvane;
+using testenv::IsolatedHome;
+using testenv::PhoneOptions;
+using testenv::ReadFile;
+using testenv::SimulatedPhone;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kWillStart[] = "com.apple.itunes-mobdev.syncWillStart";
+const char kLockRequest[] = "com.apple.itunes-mobdev.syncLockRequest";
+const char kDidStart[] = "com.apple.itunes-mobdev.syncDidStart";
+const char kDidFinish[] = "com.apple.itunes-mobdev.syncDidFinish";
+using Names = std::vector<std::string>;
+
+struct ProgressLog {
+    std::vector<std::pair<int32_t, int32_t>> calls;
+    int32_t stopAt = -1;
+};
+
+int32_t Record(void* userData, int32_t percent, int32_t isBackup) {
+    auto* log = static_cast<ProgressLog*>(userData);
+    log->calls.emplace_back(percent, isBackup);
+    return static_cast<int32_t>(log->calls.size()) - 1 == log->stopAt ? 2 : 0;
+}
+
+// Every file of the phone: hashed backup name -> its path in the phone's folder.
+std::map<std::string, std::string> PhoneFiles(const SimulatedPhone& phone) {
+    std::map<std::string, std::string> files;
+    const fs::path root = phone.DeviceDir() + "/files";
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const fs::path rel = fs::relative(entry.path(), root);
+        const std::string domain = rel.begin()->string();
+        const std::string path = fs::relative(rel, domain).generic_string();
+        files[platform::HexLower(platform::Sha1Of(domain + "-" + path))] = entry.path().string();
+    }
+    return files;
+}
+
+// The regular files under `folder`, relative, sorted.
+std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> names;
+    if (!fs::exists(folder)) {
+        return names;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.push_back(fs::relative(entry.path(), folder).generic_string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+platform::PlistPtr ReadPlist(const std::string& path) {
+    const std::string text = ReadFile(path);
+    plist_t node = nullptr;
+    plist_from_memory(text.data(), static_cast<uint32_t>(text.size()), &node);
+    return platform::PlistPtr(node);
+}
+
+std::string StringAt(plist_t dict, const char* key) {
+    return platform::PlistString(dict != nullptr ? plist_dict_get_item(dict, key) : nullptr);
+}
+
+std::vector<BackupEntry> Catalogue(const std::string& base) {
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(platform::AnsiToWide(base), entries);
+    return entries;
+}
+
+class BackupRunTest : public ::testing::Test {
+  protected:
+    void Connect(SimulatedPhone& phone) {
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine_.ConnectDevice(&willEncrypt), 0);
+        udid_ = phone.Udid();
+    }
+    int32_t Backup(uint32_t categories, const char* password = nullptr) {
+        engine_.categories = categories;
+        engine_.progressCallback = Record;
+        engine_.callbackUserData = &progress_;
+        engine_.progressScale = 100;
+        return engine_.RunBackup(platform::AnsiToWide(base_), password);
+    }
+    std::string WorkDeviceFolder() const {
+        return platform::WideToAnsi(BackupEngine::TempBackupFolder()) + "/" + udid_;
+    }
+
+    IsolatedHome home_;
+    std::string base_ = home_.Home() + "/Backups";
+    BackupEngine engine_;
+    ProgressLog progress_;
+    std::string udid_;
+};
+
+TEST_F(BackupRunTest, FullBackupHoldsEveryFileOfThePhoneAndIsCatalogued) {
+    PhoneOptions options;
+    options.name = "Zoë's iPhone";
+    options.mediaMb = 3;
+    SimulatedPhone phone(options);
+    Connect(phone);
+    // An older backup, so that "listed first" means something.
+    testenv::WriteFile(base_ + "/2001-01-01-00-00-00/fileinfo",
+                       "8\r\n2001-01-01-00-00-00\r\nOld(iPhone 6.1)");
+
+    ASSERT_EQ(Backup(Full), 0) << engine_.GetLastErrorText();
+    const std::string folder = engine_.LastBackupFolder();
+    ASSERT_EQ(platform::ParentPath(folder), base_);
+    const std::string stamp = platform::BaseName(folder);
+    const std::string device = folder + "/" + udid_;
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{udid_, "fileinfo"}));
+
+    // Every file of the phone, byte for byte, under its hashed name.
+    const auto files = PhoneFiles(phone);
+    ASSERT_GT(files.size(), 10u);
+    for (const auto& [hashed, source] : files) {
+        ASSERT_TRUE(platform::FileExists(device + "/" + hashed)) << source;
+        EXPECT_EQ(ReadFile(device + "/" + hashed), ReadFile(source)) << source;
+    }
+    for (const char* name : {"Manifest.mbdb", "Manifest.plist", "Status.plist", "Info.plist"}) {
+        EXPECT_TRUE(platform::FileExists(device + "/" + name)) << name;
+    }
+    for (const std::string& f : FilesUnder(device)) {
+        EXPECT_EQ(f.find(".tolvane-receiving"), std::string::npos) << f;
+    }
+
+    platform::PlistPtr info = ReadPlist(device + "/Info.plist");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(StringAt(info.get(), "Device Name"), "Zoë's iPhone");
+    EXPECT_EQ(StringAt(info.get(), "Display Name"), "Zoë's iPhone");
+    EXPECT_EQ(StringAt(info.get(), "Target Identifier"), udid_);
+    EXPECT_EQ(StringAt(info.get(), "Unique Identifier"), platform::AsciiUpper(udid_));
+    EXPECT_EQ(StringAt(info.get(), "Product Version"), "7.1.2");
+    EXPECT_EQ(StringAt(info.get(), "Build Version"), "11D257");
+    EXPECT_FALSE(StringAt(info.get(), "ICCID").empty());
+    EXPECT_FALSE(StringAt(info.get(), "IMEI").empty());
+    EXPECT_FALSE(StringAt(info.get(), "Phone Number").empty());
+    EXPECT_EQ(ReadFile(phone.DeviceDir() + "/media/Books/iBooksData2.plist").size(), [&] {
+        char* raw = nullptr;
+        uint64_t n = 0;
+        plist_get_data_val(plist_dict_get_item(info.get(), "iBooks Data 2"), &raw, &n);
+        free(raw);
+        return n;
+    }());
+    // Only the readable, non-empty files of the phone's iTunes folder.
+    plist_t itunesFiles = plist_dict_get_item(info.get(), "iTunes Files");
+    ASSERT_NE(itunesFiles, nullptr);
+    size_t nonEmpty = 0;
+    for (const auto& entry :
+         fs::directory_iterator(phone.DeviceDir() + "/media/iTunes_Control/iTunes")) {
+        nonEmpty += entry.file_size() > 0 ? 1 : 0;
+    }
+    EXPECT_EQ(plist_dict_get_size(itunesFiles), nonEmpty);
+
+    EXPECT_EQ(ReadFile(folder + "/fileinfo"), "8\r\n" + stamp + "\r\nZoë's iPhone(iPhone 7.1.2)");
+    const std::vector<BackupEntry> listed = Catalogue(base_);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(platform::WideToAnsi(listed[0].folder), folder);
+    EXPECT_EQ(listed[0].categories, 8);
+    EXPECT_EQ(listed[0].encrypted, 0);
+
+    ASSERT_FALSE(progress_.calls.empty());
+    for (const auto& [percent, isBackup] : progress_.calls) {
+        EXPECT_EQ(isBackup, 1);
+        EXPECT_GE(percent, 0);
+        EXPECT_LE(percent, 100);
+    }
+    EXPECT_TRUE(FilesUnder(WorkDeviceFolder()).empty());
+
+    // The lock was taken at connection and released by the run, once.
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
+    engine_.CloseDevice();
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
+}
+
+TEST_F(BackupRunTest, InfoPlistLeavesOutWhatAPhoneWithoutCellularLacks) {
+    PhoneOptions options;
+    options.extraArgs = {"--no-cellular"};
+    SimulatedPhone phone(options);
+    Connect(phone);
+    ASSERT_EQ(Backup(Full), 0) << engine_.GetLastErrorText();
+    platform::PlistPtr info = ReadPlist(engine_.LastBackupFolder() + "/" + udid_ + "/Info.plist");
+    ASSERT_NE(info, nullptr);
+    for (const char* absent : {"ICCID", "IMEI", "Phone Number"}) {
+        EXPECT_EQ(plist_dict_get_item(info.get(), absent), nullptr) << absent;
+    }
+    EXPECT_EQ(StringAt(info.get(), "GUID"), "---");
+}
+
+TEST_F(BackupRunTest, CategoryBackupsKeepOnlyTheDatabases) {
+    SimulatedPhone phone;
+    Connect(phone);
+    const std::string sms = ReadFile(phone.FilePath("HomeDomain", "Library/SMS/sms.db"));
+    const std::string contacts =
+        ReadFile(phone.FilePath("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb"));
+
+    ASSERT_EQ(Backup(Sms | Contacts), 0) << engine_.GetLastErrorText();
+    const std::string both = engine_.LastBackupFolder();
+    EXPECT_EQ(Entries(both), (std::vector<std::string>{"content", "fileinfo", "sms"}));
+    EXPECT_EQ(ReadFile(both + "/sms"), sms);
+    EXPECT_EQ(ReadFile(both + "/content"), contacts);
+    EXPECT_EQ(ReadFile(both + "/fileinfo").substr(0, 3), "6\r\n");
+    EXPECT_TRUE(FilesUnder(WorkDeviceFolder()).empty());
+
+    engine_.CloseDevice();
+    Connect(phone);
+    ASSERT_EQ(Backup(Contacts), 0) << engine_.GetLastErrorText();
+    const std::string one = engine_.LastBackupFolder();
+    EXPECT_NE(one, both);
+    EXPECT_EQ(Entries(one), (std::vector<std::string>{"content", "fileinfo"}));
+    EXPECT_EQ(ReadFile(one + "/content"), contacts);
+    EXPECT_TRUE(FilesUnder(WorkDeviceFolder()).empty());
+    EXPECT_EQ(Catalogue(base_).size(), 2u);
+}
+
+TEST_F(BackupRunTest, EncryptingPhoneNeedsItsPassword) {
+    PhoneOptions options;
+    options.backupPassword = "open sesame";
+    SimulatedPhone phone(options);
+    Connect(phone);
+    ASSERT_TRUE(engine_.WillEncrypt());
+
+    EXPECT_EQ(Backup(Full, "wrong"), -207);
+    EXPECT_TRUE(phone.WillEncrypt());
+    EXPECT_TRUE(Catalogue(base_).empty());
+    EXPECT_TRUE(Entries(base_).empty());  // no folder was made for the refused run
+
+    engine_.CloseDevice();
+    Connect(phone);
+    ASSERT_EQ(Backup(Full, "open sesame"), 0) << engine_.GetLastErrorText();
+    EXPECT_FALSE(phone.WillEncrypt());
+    EXPECT_FALSE(engine_.WillEncrypt());
+    const std::vector<BackupEntry> listed = Catalogue(base_);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].encrypted, 0);
+}
+
+TEST_F(BackupRunTest, CancelledRunLeavesNoFilesAndNoCatalogueEntry) {
+    PhoneOptions options;
+    options.mediaMb = 4;
+    SimulatedPhone phone(options);
+    Connect(phone);
+    progress_.stopAt = 1;
+    EXPECT_EQ(Backup(Full), kResultCancelled);
+    EXPECT_TRUE(Catalogue(base_).empty());
+    const std::vector<std::string> folders = Entries(base_);
+    ASSERT_EQ(folders.size(), 1u);  // the timestamped folder stays, without fileinfo
+    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+    EXPECT_EQ(phone.Notifications().back(), kDidFinish);
+    engine_.CloseDevice();
+
+    // The phone is usable again after the abandoned conversation.
+    Connect(phone);
+    progress_ = {};
+    EXPECT_EQ(Backup(Sms), 0) << engine_.GetLastErrorText();
+}
+
+TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
+    PhoneOptions options;
+    options.mediaMb = 4;
+    SimulatedPhone phone(options, {"unplug-after-bytes=1500000"});
+    Connect(phone);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Backup(Full), kResultDeviceGone);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(30));  // about 12 s of presence checks
+    EXPECT_TRUE(Catalogue(base_).empty());
+    const std::vector<std::string> folders = Entries(base_);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+    EXPECT_EQ(engine_.CloseDevice(), 0);
+}
+
+TEST_F(BackupRunTest, RefusedBackupGivesThePhoneCodeAndText) {
+    SimulatedPhone phone({}, {"fail-backup=105:Not enough free space on the device"});
+    Connect(phone);
+    EXPECT_EQ(Backup(Full), -105);
+    EXPECT_EQ(engine_.GetLastErrorText(), "Not enough free space on the device");
+    EXPECT_TRUE(Catalogue(base_).empty());
+    const std::vector<std::string> folders = Entries(base_);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+
+    // A category backup that fails leaves the work backup empty and makes no folder.
+    engine_.CloseDevice();
+    Connect(phone);
+    EXPECT_EQ(Backup(Sms | Contacts), -105);
+    EXPECT_EQ(Entries(base_).size(), 1u);
+    EXPECT_TRUE(FilesUnder(WorkDeviceFolder()).empty());
+}
+
+TEST_F(BackupRunTest, HostileNamesNeverReachOutsideTheBackupFolder) {
+    SimulatedPhone phone({}, {"hostile-names"});
+    Connect(phone);
+    const std::string absolute = "/tmp/tolvane-devsim-hostile-" + udid_;
+    ::unlink(absolute.c_str());
+    testenv::WriteFile(base_ + "/tolvane-hostile-victim", "victim");
+    const int32_t result = Backup(Full);
+    // The phone finished, but files it sent could not be stored: the run is not a success.
+    EXPECT_NE(result, 0);
+    EXPECT_TRUE(Catalogue(base_).empty());
+    // Beside the timestamped folder nothing appeared, moved or went.
+    const std::vector<std::string> names = Entries(base_);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1], "tolvane-hostile-victim");
+    EXPECT_EQ(ReadFile(base_ + "/tolvane-hostile-victim"), "victim");
+    EXPECT_FALSE(platform::PathExists(absolute));
+    std::vector<std::string> answers;
+    for (const std::string& line : phone.Events()) {
+        if (line.rfind("hostile ", 0) == 0) {
+            answers.push_back(line);
+        }
+    }
+    EXPECT_EQ(answers, (std::vector<std::string>{"hostile upload refused", "hostile mkdir -13",
+                                                 "hostile move -13", "hostile copy -13",
+                                                 "hostile remove -13", "hostile list 0",
+                                                 "hostile download refused"}));
+    // The phone went on to the end of its backup.
+    const std::vector<std::string> events = phone.Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "backup finished 0"), events.end());
+}
+
+TEST_F(BackupRunTest, LockHeldBrieflyIsTakenBeforeTheRunAndReleasedAfter) {
+    SimulatedPhone phone({}, {"lock-held=3"});
+    Connect(phone);
+    ASSERT_EQ(Backup(Sms), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
+    std::vector<std::string> lock;
+    for (const std::string& line : phone.Events()) {
+        if (line.rfind("lock ", 0) == 0) {
+            lock.push_back(line.substr(0, line.find(' ', 5)));
+        }
+    }
+    ASSERT_GE(lock.size(), 3u);
+    EXPECT_EQ(lock.front(), "lock busy");
+    EXPECT_EQ(lock[lock.size() - 2], "lock acquired");
+    EXPECT_EQ(lock.back(), "lock released");
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+// The device session against the simulated phone: connecting, the queries, the sync lock and its
+// notifications, the encryption flag, and the password step.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "engine/BackupEngine.h"
+#include "tests/support/SimulatedPhone.h"
+#include "tests/support/TestEnv.h"
+
+using namespace tolvane;
+using testenv::IsolatedHome;
+using testenv::PhoneOptions;
+using testenv::ScopedEnv;
+using testenv::SimulatedPhone;
+using testenv::TempDir;
+
+namespace {
+
+const char kWillStart[] = "com.apple.itunes-mobdev.syncWillStart";
+const char kLockRequest[] = "com.apple.itunes-mobdev.syncLockRequest";
+const char kDidStart[] = "com.apple.itunes-mobdev.syncDidStart";
+const char kDidFinish[] = "com.apple.itunes-mobdev.syncDidFinish";
+
+using Names = std::vector<std::string>;
+
+int Count(const std::vector<std::string>& lines, const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : lines) {
+        n += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(DeviceSession, WithoutAPhoneThereIsNoSession) {
+    IsolatedHome home;
+    TempDir dir;
+    ScopedEnv socket("USBMUXD_SOCKET_ADDRESS", "UNIX:" + dir.Path() + "/nobody.sock");
+    BackupEngine engine;
+    uint8_t willEncrypt = 7;
+    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+    EXPECT_EQ(willEncrypt, 7);
+    std::string value;
+    EXPECT_EQ(engine.GetDeviceName(value), kResultMissing);
+    EXPECT_EQ(engine.GetProductVersion(value), kResultMissing);
+    EXPECT_EQ(engine.GetDeviceClass(value), kResultMissing);
+    EXPECT_FALSE(engine.IsDevicePresent());
+    EXPECT_EQ(engine.CloseDevice(), 0);
+}
+
+TEST(DeviceSession, ConnectsTakesTheLockAndReadsTheDeviceValues) {
+    IsolatedHome home;
+    PhoneOptions options;
+    options.name = "Zoë's iPhone";
+    SimulatedPhone phone(options);
+    BackupEngine engine;
+    uint8_t willEncrypt = 7;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    EXPECT_EQ(willEncrypt, 0);
+    EXPECT_FALSE(engine.WillEncrypt());
+    EXPECT_EQ(engine.Udid(), phone.Udid());
+    EXPECT_EQ(engine.Udid().size(), 40u);
+    EXPECT_EQ(engine.CachedDeviceName(), "Zoë's iPhone");
+    EXPECT_EQ(engine.CachedDeviceClass(), "iPhone");
+    EXPECT_EQ(engine.CachedProductVersion(), "7.1.2");
+    EXPECT_NE(engine.BackupClient(), nullptr);
+    EXPECT_NE(engine.Afc(), nullptr);
+    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.IsDevicePresent());
+    std::string name;
+    EXPECT_EQ(engine.GetDeviceName(name), 0);
+    EXPECT_EQ(name, "Zoë's iPhone");
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart}));
+    EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
+
+    EXPECT_EQ(engine.CloseDevice(), 0);
+    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_FALSE(engine.IsDevicePresent());
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
+    EXPECT_EQ(Count(phone.Events(), "lock released"), 1);
+
+    // The caller's reconnect (CloseDevice, ConnectDevice) gives a new session with the lock.
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_EQ(Count(phone.Events(), "lock acquired"), 2);
+}
+
+TEST(DeviceSession, UnpluggedPhoneIsNoLongerPresent) {
+    IsolatedHome home;
+    SimulatedPhone phone;
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    phone.Stop();
+    EXPECT_FALSE(engine.IsDevicePresent());
+    EXPECT_EQ(engine.CloseDevice(), 0);  // nothing left to release on a gone phone; no hang
+}
+
+TEST(DeviceSession, LockHeldForAWhileIsTakenOnceFree) {
+    IsolatedHome home;
+    SimulatedPhone phone({}, {"lock-held=3"});
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::seconds(2));
+    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_GE(Count(phone.Events(), "lock busy"), 1);
+    EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart}));
+}
+
+TEST(DeviceSession, LockHeldForEverIsGoneWithoutAfterTheAttempts) {
+    IsolatedHome home;
+    SimulatedPhone phone({}, {"lock-held=forever"});
+    BackupEngine engine;
+    engine.SetSyncLockRetry(4, 50);  // the full 50 x 2000 ms wait runs in the slow tests
+    uint8_t willEncrypt = 0;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    EXPECT_EQ(Count(phone.Events(), "lock busy"), 4);
+    EXPECT_EQ(Count(phone.Events(), "lock acquired"), 0);
+    EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest}));
+    EXPECT_EQ(engine.CachedDeviceClass(), "iPhone");  // the session goes on
+}
+
+TEST(DeviceSession, EncryptionFlagFollowsTheWillEncryptValue) {
+    IsolatedHome home;
+    {
+        PhoneOptions options;
+        options.backupPassword = "secret";
+        SimulatedPhone phone(options);
+        BackupEngine engine;
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        EXPECT_EQ(willEncrypt, 1);
+        EXPECT_TRUE(engine.WillEncrypt());
+    }
+    {
+        SimulatedPhone phone({}, {"willencrypt=absent"});
+        BackupEngine engine;
+        uint8_t willEncrypt = 7;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        EXPECT_EQ(willEncrypt, 0);  // no value: not encrypting
+        EXPECT_FALSE(engine.WillEncrypt());
+    }
+    {
+        PhoneOptions options;
+        options.backupPassword = "secret";
+        SimulatedPhone phone(options, {"willencrypt=fail"});
+        BackupEngine engine;
+        uint8_t willEncrypt = 7;
+        EXPECT_NE(engine.ConnectDevice(&willEncrypt), 0);
+        EXPECT_EQ(willEncrypt, 1);  // a failed query leaves the flag set
+        EXPECT_TRUE(engine.WillEncrypt());
+    }
+}
+
+TEST(DeviceSession, ServicesThatAreMissing) {
+    IsolatedHome home;
+    {
+        SimulatedPhone phone({}, {"backup-port-zero"});
+        BackupEngine engine;
+        uint8_t willEncrypt = 7;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        EXPECT_EQ(willEncrypt, 7);  // not written: no backup client, no query
+        EXPECT_EQ(engine.BackupClient(), nullptr);
+        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_TRUE(phone.Notifications().empty());
+        EXPECT_EQ(engine.CachedDeviceName(), "Test iPhone");
+    }
+    {
+        SimulatedPhone phone({}, {"afc-unavailable"});
+        BackupEngine engine;
+        uint8_t willEncrypt = 7;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        EXPECT_EQ(engine.Afc(), nullptr);
+        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_EQ(phone.Notifications(), (Names{kWillStart}));  // no lock without AFC
+    }
+    {
+        SimulatedPhone phone({}, {"np-unavailable"});
+        BackupEngine engine;
+        uint8_t willEncrypt = 7;
+        EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+    }
+}
+
+TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
+    IsolatedHome home;
+    PhoneOptions options;
+    options.backupPassword = "right one";
+    SimulatedPhone phone(options);
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    ASSERT_TRUE(engine.WillEncrypt());
+    EXPECT_EQ(engine.UnlockBackupPassword(nullptr), kResultMissing);
+
+    const int32_t wrong = engine.UnlockBackupPassword("wrong one");
+    EXPECT_EQ(wrong, -207);
+    EXPECT_TRUE(engine.WillEncrypt());
+    EXPECT_TRUE(phone.WillEncrypt());
+    // The conversation released the sync lock.
+    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_EQ(phone.Notifications().back(), kDidFinish);
+
+    EXPECT_EQ(engine.UnlockBackupPassword("right one"), 0);
+    EXPECT_FALSE(engine.WillEncrypt());
+    EXPECT_FALSE(phone.WillEncrypt());
+    EXPECT_EQ(Count(phone.Events(), "password removed"), 1);
+
+    // A phone that no longer encrypts is not asked again.
+    const size_t events = phone.Events().size();
+    EXPECT_EQ(engine.UnlockBackupPassword("anything"), 0);
+    EXPECT_EQ(phone.Events().size(), events);
+}
+
+}  // namespace
