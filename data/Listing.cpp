@@ -12,6 +12,7 @@
 #include "platform/Handles.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/EncryptedBackup.h"
 
 namespace tolvane {
 namespace {
@@ -31,10 +32,21 @@ constexpr DatabaseKind kContacts{
     "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",
     kListContactsFailedText};
 
-int32_t FindDatabaseFile(const std::wstring& backupFolder, const char* /*password*/, bool itunes,
+int32_t FindDatabaseFile(const std::wstring& backupFolder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path) {
     const std::string folder = platform::WideToAnsi(backupFolder);
     if (itunes) {
+        if (password != nullptr && *password != '\0') {
+            // An encrypted backup is read from the plain databases the decryption leaves.
+            std::wstring decrypted;
+            const int32_t r =
+                DecryptBackup(platform::AnsiToWide(password), backupFolder, decrypted);
+            if (r != 0) {
+                return r;
+            }
+            path = platform::JoinPath(platform::WideToAnsi(decrypted), kind.hashedName);
+            return 0;
+        }
         path = platform::JoinPath(folder, kind.hashedName);
         return 0;
     }

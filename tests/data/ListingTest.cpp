@@ -90,6 +90,10 @@ TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
     MessagesDb(category + "/" + kSmsCopyName, {"copied"});
     ASSERT_EQ(ListMessages(lines, Wide(category), engine_, nullptr, false), 0);
     EXPECT_EQ(lines, Lines{L"copied"});
+    // A password never makes the program decrypt one of its own backups.
+    lines.clear();
+    ASSERT_EQ(ListMessages(lines, Wide(category), engine_, "secret", false), 0);
+    EXPECT_EQ(lines, Lines{L"copied"});
 
     // The other program's backups keep the hashed names at the top of the folder.
     const std::string itunes = Path("itunes");

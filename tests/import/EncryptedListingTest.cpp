@@ -1,0 +1,142 @@
+// Listing the messages and contacts of encrypted backups that the simulated phone writes as the
+// other backup program leaves them: decrypted through the shipped tool, read from its output.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "data/DataTexts.h"
+#include "data/Listing.h"
+#include "engine/BackupEngine.h"
+#include "engine/Results.h"
+#include "platform/Files.h"
+#include "platform/Folders.h"
+#include "platform/Process.h"
+#include "platform/Strings.h"
+#include "store/EncryptedBackup.h"
+#include "tests/support/SimulatedPhone.h"
+#include "tests/support/TestEnv.h"
+#include "tests/tools/RealSchemaDb.h"
+
+using namespace tolvane;
+using testenv::IsolatedHome;
+using testenv::TempDir;
+using Lines = std::vector<std::wstring>;
+
+namespace {
+
+constexpr char kPassword[] = "s\xC3\xA9same 42";
+
+// Runs a program to its end and returns its exit code; its output goes into `output`.
+int RunProgram(const std::vector<std::string>& argv, std::string& output) {
+    auto child = platform::ChildProcess::Start(argv);
+    if (!child) {
+        ADD_FAILURE() << "cannot start " << argv[0];
+        return -1;
+    }
+    child->CloseInput();
+    char buf[4096];
+    while (child->Peek(60000) > 0) {
+        const long n = child->Read(buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        output.append(buf, static_cast<size_t>(n));
+    }
+    int code = -1;
+    child->Wait(-1, &code);
+    return code;
+}
+
+// The lines a listing must give, read from the phone's own database with the listing's rules.
+Lines ExpectedMessages(const std::string& db) {
+    Lines lines;
+    for (const std::string& row : testkit::DumpRows(
+             db, "select text from message where length(text) > 0 order by ROWID desc;")) {
+        lines.push_back(platform::Utf8ToWide(row.substr(2)));  // without "t:"
+    }
+    return lines;
+}
+
+class EncryptedListingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform::SetProgramFolderForTesting(std::string(TOLVANE_BIN_DIR) + "/");
+        const std::string devsim = testenv::SimulatedPhone::ProgramPath();
+        std::string out;
+        ASSERT_EQ(RunProgram({devsim, "make-device", phone_ / "device", "--messages", "25",
+                              "--contacts", "9", "--seed", "7"},
+                             out),
+                  0)
+            << out;
+        ASSERT_EQ(RunProgram({devsim, "write-backup", phone_ / "device", backups_.Path(),
+                              "--encrypt", kPassword},
+                             out),
+                  0)
+            << out;
+        std::vector<platform::DirEntry> entries;
+        ASSERT_EQ(platform::ListFolder(backups_.Path(), entries), 0);
+        ASSERT_EQ(entries.size(), 1u);
+        folder_ = platform::AnsiToWide(backups_ / entries[0].name);
+    }
+    void TearDown() override { platform::SetProgramFolderForTesting(""); }
+
+    std::string PhoneFile(const std::string& path) const {
+        return phone_ / ("device/files/HomeDomain/" + path);
+    }
+
+    IsolatedHome home_;
+    TempDir phone_{"tolvane-phone"};
+    TempDir backups_{"tolvane-backups"};
+    std::wstring folder_;
+    BackupEngine engine_;
+};
+
+TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDatabases) {
+    Lines messages{L"old"};
+    ASSERT_EQ(ListMessages(messages, folder_, engine_, kPassword, true), 0);
+    const Lines expected = ExpectedMessages(PhoneFile("Library/SMS/sms.db"));
+    ASSERT_GT(expected.size(), 10u);
+    EXPECT_EQ(messages, expected);
+
+    // The contacts are the phone's, in the order of their first names.
+    Lines contacts;
+    ASSERT_EQ(ListContacts(contacts, folder_, engine_, kPassword, true), 0);
+    const size_t people = testkit::DumpRows(PhoneFile("Library/AddressBook/AddressBook.sqlitedb"),
+                                            "select docid from ABPersonFullTextSearch_content;")
+                              .size();
+    EXPECT_EQ(contacts.size(), people);
+    const std::vector<std::string> firstNames = testkit::DumpRows(
+        PhoneFile("Library/AddressBook/AddressBook.sqlitedb"),
+        "select c0first from ABPersonFullTextSearch_content order by c0first limit 1;");
+    ASSERT_EQ(firstNames.size(), 1u);
+    EXPECT_EQ(contacts.front().rfind(platform::Utf8ToWide(firstNames[0].substr(2)), 0), 0u);
+}
+
+TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
+    Lines lines{L"kept"};
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, "not it", true), kResultWrongPassword);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true), kResultWrongPassword);
+    EXPECT_EQ(lines, Lines{L"kept"});
+
+    // Without a password the encrypted file opens as a database but cannot be read.
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
+    EXPECT_EQ(lines, Lines{L"kept"});
+}
+
+TEST_F(EncryptedListingTest, WithoutTheToolTheListingEndsWithTheDecryptionsCode) {
+    Lines lines;
+    ASSERT_EQ(ListMessages(lines, folder_, engine_, kPassword, true), 0);
+    // Without the tool nothing can be decrypted, and the last run's output is not read instead.
+    TempDir noTool;
+    platform::SetProgramFolderForTesting(noTool.Path() + "/");
+    platform::DeleteFile(BackupToolCopyPath());
+    Lines kept{L"kept"};
+    EXPECT_EQ(ListMessages(kept, folder_, engine_, kPassword, true), kResultMissing);
+    EXPECT_EQ(kept, Lines{L"kept"});
+}
+
+}  // namespace
