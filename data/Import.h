@@ -1,0 +1,56 @@
+// Putting messages and contacts onto the phone. The phone is never edited directly: the import
+// takes a whole backup of it into the work backup, changes the message and/or contacts database
+// there (merging an export, or replacing the database with a file taken from a phone), limits the
+// backup's manifest to what a restore of those databases needs and restores the work backup.
+//
+// The work backup stays on disk after an import, with `workingBackupReady` set, so that a later
+// import while the engine lives merges into the databases as the earlier one left them without
+// taking a new backup. A backup or restore run that uses the work backup for its own purposes
+// clears the flag.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "engine/Results.h"
+
+namespace tolvane {
+
+class BackupEngine;
+
+// A path naming an export (sms.csv, contacts.csv) rather than a database file: one that contains
+// ".csv" anywhere, in that case.
+bool IsExportPath(std::string_view path);
+
+// Imports the message file `smsPath` when `categories` holds Sms and the contacts file
+// `contactsPath` when it holds Contacts (either path is ignored otherwise), then restores the
+// work backup to the phone with those categories. `password` is the phone's backup password when
+// it encrypts its backups. The engine's progress callback sees the backup (is-backup phase 1) and
+// then the restore (phase 0).
+//
+// Returns 0, or the code of the first step that failed: the merge's or the database check's
+// (1006 with the last error text set for a file that cannot be used), 87 for a phone that
+// encrypts its backups when no password is given, a missing path, or no category at all, the
+// codes of the unlock, the backup, the manifest preparation and the restore, or the progress
+// callback's stop value. When the first category fails, the second is not imported and nothing
+// is restored. Whatever the restore gave, the work backup's whole manifest is put back.
+int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
+                   const char* password, uint32_t categories);
+
+// One category (Sms or Contacts) from an export: the work backup is taken if it is not ready,
+// then the export is merged into its database. 0 or the first failing step's code.
+int32_t ImportFromExport(const char* password, BackupEngine& engine, const char* path,
+                         DataCategory category);
+
+// One category from a database file: the file is checked before anything else happens, the work
+// backup is taken if it is not ready, then the file replaces its database. 0 or the first failing
+// step's code (a failed copy gives the system error code).
+int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const char* path,
+                           DataCategory category);
+
+// Takes a fresh work backup of the phone: removes the phone's backup password first when it
+// encrypts its backups (87 without a password), empties the work backup, then backs the phone
+// up into it. 0 or the failing step's code.
+int32_t PrepareImportBackup(BackupEngine& engine, const char* password);
+
+}  // namespace tolvane
