@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "cli/BackupCommand.h"
+#include "cli/BackupListing.h"
 #include "cli/Command.h"
+#include "cli/ImportCommand.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/Results.h"
 
@@ -60,7 +62,83 @@ TEST(Commands, EachCommandIsRegisteredOnceInNameOrder) {
     for (const Command& c : Commands()) {
         names.emplace_back(c.name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"backup", "info", "list"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"backup", "contacts", "import", "info", "list",
+                                               "messages"}));
+}
+
+ImportOptions ParseImport(std::vector<std::string> args, bool expectOk = true) {
+    ImportOptions options;
+    std::string problem;
+    EXPECT_EQ(ParseImportOptions(args, options, problem), expectOk) << problem;
+    if (!expectOk) {
+        EXPECT_FALSE(problem.empty());
+    }
+    return options;
+}
+
+TEST(ImportOptions, CategoriesComeFromTheFilesGiven) {
+    ImportOptions o = ParseImport({"--sms", "a/sms.csv"});
+    EXPECT_EQ(o.categories, Sms);
+    EXPECT_EQ(o.smsFile, "a/sms.csv");
+    EXPECT_EQ(o.contactsFile, "");
+    EXPECT_FALSE(o.password.has_value());
+
+    o = ParseImport({"--contacts", "AddressBook.sqlitedb", "--password", "pw", "--sms", "s"});
+    EXPECT_EQ(o.categories, Sms | Contacts);
+    EXPECT_EQ(o.contactsFile, "AddressBook.sqlitedb");
+    EXPECT_EQ(o.smsFile, "s");
+    EXPECT_EQ(o.password, std::optional<std::string>("pw"));
+
+    ParseImport({}, false);
+    ParseImport({"--password", "pw"}, false);  // nothing to import
+    ParseImport({"--sms"}, false);
+    ParseImport({"--sms", ""}, false);
+    ParseImport({"--sms", "a", "--sms", "b"}, false);
+    ParseImport({"--contacts", "a", "--full"}, false);
+    ParseImport({"sms.csv"}, false);
+}
+
+ListingOptions ParseListing(std::vector<std::string> args, bool expectOk = true) {
+    ListingOptions options;
+    std::string problem;
+    EXPECT_EQ(ParseListingOptions(args, options, problem), expectOk) << problem;
+    if (!expectOk) {
+        EXPECT_FALSE(problem.empty());
+    }
+    return options;
+}
+
+TEST(ListingOptions, OneFolderAndAPasswordOnlyForTheOtherProgramsBackups) {
+    ListingOptions o = ParseListing({"/b/2015-03-04-09-05-07"});
+    EXPECT_EQ(o.folder, "/b/2015-03-04-09-05-07");
+    EXPECT_FALSE(o.itunes);
+    o = ParseListing({"--itunes", "/i/abc", "--password", ""});
+    EXPECT_TRUE(o.itunes);
+    EXPECT_EQ(o.folder, "/i/abc");
+    EXPECT_EQ(o.password, std::optional<std::string>(""));
+
+    ParseListing({}, false);
+    ParseListing({""}, false);
+    ParseListing({"/a", "/b"}, false);
+    ParseListing({"/a", "--password", "pw"}, false);
+    ParseListing({"--itunes", "/a", "--password"}, false);
+    ParseListing({"/a", "--full"}, false);
+}
+
+TEST(Listing, EveryItemStaysOneLineAndCanBeReadBack) {
+    EXPECT_EQ(ListingLine(L"plain"), "plain");
+    EXPECT_EQ(ListingLine(L"Z\u00f8e \U0001F600"),
+              "Z\xC3\xB8"
+              "e \xF0\x9F\x98\x80");
+    EXPECT_EQ(ListingLine(L"two\r\nlines\nand a \\ here"), "two\\r\\nlines\\nand a \\\\ here");
+
+    char* buffer = nullptr;
+    size_t size = 0;
+    std::FILE* stream = open_memstream(&buffer, &size);
+    PrintListing(stream, {L"first", L"", L"a\nb"}, "messages");
+    std::fclose(stream);
+    EXPECT_EQ(std::string(buffer, size), "3 messages\nfirst\n\na\\nb\n");
+    free(buffer);
 }
 
 std::string Printed(bool terminal, const std::vector<std::pair<int, bool>>& updates) {

@@ -1,0 +1,103 @@
+#include "cli/BackupListing.h"
+
+#include "cli/Command.h"
+#include "engine/BackupEngine.h"
+#include "engine/Results.h"
+#include "platform/Files.h"
+#include "platform/Strings.h"
+
+namespace tolvane::cli {
+
+bool ParseListingOptions(const std::vector<std::string>& args, ListingOptions& options,
+                         std::string& problem) {
+    options = ListingOptions{};
+    bool haveFolder = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--itunes") {
+            options.itunes = true;
+        } else if (a == "--password") {
+            if (i + 1 >= args.size()) {
+                problem = "--password needs a value";
+                return false;
+            }
+            options.password = args[++i];
+        } else if (a.starts_with("--") || haveFolder) {
+            problem = "unknown argument '" + a + "'";
+            return false;
+        } else {
+            options.folder = a;
+            haveFolder = true;
+        }
+    }
+    if (!haveFolder || options.folder.empty()) {
+        problem = "give the backup's folder";
+        return false;
+    }
+    if (options.password && !options.itunes) {
+        problem = "--password opens only the other program's backups (--itunes)";
+        return false;
+    }
+    return true;
+}
+
+std::string ListingLine(const std::wstring& item) {
+    const std::string text = platform::WideToUtf8(item);
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '\\':
+                line += "\\\\";
+                break;
+            case '\n':
+                line += "\\n";
+                break;
+            case '\r':
+                line += "\\r";
+                break;
+            default:
+                line += c;
+        }
+    }
+    return line;
+}
+
+void PrintListing(std::FILE* out, const std::vector<std::wstring>& items, const char* noun) {
+    std::fprintf(out, "%zu %s\n", items.size(), noun);
+    for (const std::wstring& item : items) {
+        const std::string line = ListingLine(item);
+        std::fwrite(line.data(), 1, line.size(), out);
+        std::fputc('\n', out);
+    }
+}
+
+int RunListingCommand(const char* name, const char* noun, const char* database, ListFunction list,
+                      const std::vector<std::string>& args) {
+    ListingOptions options;
+    std::string problem;
+    if (!ParseListingOptions(args, options, problem)) {
+        return UsageError(name, problem);
+    }
+    if (!platform::FolderExists(options.folder)) {
+        return Fail(kResultMissing, "no such folder: " + options.folder);
+    }
+    BackupEngine engine;
+    std::vector<std::wstring> items;
+    const int32_t result =
+        list(items, platform::AnsiToWide(options.folder), engine,
+             options.password ? options.password->c_str() : nullptr, options.itunes);
+    if (result != 0) {
+        std::string text = engine.GetLastErrorText();
+        if (text.empty()) {
+            text = result == kResultWrongPassword ? "the password does not open this backup"
+                   : result == kResultCancelled   ? std::string("the backup holds no ") + database
+                                                  : std::string("cannot read the ") + database;
+        }
+        return Fail(result, text);
+    }
+    PrintListing(stdout, items, noun);
+    return 0;
+}
+
+}  // namespace tolvane::cli

@@ -1,0 +1,115 @@
+#include "cli/ImportCommand.h"
+
+#include <cstdio>
+
+#include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
+#include "data/Import.h"
+#include "engine/BackupEngine.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+namespace tolvane::cli {
+
+bool ParseImportOptions(const std::vector<std::string>& args, ImportOptions& options,
+                        std::string& problem) {
+    options = ImportOptions{};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a != "--sms" && a != "--contacts" && a != "--password") {
+            problem = "unknown argument '" + a + "'";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            problem = a + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (a == "--password") {
+            options.password = value;
+            continue;
+        }
+        if (value.empty()) {
+            problem = a + " needs a file";
+            return false;
+        }
+        const uint32_t category = a == "--sms" ? Sms : Contacts;
+        if ((options.categories & category) != 0) {
+            problem = a + " given twice";
+            return false;
+        }
+        options.categories |= category;
+        (a == "--sms" ? options.smsFile : options.contactsFile) = value;
+    }
+    if (options.categories == 0) {
+        problem = "give --sms FILE and/or --contacts FILE";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+int RunImportCommand(const std::vector<std::string>& args) {
+    ImportOptions options;
+    std::string problem;
+    if (!ParseImportOptions(args, options, problem)) {
+        return UsageError("import", problem);
+    }
+    for (const std::string* file : {&options.smsFile, &options.contactsFile}) {
+        if (!file->empty() && !platform::PathExists(*file)) {
+            return Fail(platform::kErrorFileNotFound, "no such file: " + *file);
+        }
+    }
+
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
+        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    }
+    if (engine.BackupClient() == nullptr) {
+        return Fail(kResultMissing, "the phone offers no backup service");
+    }
+    std::printf("Importing into %s (%s %s)\n", engine.CachedDeviceName().c_str(),
+                engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
+    std::fflush(stdout);
+
+    ProgressPrinter progress = ProgressPrinter::ForStandardError();
+    engine.categories = options.categories;
+    engine.progressCallback = ProgressPrinter::Callback;
+    engine.callbackUserData = &progress;
+    engine.progressScale = 100;
+    const bool noPassword = !options.password.has_value();
+    const int32_t result =
+        ImportData(engine, options.smsFile.c_str(), options.contactsFile.c_str(),
+                   noPassword ? nullptr : options.password->c_str(), options.categories);
+    progress.Finish();
+    engine.progressCallback = nullptr;
+    engine.callbackUserData = nullptr;
+    const bool encrypts = engine.WillEncrypt();
+    engine.CloseDevice();
+
+    if (result != 0) {
+        std::string text = engine.GetLastErrorText();
+        if (text.empty()) {
+            text = result == kResultMissing && encrypts && noPassword
+                       ? "the phone encrypts its backups: give its backup password with --password"
+                   : result == kResultDeviceGone ? "the phone went away"
+                   : result == kResultCancelled  ? "the import was cancelled"
+                                                 : "the import failed";
+        }
+        return Fail(result, text);
+    }
+    std::printf("Import complete:%s%s\n", (options.categories & Sms) != 0 ? " messages" : "",
+                (options.categories & Contacts) != 0 ? " contacts" : "");
+    return 0;
+}
+
+const CommandRegistration kRegistration(
+    {"import", "[--sms FILE] [--contacts FILE] [--password P]",
+     "put messages and/or contacts onto the phone (an sms.csv / contacts.csv export, or a "
+     "database file taken from a phone)",
+     RunImportCommand});
+
+}  // namespace
+}  // namespace tolvane::cli

@@ -1,0 +1,149 @@
+// tolvanectl import, messages and contacts, run as a user runs them, against the simulated phone.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Strings.h"
+#include "tests/support/SimulatedPhone.h"
+#include "tests/support/TestEnv.h"
+#include "tests/tools/ExportWriter.h"
+#include "tests/tools/RealSchemaDb.h"
+
+using testenv::IsolatedHome;
+using testenv::PhoneOptions;
+using testenv::SimulatedPhone;
+using testenv::TempDir;
+using Rows = std::vector<std::string>;
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error together
+};
+
+CommandRun Tolvanectl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {std::string(TOLVANE_BIN_DIR) + "/tolvanectl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CommandRun run;
+    auto child = platform::ChildProcess::Start(argv);
+    if (!child) {
+        ADD_FAILURE() << "cannot start tolvanectl";
+        return run;
+    }
+    child->CloseInput();
+    char buf[4096];
+    while (child->Peek(120000) > 0) {
+        const long n = child->Read(buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        run.output.append(buf, static_cast<size_t>(n));
+    }
+    child->Wait(-1, &run.exitCode);
+    return run;
+}
+
+std::vector<std::string> LinesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class CommandTest : public ::testing::Test {
+  protected:
+    // A message export of `count` messages with ROWIDs from 501 over the phone's handles 1..3.
+    std::string MessageExport(int count) {
+        const std::string db = dir_ / "source.db";
+        EXPECT_TRUE(testkit::CreateSmsDb(db));
+        {
+            testkit::Database source(db);
+            EXPECT_TRUE(testkit::FillSms(source, 3, count));
+            EXPECT_TRUE(
+                source.Exec("UPDATE message SET ROWID = ROWID + 500, guid = 'cli-' || ROWID;"));
+        }
+        const std::string csv = dir_ / "sms.csv";
+        EXPECT_TRUE(testkit::WriteSmsExport(db, csv));
+        return csv;
+    }
+
+    IsolatedHome home_;
+    TempDir dir_{"tolvane-cli"};
+};
+
+TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
+    SimulatedPhone phone;
+    const std::string phoneSms = phone.FilePath("HomeDomain", "Library/SMS/sms.db");
+    const CommandRun imported = Tolvanectl({"import", "--sms", MessageExport(12)});
+    ASSERT_EQ(imported.exitCode, 0) << imported.output;
+    EXPECT_NE(imported.output.find("Import complete: messages"), std::string::npos);
+    EXPECT_EQ(testkit::DumpRows(phoneSms, "select count(*) from message where ROWID > 500;"),
+              Rows{"i:12"});
+
+    // A category backup of the phone now, and its messages as the command lists them.
+    const std::string backups = dir_ / "backups";
+    const CommandRun backup = Tolvanectl({"backup", "--sms", "--contacts", "--folder", backups});
+    ASSERT_EQ(backup.exitCode, 0) << backup.output;
+    std::vector<platform::DirEntry> entries;
+    ASSERT_EQ(platform::ListFolder(backups, entries), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    const std::string folder = backups + "/" + entries[0].name;
+
+    const CommandRun messages = Tolvanectl({"messages", folder});
+    ASSERT_EQ(messages.exitCode, 0) << messages.output;
+    // One line per message with text, newest first; line breaks inside a text are written "\n".
+    Rows expected = testkit::DumpRows(
+        phoneSms,
+        "select replace(replace(replace(text, '\\', '\\\\'), char(13), '\\r'), char(10), '\\n') "
+        "from message where length(text) > 0 order by ROWID desc;");
+    for (std::string& row : expected) {
+        row.erase(0, 2);  // "t:"
+    }
+    const Rows lines = LinesOf(messages.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], std::to_string(expected.size()) + " messages");
+    EXPECT_EQ(Rows(lines.begin() + 1, lines.end()), expected);
+
+    const CommandRun contacts = Tolvanectl({"contacts", folder});
+    ASSERT_EQ(contacts.exitCode, 0) << contacts.output;
+    EXPECT_EQ(LinesOf(contacts.output).front(), "20 contacts");
+}
+
+TEST_F(CommandTest, RefusalsSayWhyAndExitWithTheCode) {
+    PhoneOptions options;
+    options.backupPassword = "pw";
+    SimulatedPhone phone(options);
+
+    const CommandRun noPassword = Tolvanectl({"import", "--sms", MessageExport(2)});
+    EXPECT_EQ(noPassword.exitCode, 87);
+    EXPECT_NE(noPassword.output.find("give its backup password with --password"), std::string::npos)
+        << noPassword.output;
+
+    const std::string emptyDb = dir_ / "empty.db";
+    ASSERT_TRUE(testkit::CreateSmsDb(emptyDb));
+    const CommandRun refused = Tolvanectl({"import", "--sms", emptyDb});
+    EXPECT_EQ(refused.exitCode, 255);
+    EXPECT_NE(refused.output.find("Invalid SMS file format.Only supports Quorvex exported sms.csv "
+                                  "file and iPhone SMS sqlite file. (code 1006)"),
+              std::string::npos)
+        << refused.output;
+
+    const CommandRun missing = Tolvanectl({"import", "--contacts", dir_ / "nothing.csv"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(phone.WillEncrypt());
+
+    const CommandRun noBackup = Tolvanectl({"messages", dir_.Path()});
+    EXPECT_EQ(noBackup.exitCode, 2);
+    EXPECT_NE(noBackup.output.find("no message database"), std::string::npos) << noBackup.output;
+    EXPECT_EQ(Tolvanectl({"messages", dir_.Path(), "--password", "pw"}).exitCode, 64);
+}
+
+}  // namespace
