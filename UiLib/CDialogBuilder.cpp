@@ -1,0 +1,477 @@
+#include "UiLib/CDialogBuilder.h"
+
+#include <pugixml.hpp>
+
+#include <set>
+
+#include "UiLib/CButtonGifUI.h"
+#include "UiLib/CEditUI.h"
+#include "UiLib/CHorizontalLayoutUI.h"
+#include "UiLib/CListContainerElementUI.h"
+#include "UiLib/CListUI.h"
+#include "UiLib/CMenuElementUI.h"
+#include "UiLib/CMenuUI.h"
+#include "UiLib/COptionUI.h"
+#include "UiLib/CPaintManagerUI.h"
+#include "UiLib/CProgressUI.h"
+#include "UiLib/CTabLayoutUI.h"
+#include "UiLib/CTextUI.h"
+#include "UiLib/CVerticalLayoutUI.h"
+#include "UiLib/Diagnostics.h"
+#include "UiLib/ResourceArchive.h"
+#include "UiLib/UiLock.h"
+#include "UiLib/Values.h"
+
+namespace UiLib {
+namespace {
+
+constexpr int kMaxIncludeDepth = 8;
+constexpr int kMaxNesting = 64;
+constexpr int kMaxIncludeCount = 1000;
+// Includes repeat files; a layout that multiplies them beyond any window is refused past this.
+constexpr int kMaxControls = 20000;
+
+void Fault(const std::string& file, const std::string& what) {
+    ReportFault(file + ": " + what);
+}
+
+bool IsResourceElement(const std::string& name) {
+    return name == "Font" || name == "Default" || name == "Styles" || name == "Style" ||
+           name == "ActionScript" || name == "Image";
+}
+
+void CheckAttributes(const pugi::xml_node& node, const std::set<std::string>& known,
+                     const std::string& file) {
+    for (const auto& a : node.attributes()) {
+        if (!known.contains(a.name())) {
+            Fault(file, std::string("unknown attribute ") + a.name() + " of " + node.name());
+        }
+    }
+}
+
+}  // namespace
+
+CControlUI* CDialogBuilder::CreateControl(const std::string& e) {
+    if (e == "Control") {
+        return new CControlUI();
+    }
+    if (e == "Container") {
+        return new CContainerUI();
+    }
+    if (e == "VerticalLayout") {
+        return new CVerticalLayoutUI();
+    }
+    if (e == "HorizontalLayout") {
+        return new CHorizontalLayoutUI();
+    }
+    if (e == "TabLayout") {
+        return new CTabLayoutUI();
+    }
+    if (e == "Label") {
+        return new CLabelUI();
+    }
+    if (e == "Text") {
+        return new CTextUI();
+    }
+    if (e == "Button") {
+        return new CButtonUI();
+    }
+    if (e == "Option") {
+        return new COptionUI();
+    }
+    if (e == "Edit") {
+        return new CEditUI();
+    }
+    if (e == "Progress") {
+        return new CProgressUI();
+    }
+    if (e == "List") {
+        return new CListUI();
+    }
+    if (e == "ListContainerElement") {
+        return new CListContainerElementUI();
+    }
+    if (e == "ButtonGif") {
+        return new CButtonGifUI();
+    }
+    if (e == "Menu") {
+        return new CMenuUI();
+    }
+    if (e == "MenuElement") {
+        return new CMenuElementUI();
+    }
+    return nullptr;
+}
+
+CControlUI* CDialogBuilder::Create(const std::string& file, CPaintManagerUI* manager) {
+    manager_ = manager;
+    controlsBuilt_ = 0;
+    // A file built for a window that already has its tree (list items, the phone card) keeps
+    // the window's size and fonts.
+    topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
+    styles_ = std::make_shared<StyleTable>();
+    defaults_ = std::make_shared<StyleTable>();
+    auto archive = CResourceArchive::Current();
+    std::optional<std::vector<uint8_t>> bytes;
+    if (archive) {
+        bytes = archive->Read(file);
+    }
+    if (!bytes) {
+        ReportFault("missing layout " + CResourceArchive::NormalizeName(file));
+        return nullptr;
+    }
+    return Load(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+                CResourceArchive::NormalizeName(file), nullptr, 0);
+}
+
+CControlUI* CDialogBuilder::CreateFromText(std::string_view xml, CPaintManagerUI* manager,
+                                           const std::string& sourceName) {
+    manager_ = manager;
+    controlsBuilt_ = 0;
+    topLevel_ = manager == nullptr || manager->GetRoot() == nullptr;
+    styles_ = std::make_shared<StyleTable>();
+    defaults_ = std::make_shared<StyleTable>();
+    return Load(xml, sourceName, nullptr, 0);
+}
+
+CControlUI* CDialogBuilder::Load(std::string_view xml, const std::string& file,
+                                 CContainerUI* parent, int depth) {
+    pugi::xml_document doc;
+    // Files are UTF-8 with or without a byte-order mark.
+    pugi::xml_parse_result result =
+        doc.load_buffer(xml.data(), xml.size(), pugi::parse_default, pugi::encoding_utf8);
+    if (!result) {
+        Fault(file, std::string("malformed XML at offset ") + std::to_string(result.offset) + ": " +
+                        result.description());
+        // pugixml keeps the part read before the error; build from that.
+    }
+    pugi::xml_node root = doc.document_element();
+    if (!root) {
+        return nullptr;
+    }
+    UiGuard guard;
+    CControlUI* first = nullptr;
+    if (std::string(root.name()) == "Window") {
+        if (topLevel_) {
+            ParseWindowAttributes(root);
+        }
+        first = ParseControls(root, parent, file, depth);
+    } else {
+        // A file whose root is a control (includes and list items).
+        pugi::xml_document wrapper;
+        pugi::xml_node holder = wrapper.append_child("Holder");
+        holder.append_copy(root);
+        first = ParseControls(holder, parent, file, depth);
+    }
+    return first;
+}
+
+void CDialogBuilder::ParseWindowAttributes(const pugi::xml_node& window) {
+    const std::string file = "Window";
+    for (const auto& a : window.attributes()) {
+        const std::string name = a.name();
+        const std::string value = a.value();
+        auto bad = [&] { ReportFault("bad value '" + value + "' of Window " + name); };
+        if (manager_ == nullptr) {
+            continue;
+        }
+        if (name == "size" || name == "mininfo" || name == "maxinfo" || name == "roundcorner") {
+            auto s = ParseSize(value);
+            if (!s || s->cx < 0 || s->cy < 0) {
+                bad();
+            } else if (name == "size") {
+                manager_->SetInitSize(*s);
+            } else if (name == "mininfo") {
+                manager_->SetMinInfo(*s);
+            } else if (name == "roundcorner") {
+                manager_->SetRoundCorner(*s);
+            }
+        } else if (name == "caption" || name == "sizebox") {
+            auto r = ParseRect(value);
+            if (!r) {
+                bad();
+            } else if (name == "caption") {
+                manager_->SetCaptionRect(*r);
+            } else {
+                manager_->SetSizeBox(*r);
+            }
+        } else if (name == "bktrans" || name == "showdirty") {
+            auto b = ParseBool(value);
+            if (!b) {
+                bad();
+            } else if (name == "bktrans") {
+                manager_->SetBkTrans(*b);
+            }
+        } else {
+            ReportFault("unknown attribute " + name + " of Window");
+        }
+    }
+    (void)file;
+}
+
+void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string& file) {
+    const std::string element = node.name();
+    if (element == "Font") {
+        CheckAttributes(node, {"id", "name", "size", "bold", "underline", "italic", "default"},
+                        file);
+        if (!topLevel_) {
+            return;  // an included file uses the fonts of the window it is part of
+        }
+        FontInfo font;
+        font.name = node.attribute("name").as_string("DejaVu Sans");
+        if (auto s = ParseInt(node.attribute("size").as_string("12")); s && *s > 0 && *s < 200) {
+            font.size = *s;
+        } else {
+            Fault(file, std::string("bad font size '") + node.attribute("size").as_string() + "'");
+        }
+        auto flag = [&](const char* attr, bool& out) {
+            if (pugi::xml_attribute a = node.attribute(attr)) {
+                if (auto b = ParseBool(a.as_string())) {
+                    out = *b;
+                } else {
+                    Fault(file, std::string("bad value '") + a.as_string() + "' of Font " + attr);
+                }
+            }
+        };
+        bool isDefault = false;
+        flag("bold", font.bold);
+        flag("underline", font.underline);
+        flag("italic", font.italic);
+        flag("default", isDefault);
+        if (manager_ != nullptr) {
+            manager_->AddFont(font, isDefault);
+        }
+    } else if (element == "Default") {
+        CheckAttributes(node, {"name", "value", "shared"}, file);
+        std::string fault;
+        AttributeList list = ParseAttributeList(node.attribute("value").as_string(), &fault);
+        if (!fault.empty()) {
+            Fault(file,
+                  "Default " + std::string(node.attribute("name").as_string()) + ": " + fault);
+        }
+        (*defaults_)[node.attribute("name").as_string()] = list;
+        if (manager_ != nullptr) {
+            manager_->AddDefaultAttributeList(node.attribute("name").as_string(), list);
+        }
+    } else if (element == "Styles") {
+        CheckAttributes(node, {"name"}, file);
+        for (const auto& child : node.children()) {
+            if (child.type() != pugi::node_element) {
+                continue;
+            }
+            if (std::string(child.name()) != "Style") {
+                Fault(file, std::string("unknown element ") + child.name() + " in Styles");
+                continue;
+            }
+            ParseResource(child, file);
+        }
+    } else if (element == "Style") {
+        const std::string name = node.attribute("stylename").as_string();
+        if (name.empty()) {
+            Fault(file, "Style without stylename");
+            return;
+        }
+        AttributeList list;
+        for (const auto& a : node.attributes()) {
+            if (std::string(a.name()) != "stylename") {
+                list.emplace_back(a.name(), a.value());
+            }
+        }
+        (*styles_)[name] = list;
+        if (manager_ != nullptr) {
+            manager_->AddStyle(name, list);
+        }
+    } else if (element == "ActionScript") {
+        // Animation groups are declared for the tab switch; the framework switches tabs at once,
+        // so the declarations are checked and kept out of the tree.
+        CheckAttributes(node, {"name"}, file);
+        for (const auto& group : node.children()) {
+            if (group.type() != pugi::node_element) {
+                continue;
+            }
+            if (std::string(group.name()) != "AGroup") {
+                Fault(file, std::string("unknown element ") + group.name() + " in ActionScript");
+                continue;
+            }
+            CheckAttributes(group,
+                            {"name", "msgtype", "msgvalue", "defaultinterval", "defaulttimer",
+                             "defaultreverse", "defaultloop", "defaultautostart"},
+                            file);
+            for (const auto& prop : group.children()) {
+                if (prop.type() != pugi::node_element) {
+                    continue;
+                }
+                if (std::string(prop.name()) != "Property") {
+                    Fault(file, std::string("unknown element ") + prop.name() + " in AGroup");
+                    continue;
+                }
+                CheckAttributes(prop,
+                                {"name", "type", "startvalue", "endvalue", "interval", "timer",
+                                 "reverse", "loop", "autostart"},
+                                file);
+            }
+        }
+    } else if (element == "Image") {
+        CheckAttributes(node, {"name", "restype", "mask", "shared"}, file);
+    }
+}
+
+void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& node,
+                                     const std::string& file) {
+    const std::string element = node.name();
+    // Class defaults first (the window's, then this file's), then the named style, then the
+    // element's own attributes in order, so that what the element says wins.
+    auto applyList = [&](const AttributeList& list, const std::string& origin) {
+        for (const auto& [n, v] : list) {
+            if (!control->SetAttribute(n, v)) {
+                Fault(file, origin + ": unknown attribute " + n + " of " + element);
+            }
+        }
+    };
+    if (manager_ != nullptr) {
+        if (const AttributeList* d = manager_->GetDefaultAttributeList(element)) {
+            applyList(*d, "Default " + element);
+        }
+    }
+    if (auto it = defaults_->find(element); it != defaults_->end()) {
+        applyList(it->second, "Default " + element);
+    }
+    control->SetFileStyles(styles_);
+    if (pugi::xml_attribute style = node.attribute("style")) {
+        // This file's styles first, then the window's (an element file built for a window uses
+        // the styles of the window's layout).
+        const std::string name = style.as_string();
+        const AttributeList* list = nullptr;
+        if (auto it = styles_->find(name); it != styles_->end()) {
+            list = &it->second;
+        } else if (manager_ != nullptr) {
+            list = manager_->GetStyle(name);
+        }
+        if (list == nullptr) {
+            Fault(file, "no style named " + name);
+        } else {
+            applyList(*list, "Style " + name);
+        }
+    }
+    for (const auto& a : node.attributes()) {
+        const std::string name = a.name();
+        if (name == "style") {
+            continue;
+        }
+        if (!control->SetAttribute(name, a.value())) {
+            Fault(file, "unknown attribute " + name + " of " + element);
+        }
+    }
+}
+
+void CDialogBuilder::Include(const pugi::xml_node& node, CContainerUI* parent,
+                             const std::string& file, int depth, CControlUI*& first) {
+    CheckAttributes(node, {"source", "count"}, file);
+    const std::string source = node.attribute("source").as_string();
+    int count = 1;
+    if (pugi::xml_attribute c = node.attribute("count")) {
+        auto v = ParseInt(c.as_string());
+        if (!v || *v < 0 || *v > kMaxIncludeCount) {
+            Fault(file, std::string("bad Include count '") + c.as_string() + "'");
+        } else {
+            count = *v;
+        }
+    }
+    if (source.empty()) {
+        Fault(file, "Include without source");
+        return;
+    }
+    if (includeDepth_ >= kMaxIncludeDepth) {
+        Fault(file, "Include nested too deeply: " + source);
+        return;
+    }
+    auto archive = CResourceArchive::Current();
+    std::optional<std::vector<uint8_t>> bytes;
+    if (archive) {
+        bytes = archive->Read(source);
+    }
+    if (!bytes) {
+        Fault(file, "missing include " + source);
+        return;
+    }
+    const bool wasTop = topLevel_;
+    topLevel_ = false;
+    ++includeDepth_;
+    for (int i = 0; i < count; ++i) {
+        if (controlsBuilt_ >= kMaxControls) {
+            Fault(file,
+                  "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
+            break;
+        }
+        CControlUI* built =
+            Load(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+                 CResourceArchive::NormalizeName(source), parent, depth + 1);
+        if (first == nullptr) {
+            first = built;
+        } else if (parent == nullptr && built != nullptr) {
+            // Outside a container only one root can be kept.
+            Fault(file, "more than one root control; Include of " + source + " left out");
+            delete built;
+        }
+    }
+    --includeDepth_;
+    topLevel_ = wasTop;
+}
+
+CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainerUI* parent,
+                                          const std::string& file, int depth) {
+    CControlUI* first = nullptr;
+    if (depth > kMaxNesting) {
+        Fault(file, "layout nested too deeply");
+        return nullptr;
+    }
+    for (const auto& child : node.children()) {
+        if (child.type() != pugi::node_element) {
+            continue;
+        }
+        const std::string element = child.name();
+        if (IsResourceElement(element)) {
+            ParseResource(child, file);
+            continue;
+        }
+        if (element == "Include") {
+            Include(child, parent, file, depth, first);
+            continue;
+        }
+        if (controlsBuilt_ >= kMaxControls) {
+            Fault(file,
+                  "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
+            return first;
+        }
+        CControlUI* control = CreateControl(element);
+        if (control == nullptr && callback_ != nullptr) {
+            control = callback_->CreateControl(element);
+        }
+        if (control == nullptr) {
+            Fault(file, "unknown element " + element);
+            continue;
+        }
+        ++controlsBuilt_;
+        // Attributes are applied before the control joins the tree so that its manager sees a
+        // complete control; children come after, in document order.
+        ApplyAttributes(control, child, file);
+        if (parent != nullptr) {
+            parent->Add(control);
+        } else if (first != nullptr) {
+            Fault(file, "more than one root control; " + element + " left out");
+            delete control;
+            continue;
+        }
+        if (first == nullptr) {
+            first = control;
+        }
+        if (CContainerUI* container = control->AsContainer()) {
+            ParseControls(child, container, file, depth + 1);
+        } else if (child.first_child().type() == pugi::node_element) {
+            Fault(file, element + " cannot hold controls");
+        }
+    }
+    return first;
+}
+
+}  // namespace UiLib

@@ -1,0 +1,9 @@
+#include "UiLib/CTextUI.h"
+
+namespace UiLib {
+
+CTextUI::CTextUI() {
+    textStyle_ = DT_WORDBREAK;
+}
+
+}  // namespace UiLib

@@ -1,0 +1,46 @@
+// Encrypted backups of the other backup program, opened through the decryption tool.
+//
+// The program does not decrypt anything itself: it copies the backup's key files into a fixed input
+// folder, starts the tool shipped beside it (copied into the data folder first), hands it the
+// password on its standard input and watches its output for "Wrong password". The tool leaves the
+// plain message and contacts databases, under their hashed names, in a fixed output folder.
+//
+// The folders and the tool copy are shared by every run, so only one run may be under way at a
+// time. The password never appears on a command line, in a diagnostic line or in a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tolvane {
+
+// The fixed locations, all under platform::AppDataFolder() + "/Tolvane".
+std::string BackupToolDataFolder();
+std::string BackupToolCopyPath();      // "tool.exe", the copy that is started
+std::string BackupToolInputFolder();   // "Encrypt": copies of the backup's key files
+std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
+
+// Copies the key files of `backupFolder` into the input folder and runs the tool on them.
+// `outputFolder` is set to the output folder once the run is set up (also when the tool then
+// reports a wrong password). Returns 0, kResultWrongPassword, kResultMissing when the tool cannot
+// be started, or the system's error code of the first failed copy (the tool is then not run).
+int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFolder,
+                      std::wstring& outputFolder);
+
+// The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
+// reads its output until it ends. kResultWrongPassword as soon as the output holds
+// "Wrong password"; 0 when it ended without. The tool's exit code is not looked at: a tool that
+// fails silently gives 0, and the caller finds the databases missing from the output folder.
+int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& password,
+                      std::wstring& outputFolder);
+
+// Checks a password of an encrypted backup by decrypting it. An empty password gives
+// kResultWrongPassword at once, without starting anything.
+int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder);
+
+// Copies the two decrypted databases of `folder` to "sms" and "content" beside them, so that the
+// folder looks like one of the program's own category backups. Stops at the first failed copy and
+// returns its system error code.
+int32_t ExposeDecryptedDatabases(const std::wstring& folder);
+
+}  // namespace tolvane

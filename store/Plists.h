@@ -1,0 +1,27 @@
+// Property list files of a backup folder, and the snapshot check made before a restore.
+#pragma once
+
+#include <plist/plist.h>
+
+#include <string>
+
+#include "platform/Handles.h"
+
+namespace tolvane {
+
+// The property list in a file, owned by the caller (plist_free), or null when the file cannot be
+// read or parsed. A file longer than 8 bytes that begins with "bplist00" is read as a binary
+// property list, any other as XML.
+plist_t ReadPlistFile(const std::string& path);
+
+// ReadPlistFile with an owner.
+inline platform::PlistPtr ReadPlistFileOwned(const std::string& path) {
+    return platform::PlistPtr(ReadPlistFile(path));
+}
+
+// Whether folder/sourceIdentifier/Status.plist records a finished snapshot: 1 when its
+// SnapshotState is "finished", 0 for another text, -1 when the file cannot be read or has no
+// text SnapshotState.
+int mb2_status_check_snapshot_state(const char* sourceIdentifier, const char* folder);
+
+}  // namespace tolvane

@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "engine/Results.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Folders.h"
+#include "platform/Strings.h"
+#include "store/EncryptedBackup.h"
+#include "tests/support/TestEnv.h"
+
+using namespace tolvane;
+using testenv::IsolatedHome;
+using testenv::ReadFile;
+using testenv::ScopedEnv;
+using testenv::TempDir;
+using testenv::WriteFile;
+
+namespace {
+
+constexpr const char* kKeyFiles[] = {kSmsDatabaseName, kContactsDatabaseName, "Info.plist",
+                                     "Manifest.mbdb", "Manifest.plist"};
+
+// A program folder holding a fake "tool" (a shell script) in place of the real one.
+class FakeTool {
+  public:
+    explicit FakeTool(const std::string& script) {
+        if (!script.empty()) {
+            Install(script);
+        }
+        platform::SetProgramFolderForTesting(dir_.Path() + "/");
+    }
+    ~FakeTool() { platform::SetProgramFolderForTesting(""); }
+    void Install(const std::string& script) {
+        WriteFile(dir_ / "tool", "#!/bin/sh\n" + script);
+        chmod((dir_ / "tool").c_str(), 0755);
+    }
+    void Remove() { platform::DeleteFile(dir_ / "tool"); }
+
+  private:
+    TempDir dir_;
+};
+
+// Records how it was started and what came on its standard input, in the output folder.
+constexpr char kRecordingTool[] =
+    "for a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > \"$2/args\"\n"
+    "IFS= read -r pw; printf '%s' \"$pw\" > \"$2/stdin\"\n"
+    "echo decrypted\n";
+
+// An encrypted-looking backup folder with the five key files.
+void WriteBackup(const std::string& folder) {
+    for (const char* name : kKeyFiles) {
+        WriteFile(folder + "/" + name, std::string("content of ") + name);
+    }
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        out.push_back(text.substr(start, nl - start));
+    }
+    return out;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(DecryptBackup, CopiesKeyFilesAndPassesThePasswordOnlyOnStandardInput) {
+    IsolatedHome home;
+    // Blanks in the folders must not split the tool's arguments.
+    ScopedEnv data("XDG_DATA_HOME", home.Home() + "/my data");
+    FakeTool tool(kRecordingTool);
+    TempDir backup;
+    WriteBackup(backup.Path());
+    const std::wstring password = L"pass word \u00e9\u4e2d";
+    std::wstring output;
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DecryptBackup(password, platform::AnsiToWide(backup.Path()), output), 0);
+    const std::string printed = testing::internal::GetCapturedStdout();
+
+    const std::string dataFolder = home.Home() + "/my data/Tolvane";
+    EXPECT_EQ(platform::WideToAnsi(output), dataFolder + "/Decrypt");
+    for (const char* name : kKeyFiles) {
+        EXPECT_EQ(ReadFile(dataFolder + "/Encrypt/" + name), std::string("content of ") + name);
+    }
+    const std::vector<std::string> args = Lines(ReadFile(dataFolder + "/Decrypt/args"));
+    EXPECT_EQ(args, (std::vector<std::string>{dataFolder + "/tool.exe", dataFolder + "/Encrypt",
+                                              dataFolder + "/Decrypt", "-"}));
+    const std::string narrow = platform::WideToUtf8(password);
+    EXPECT_EQ(ReadFile(dataFolder + "/Decrypt/stdin"), narrow);
+    EXPECT_EQ(printed.find(narrow), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat((dataFolder + "/tool.exe").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IXUSR, 0u);
+}
+
+TEST(DecryptBackup, MissingKeyFileStopsBeforeTheToolRuns) {
+    IsolatedHome home;
+    FakeTool tool("touch \"$2/ran\"\n");
+    TempDir backup;
+    WriteBackup(backup.Path());
+    platform::DeleteFile(backup / "Manifest.plist");
+    std::wstring output = L"untouched";
+    EXPECT_EQ(DecryptBackup(L"pw", platform::AnsiToWide(backup.Path()), output),
+              platform::kErrorFileNotFound);
+    EXPECT_EQ(output, L"untouched");
+    const std::string input = BackupToolInputFolder();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(platform::FileExists(input + "/" + kKeyFiles[i])) << kKeyFiles[i];
+    }
+    EXPECT_FALSE(platform::PathExists(input + "/Manifest.plist"));
+    EXPECT_FALSE(platform::PathExists(BackupToolOutputFolder() + "/ran"));
+
+    platform::DeleteFile(backup / kContactsDatabaseName);
+    EXPECT_EQ(DecryptBackup(L"pw", platform::AnsiToWide(backup.Path()), output),
+              platform::kErrorFileNotFound);
+    EXPECT_FALSE(platform::PathExists(BackupToolOutputFolder() + "/ran"));
+}
+
+TEST(RunBackupTool, WrongPasswordIsSeenWhileTheToolGoesOnRunning) {
+    IsolatedHome home;
+    FakeTool tool("echo 'Wrong password'\nexec sleep 30\n");
+    std::wstring output;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_LT(SecondsSince(start), 10.0);
+    EXPECT_EQ(platform::WideToAnsi(output), BackupToolOutputFolder());
+    EXPECT_TRUE(platform::FolderExists(BackupToolOutputFolder()));
+}
+
+TEST(RunBackupTool, WrongPasswordSplitAcrossReadsIsStillSeen) {
+    IsolatedHome home;
+    // The text arrives in three pieces, the first at the end of a full 4096-byte read.
+    FakeTool tool(
+        "head -c 4090 /dev/zero | tr '\\0' x; printf 'Wrong '; sleep 0.2; printf 'pa'; "
+        "sleep 0.2; printf 'ssword\\n'\n");
+    std::wstring output;
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+}
+
+TEST(RunBackupTool, OtherOutputOrSilenceIsSuccessWhateverTheExitCode) {
+    IsolatedHome home;
+    FakeTool tool("echo 'Wrong passwor'; echo 'd'; head -c 100000 /dev/zero; exit 3\n");
+    std::wstring output;
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    tool.Install("exit 1\n");
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+}
+
+TEST(RunBackupTool, ToolThatEndsWhileItsChildHoldsTheOutputStopsAfterItsPasses) {
+    IsolatedHome home;
+    FakeTool tool("sleep 30 &\nexit 0\n");
+    std::wstring output;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    EXPECT_LT(SecondsSince(start), 10.0);
+}
+
+TEST(RunBackupTool, WithoutAShippedToolAnEarlierCopyRunsAndWithoutEitherNothingStarts) {
+    IsolatedHome home;
+    FakeTool tool("echo 'Wrong password'\n");
+    std::wstring output;
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    tool.Remove();
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    platform::DeleteFile(BackupToolCopyPath());
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultMissing);
+}
+
+TEST(RunBackupTool, DatabasesOfAnEarlierRunAreGoneBeforeTheNextStarts) {
+    IsolatedHome home;
+    FakeTool tool("exit 1\n");
+    const std::string out = BackupToolOutputFolder();
+    WriteFile(out + "/" + kSmsDatabaseName, "someone else's messages");
+    WriteFile(out + "/" + kContactsDatabaseName, "someone else's contacts");
+    WriteFile(out + "/other", "stays");
+    std::wstring output;
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    EXPECT_FALSE(platform::PathExists(out + "/" + kSmsDatabaseName));
+    EXPECT_FALSE(platform::PathExists(out + "/" + kContactsDatabaseName));
+    EXPECT_TRUE(platform::FileExists(out + "/other"));
+    EXPECT_EQ(ExposeDecryptedDatabases(output), platform::kErrorFileNotFound);
+}
+
+TEST(VerifyBackupPassword, EmptyPasswordIsWrongWithoutRunningAnything) {
+    IsolatedHome home;
+    FakeTool tool("touch \"$2/ran\"\n");
+    TempDir backup;
+    WriteBackup(backup.Path());
+    EXPECT_EQ(VerifyBackupPassword("", platform::AnsiToWide(backup.Path())), kResultWrongPassword);
+    EXPECT_FALSE(platform::PathExists(BackupToolDataFolder()));
+}
+
+TEST(VerifyBackupPassword, AnswersWhatTheToolSays) {
+    IsolatedHome home;
+    FakeTool tool("IFS= read -r pw; [ \"$pw\" = 'right one' ] || echo 'Wrong password'\n");
+    TempDir backup;
+    WriteBackup(backup.Path());
+    const std::wstring folder = platform::AnsiToWide(backup.Path());
+    EXPECT_EQ(VerifyBackupPassword("right one", folder), 0);
+    EXPECT_EQ(VerifyBackupPassword("wrong one", folder), kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("right", folder), kResultWrongPassword);
+}
+
+TEST(ExposeDecryptedDatabases, CopiesBothUnderTheCategoryNames) {
+    TempDir dir;
+    WriteFile(dir / kSmsDatabaseName, "messages");
+    WriteFile(dir / kContactsDatabaseName, "contacts");
+    WriteFile(dir / "sms", "old");
+    const std::wstring folder = platform::AnsiToWide(dir.Path());
+    EXPECT_EQ(ExposeDecryptedDatabases(folder), 0);
+    EXPECT_EQ(ReadFile(dir / "sms"), "messages");
+    EXPECT_EQ(ReadFile(dir / "content"), "contacts");
+
+    platform::DeleteFile(dir / kContactsDatabaseName);
+    platform::DeleteFile(dir / "content");
+    WriteFile(dir / kSmsDatabaseName, "newer messages");
+    EXPECT_EQ(ExposeDecryptedDatabases(folder), platform::kErrorFileNotFound);
+    EXPECT_EQ(ReadFile(dir / "sms"), "newer messages");
+    EXPECT_FALSE(platform::PathExists(dir / "content"));
+}

@@ -1,0 +1,29 @@
+// libFuzzer target: the layout loader on arbitrary text, then a layout pass and a paint of what
+// was built. Nothing may crash, hang or leak whatever the input.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "UiLib/CDialogBuilder.h"
+#include "UiLib/CPaintManagerUI.h"
+#include "UiLib/ResourceArchive.h"
+#include "skin/Skin.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = [] {
+        // The skin's archive lets Include, style and picture references resolve.
+        tolvane::skin::RegisterSkin();
+        return UiLib::CResourceArchive::UseResource(101, "ZIPRES");
+    }();
+    (void)ready;
+    UiLib::CPaintManagerUI pm;
+    pm.AttachDialog(UiLib::CDialogBuilder().CreateFromText(
+        std::string_view(reinterpret_cast<const char*>(data), size), &pm, "fuzz"));
+    const UiLib::Size init = pm.GetInitSize();
+    // Keep the canvas small so that a huge size attribute does not make the run about memory.
+    pm.SetClientSize({init.cx > 0 && init.cx < 400 ? init.cx : 200,
+                      init.cy > 0 && init.cy < 400 ? init.cy : 150});
+    cairo_surface_destroy(pm.RenderToSurface());
+    return 0;
+}
