@@ -5,6 +5,7 @@
 #   2. tolvanectl backs up the same phone (same make-device options, so the same files) onto the
 #      disk, under GNU time for its CPU and peak memory;
 #   3. the same backup into a memory file system, which shows the engine without the disk.
+# Each engine figure is the best of three runs; peak memory is the highest of them.
 # Prints both speeds in MB/s (10^6 bytes), their ratio, files per second, the engine's CPU seconds
 # per GiB and its peak memory.
 #
@@ -67,9 +68,10 @@ export USBMUXD_SOCKET_ADDRESS="UNIX:$sock"
 export HOME="$work/home" XDG_DATA_HOME="$work/home/share" XDG_CONFIG_HOME="$work/home/config"
 mkdir -p "$HOME"
 
-# Runs one backup into $1; prints "seconds cpu_seconds peak_kib".
-engine_run() {
+# Runs one backup into a fresh folder under $1; prints "seconds cpu_seconds peak_kib".
+engine_once() {
     local out=$1
+    rm -rf "$out"
     sync
     local start end
     start=$(date +%s.%N)
@@ -77,6 +79,22 @@ engine_run() {
         >"$work/ctl.log" 2>&1 || { cat "$work/ctl.log" >&2; return 1; }
     end=$(date +%s.%N)
     awk -v s="$start" -v e="$end" '{printf "%.3f %.3f %d\n", e - s, $1 + $2, $3}' "$work/time.txt"
+}
+
+# The best of three runs (the machine is shared; the fastest run is the one least disturbed),
+# with the highest peak memory of the three.
+engine_run() {
+    local best="" peak=0 line
+    for _ in 1 2 3; do
+        line=$(engine_once "$1") || return 1
+        read -r s c k <<<"$line"
+        [ "$k" -gt "$peak" ] && peak=$k
+        if [ -z "$best" ] || awk -v a="$s" -v b="${best%% *}" 'BEGIN {exit !(a < b)}'; then
+            best="$s $c"
+        fi
+    done
+    rm -rf "$1"
+    echo "$best $peak"
 }
 
 read -r disk_s disk_cpu disk_kib < <(engine_run "$work/backups")
