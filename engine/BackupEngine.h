@@ -116,6 +116,9 @@ class BackupEngine {
 
     // Opens the lock file and tries to lock it; 0 also when another program keeps it.
     int32_t TakeSyncLock();
+    // Takes the sync lock again when an earlier conversation of this session released it
+    // (syncWillStart, then as TakeSyncLock); going on without it when it cannot be had.
+    void RetakeSyncLock();
 
     bool willEncrypt_ = true;
     DevicePtr device_;

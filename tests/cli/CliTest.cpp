@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 
 #include "cli/BackupCommand.h"
 #include "cli/BackupListing.h"
 #include "cli/Command.h"
 #include "cli/ImportCommand.h"
 #include "cli/ProgressPrinter.h"
+#include "cli/RestoreCommand.h"
 #include "engine/Results.h"
 
 using namespace tolvane;
@@ -47,6 +49,54 @@ TEST(BackupOptions, FolderAndPasswordTakeTheirValues) {
     Parse({"full"}, false);
 }
 
+RestoreOptions ParseRestore(std::vector<std::string> args, bool expectOk = true) {
+    RestoreOptions options;
+    std::string problem;
+    EXPECT_EQ(ParseRestoreOptions(args, options, problem), expectOk) << problem;
+    if (!expectOk) {
+        EXPECT_FALSE(problem.empty());
+    }
+    return options;
+}
+
+TEST(RestoreOptions, OneBackupFolderWithItsCategoryAndPasswords) {
+    const RestoreOptions whole = ParseRestore({"/b/2015-03-07-18-05-09"});
+    EXPECT_EQ(whole.backup, "/b/2015-03-07-18-05-09");
+    EXPECT_EQ(whole.categories, Full);
+    EXPECT_FALSE(whole.itunes);
+    EXPECT_FALSE(whole.password.has_value());
+    EXPECT_FALSE(whole.devicePassword.has_value());
+
+    const RestoreOptions o = ParseRestore({"--contacts", "--itunes", "/i/x y", "--password", "a b",
+                                           "--device-password", "", "--sms"});
+    EXPECT_EQ(o.backup, "/i/x y");
+    EXPECT_EQ(o.categories, Sms | Contacts);
+    EXPECT_TRUE(o.itunes);
+    EXPECT_EQ(o.password.value_or("none"), "a b");
+    EXPECT_EQ(o.devicePassword.value_or("none"), "");
+    EXPECT_EQ(ParseRestore({"b", "--full"}).categories, Full);
+    EXPECT_EQ(ParseRestore({"--sms", "b"}).categories, Sms);
+
+    ParseRestore({}, false);
+    ParseRestore({"--sms"}, false);
+    ParseRestore({"a", "b"}, false);
+    ParseRestore({"b", "--full", "--sms"}, false);
+    ParseRestore({"b", "--password"}, false);
+    ParseRestore({"b", "--device-password"}, false);
+    ParseRestore({"b", "--folder", "x"}, false);
+    ParseRestore({""}, false);
+}
+
+TEST(RestoreOptions, FailuresWithoutAPhoneTextHaveTheirOwnSentence) {
+    std::set<std::string> texts;
+    for (int32_t code : {kResultDeviceGone, kResultCancelled, kResultWrongPassword, kResultMissing,
+                         IMPORT_BAD_FILE}) {
+        texts.insert(RestoreFailureText(code));
+    }
+    EXPECT_EQ(texts.size(), 5u);
+    EXPECT_EQ(texts.count(RestoreFailureText(-205)), 0u);
+}
+
 TEST(ExitStatus, IsZeroOrTheResultClampedIntoAByte) {
     EXPECT_EQ(ExitStatusFor(0), 0);
     EXPECT_EQ(ExitStatusFor(kResultCancelled), 2);
@@ -63,7 +113,7 @@ TEST(Commands, EachCommandIsRegisteredOnceInNameOrder) {
         names.emplace_back(c.name);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"backup", "contacts", "import", "info", "list",
-                                               "messages"}));
+                                               "messages", "restore"}));
 }
 
 ImportOptions ParseImport(std::vector<std::string> args, bool expectOk = true) {

@@ -1,0 +1,162 @@
+#include "cli/RestoreCommand.h"
+
+#include <cstdio>
+
+#include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
+#include "engine/BackupEngine.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
+#include "store/EncryptedBackup.h"
+
+namespace tolvane::cli {
+
+bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& options,
+                         std::string& problem) {
+    options = RestoreOptions{};
+    bool full = false;
+    bool haveBackup = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::optional<std::string>& out) {
+            if (i + 1 >= args.size()) {
+                problem = a + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--full") {
+            full = true;
+        } else if (a == "--sms") {
+            options.categories |= Sms;
+        } else if (a == "--contacts") {
+            options.categories |= Contacts;
+        } else if (a == "--itunes") {
+            options.itunes = true;
+        } else if (a == "--password") {
+            if (!value(options.password)) {
+                return false;
+            }
+        } else if (a == "--device-password") {
+            if (!value(options.devicePassword)) {
+                return false;
+            }
+        } else if (a.rfind("--", 0) == 0 || a.empty()) {
+            problem = "unknown argument '" + a + "'";
+            return false;
+        } else if (haveBackup) {
+            problem = "only one backup folder can be restored";
+            return false;
+        } else {
+            options.backup = a;
+            haveBackup = true;
+        }
+    }
+    if (!haveBackup) {
+        problem = "the backup folder is missing";
+        return false;
+    }
+    if (full && options.categories != 0) {
+        problem = "--full cannot be combined with --sms or --contacts";
+        return false;
+    }
+    if (options.categories == 0) {
+        options.categories = Full;
+    }
+    return true;
+}
+
+std::string RestoreFailureText(int32_t result) {
+    switch (result) {
+        case kResultDeviceGone:
+            return "the phone went away";
+        case kResultCancelled:
+            return "the backup has no device folder, or its Info.plist or Manifest.plist is "
+                   "missing";
+        case kResultWrongPassword:
+            return "the backup password is not correct";
+        case kResultMissing:
+            return "the backup folder does not exist, or its backup did not finish";
+        case IMPORT_BAD_FILE:
+            return "the backup's database is not a plain database";
+        default:
+            return "the restore failed";
+    }
+}
+
+namespace {
+
+int RunRestoreCommand(const std::vector<std::string>& args) {
+    RestoreOptions options;
+    std::string problem;
+    if (!ParseRestoreOptions(args, options, problem)) {
+        return UsageError("restore", problem);
+    }
+    const bool whole = options.categories == Full;
+    // An encrypted backup of the other program needs its password; for a whole restore it is
+    // checked here, as the password window does, so that the phone is not asked in vain.
+    if (options.itunes && IsEncryptedDeviceFolder(options.backup)) {
+        if (!options.password || options.password->empty()) {
+            return Fail(kResultWrongPassword,
+                        "the backup is encrypted: give its password with --password");
+        }
+        if (whole) {
+            if (const int32_t r =
+                    VerifyBackupPassword(*options.password, platform::AnsiToWide(options.backup));
+                r != 0) {
+                return Fail(r, r == kResultWrongPassword ? RestoreFailureText(r)
+                                                         : "the backup cannot be opened");
+            }
+        }
+    }
+
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
+        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    }
+    if (engine.BackupClient() == nullptr) {
+        return Fail(kResultMissing, "the phone offers no backup service");
+    }
+    if (engine.WillEncrypt() && !options.devicePassword) {
+        return Fail(kResultMissing,
+                    "the phone encrypts its backups: give its backup password "
+                    "with --device-password");
+    }
+    std::printf("Restoring %s%s to %s (%s %s)\n", whole ? "" : "the chosen data of ",
+                options.backup.c_str(), engine.CachedDeviceName().c_str(),
+                engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
+    std::fflush(stdout);
+
+    ProgressPrinter progress = ProgressPrinter::ForStandardError();
+    engine.categories = options.categories;
+    engine.progressCallback = ProgressPrinter::Callback;
+    engine.callbackUserData = &progress;
+    engine.progressScale = 100;
+    const int32_t result = engine.RunRestore(
+        options.password ? options.password->c_str() : nullptr,
+        platform::AnsiToWide(options.backup),
+        options.devicePassword ? options.devicePassword->c_str() : nullptr, options.itunes);
+    progress.Finish();
+    engine.progressCallback = nullptr;
+    engine.callbackUserData = nullptr;
+    engine.CloseDevice();
+
+    if (result != 0) {
+        std::string text = engine.GetLastErrorText();
+        return Fail(result, text.empty() ? RestoreFailureText(result) : text);
+    }
+    std::printf("Restore complete\n");
+    return 0;
+}
+
+const CommandRegistration kRegistration(
+    {"restore",
+     "BACKUP [--full | --sms --contacts] [--itunes] [--password P] [--device-password P]",
+     "restore a backup to the phone (whole, or its messages and/or contacts); --itunes: BACKUP "
+     "is another program's device folder, --password: that backup's password",
+     RunRestoreCommand});
+
+}  // namespace
+}  // namespace tolvane::cli

@@ -1,0 +1,273 @@
+// The restore run: a backup put back on the phone, whole or only its messages and/or contacts.
+//
+// A whole restore asks the phone to restore the chosen backup folder itself. A restore by category
+// never sends the chosen backup: it takes a fresh backup of the phone into the work backup, puts
+// the chosen databases into it, and restores that.
+//
+// Order of a run, and why:
+//   1. check the chosen backup (and, by category, decrypt and check its databases)
+//        before anything reaches the phone: a backup that cannot be restored must not cost the
+//        phone its backup password or a whole fresh backup;
+//   2. unlock the phone's backup password when it encrypts;
+//   3. whole: RequestRestore on the chosen backup;
+//      by category: fresh backup into the work backup (bIsBackup 1), databases in, manifest
+//        fixed, RequestRestore on the work backup (bIsBackup 0);
+//   4. empty the work backup's device folder, whatever happened.
+// Every conversation releases the sync lock when it ends; RequestRestore (and the fresh backup)
+// take it again first, so the phone is never restored while another program may sync it.
+#include "engine/RestoreRun.h"
+
+#include <libimobiledevice/mobilebackup2.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "engine/BackupEngine.h"
+#include "engine/MessageLoop.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
+#include "store/CategoryRestore.h"
+#include "store/EncryptedBackup.h"
+#include "store/Plists.h"
+
+namespace tolvane {
+namespace {
+
+struct CategoryFiles {
+    DataCategory category;
+    const char* copyName;
+    const char* hashedName;
+};
+
+constexpr CategoryFiles kCategoryFiles[] = {
+    {Sms, kSmsCopyName, kSmsDatabaseName},
+    {Contacts, kContactsCopyName, kContactsDatabaseName},
+};
+
+}  // namespace
+
+bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder,
+                             std::string& name) {
+    while (backupFolder.size() > 1 && backupFolder.back() == '/') {
+        backupFolder.remove_suffix(1);
+    }
+    const size_t slash = backupFolder.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 == backupFolder.size()) {
+        return false;
+    }
+    folder = slash == 0 ? std::string("/") : std::string(backupFolder.substr(0, slash));
+    name = std::string(backupFolder.substr(slash + 1));
+    return true;
+}
+
+int32_t CheckRestoreSource(const char* folder, const char* name) {
+    if (folder == nullptr || name == nullptr || !platform::FolderExists(folder)) {
+        return kResultMissing;
+    }
+    const std::string device = platform::JoinPath(folder, name);
+    if (!platform::FileExists(platform::JoinPath(device, "Info.plist"))) {
+        return kResultCancelled;
+    }
+    if (!ReadPlistFileOwned(platform::JoinPath(device, "Manifest.plist"))) {
+        return kResultCancelled;
+    }
+    if (mb2_status_check_snapshot_state(name, folder) == 0) {
+        std::printf("ERROR: Cannot ensure we restore from a successful backup. Aborting.\n");
+        return kResultMissing;
+    }
+    return 0;
+}
+
+platform::PlistPtr BuildRestoreOptions(bool wholeRestore, const char* password) {
+    platform::PlistPtr options(plist_new_dict());
+    plist_dict_set_item(options.get(), "RestoreSystemFiles", plist_new_bool(wholeRestore ? 0 : 1));
+    plist_dict_set_item(options.get(), "RestoreDontCopyBackup", plist_new_bool(1));
+    plist_dict_set_item(options.get(), "RestorePreserveSettings", plist_new_bool(1));
+    if (password != nullptr) {
+        plist_dict_set_item(options.get(), "Password", plist_new_string(password));
+    }
+    return options;
+}
+
+int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
+                             const char* backupPassword, std::string& sourceFolder,
+                             bool& decrypted) {
+    decrypted = false;
+    if (!itunes) {
+        std::vector<std::wstring> names;
+        ListDeviceFolderNames(platform::AnsiToWide(backupFolder), names);
+        sourceFolder = names.empty()
+                           ? backupFolder
+                           : platform::JoinPath(backupFolder, platform::WideToAnsi(names.front()));
+        return 0;
+    }
+    if (!IsEncryptedDeviceFolder(backupFolder)) {
+        sourceFolder = backupFolder;
+        return 0;
+    }
+    // Without a password the tool could only refuse it.
+    if (backupPassword == nullptr || backupPassword[0] == '\0') {
+        return kResultWrongPassword;
+    }
+    std::wstring password = platform::AnsiToWide(backupPassword);
+    std::wstring output;
+    int32_t result = DecryptBackup(password, platform::AnsiToWide(backupFolder), output);
+    std::fill(password.begin(), password.end(), L'\0');
+    if (!output.empty()) {
+        // From here on the output folder may hold plain databases of this backup.
+        decrypted = true;
+        sourceFolder = platform::WideToAnsi(output);
+    }
+    if (result == 0) {
+        result = ExposeDecryptedDatabases(output);
+    }
+    return result;
+}
+
+int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder) {
+    for (const CategoryFiles& files : kCategoryFiles) {
+        if ((categories & files.category) == 0) {
+            continue;
+        }
+        // The same choice PrepareCategoryRestore makes: the copy when there is one.
+        std::string path = platform::JoinPath(sourceFolder, files.copyName);
+        if (!platform::FileExists(path)) {
+            path = platform::JoinPath(sourceFolder, files.hashedName);
+        }
+        if (!platform::FileExists(path)) {
+            return platform::kErrorFileNotFound;
+        }
+        if (IsEncryptedDatabase(path)) {
+            return IMPORT_BAD_FILE;
+        }
+    }
+    return 0;
+}
+
+void DiscardDecryptedDatabases(const std::string& folder) {
+    for (const CategoryFiles& files : kCategoryFiles) {
+        platform::DeleteFile(platform::JoinPath(folder, files.hashedName));
+        platform::DeleteFile(platform::JoinPath(folder, files.copyName));
+    }
+}
+
+int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdentifier,
+                                     const char* password) {
+    isBackupPhase = 0;
+    if (const int32_t checked = CheckRestoreSource(folder, sourceIdentifier); checked != 0) {
+        return checked;
+    }
+    if (backup_ == nullptr) {
+        return MOBILEBACKUP2_E_INVALID_ARG;
+    }
+    RetakeSyncLock();
+
+    const bool whole = (categories & (Sms | Contacts)) == 0;
+    platform::PlistPtr options = BuildRestoreOptions(whole, password);
+    const mobilebackup2_error_t sent = mobilebackup2_send_request(
+        backup_.get(), "Restore", udid_.c_str(), sourceIdentifier, options.get());
+    if (sent != MOBILEBACKUP2_E_SUCCESS) {
+        if (sent == MOBILEBACKUP2_E_BAD_VERSION) {
+            std::printf(
+                "ERROR: Could not start restore process: backup protocol version mismatch!\n");
+        } else if (sent == MOBILEBACKUP2_E_REPLY_NOT_OK) {
+            std::printf(
+                "ERROR: Could not start restore process: device refused to start the "
+                "restore process.\n");
+        } else {
+            std::printf("ERROR: Could not start restore process: unspecified error occured\n");
+        }
+        // The conversation never started: give back the lock taken for it.
+        ReleaseSyncLock();
+        return sent;
+    }
+    return RunMessageLoop(folder, *this);
+}
+
+int32_t BackupEngine::RunRestore(const char* backupPassword, const std::wstring& backupFolder,
+                                 const char* devicePassword, bool itunes) {
+    isBackupPhase = 0;
+    SetLastErrorText({});
+    const bool whole = (categories & Full) != 0;
+    if (!whole && (categories & (Sms | Contacts)) == 0) {
+        return 0;  // nothing chosen: nothing to restore, and the phone is not troubled
+    }
+
+    // 1. The chosen backup, checked before anything reaches the phone.
+    const std::string chosen = platform::WideToAnsi(backupFolder);
+    std::string folder;  // whole restore: F and S of the Restore request
+    std::string name;
+    std::string source;  // by category: where the databases come from
+    bool decrypted = false;
+    int32_t result = 0;
+    if (whole) {
+        if (itunes) {
+            result = SplitItunesBackupFolder(chosen, folder, name) ? 0 : kResultCancelled;
+        } else {
+            std::vector<std::wstring> names;
+            ListDeviceFolderNames(backupFolder, names);
+            folder = chosen;
+            if (names.empty()) {
+                result = kResultCancelled;
+            } else {
+                name = platform::WideToAnsi(names.front());
+            }
+        }
+        if (result == 0) {
+            result = CheckRestoreSource(folder.c_str(), name.c_str());
+        }
+    } else if (!platform::FolderExists(chosen)) {
+        result = kResultMissing;
+    } else {
+        result = ChooseCategorySource(chosen, itunes, backupPassword, source, decrypted);
+        if (result == 0) {
+            result = CheckCategorySource(categories, source);
+        }
+    }
+
+    const std::string work = platform::WideToAnsi(TempBackupFolder());
+    workingBackupFolder = platform::JoinPath(work, udid_);
+
+    // 2. The phone's own backup password.
+    if (result == 0 && willEncrypt_) {
+        result = UnlockBackupPassword(devicePassword);
+    }
+
+    // 3. The restore.
+    if (result == 0) {
+        platform::CreateFolderWithParents(work);
+        if (whole) {
+            result = RequestRestore(folder.c_str(), name.c_str(), backupPassword);
+        } else {
+            ClearWorkingBackup();
+            RetakeSyncLock();
+            result = RequestBackup(work.c_str());
+            if (result == 0) {
+                result = PrepareCategoryRestore(categories, udid_, &source, work);
+            }
+            if (result == 0) {
+                result = RequestRestore(work.c_str(), udid_.c_str(), nullptr);
+            }
+        }
+    }
+
+    // 4. Nothing of the run stays behind.
+    if (decrypted) {
+        DiscardDecryptedDatabases(source);
+    }
+    ClearWorkingBackup();
+    return result;
+}
+
+void BackupEngine::RetakeSyncLock() {
+    if (lockFile_ != 0 || afc_ == nullptr) {
+        return;
+    }
+    PostDeviceNotification("com.apple.itunes-mobdev.syncWillStart");
+    // A lock that cannot be had is no reason to stop: the session went on without it before.
+    TakeSyncLock();
+}
+
+}  // namespace tolvane

@@ -1,0 +1,56 @@
+// The pieces of a restore run that stand on their own: naming the backup the phone is asked for,
+// checking it before anything reaches the phone, the options of the Restore request, and the
+// folder a restore by category takes its databases from.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Handles.h"
+
+namespace tolvane {
+
+// Splits an iTunes backup folder into the folder F that holds it and its own name S (the device
+// folder the phone is asked for, its SourceIdentifier). Trailing "/" are ignored, so
+// ".../Backup/<name>/" names the same backup as ".../Backup/<name>"; a backup directly under the
+// root gets F = "/". False when the path has no "/" before its last name, or no name at all.
+bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder, std::string& name);
+
+// What RequestRestore checks before it asks the phone: kResultMissing (87) when `folder` is null
+// or not an existing folder; kResultCancelled (2) when folder/name has no Info.plist or no
+// Manifest.plist readable as a property list; kResultMissing when folder/name/Status.plist
+// records a snapshot state other than "finished" (a missing or unreadable Status.plist passes).
+// 0 when the restore may be asked for.
+int32_t CheckRestoreSource(const char* folder, const char* name);
+
+// The Options of a Restore request, in the order the phone is sent them: "RestoreSystemFiles"
+// (false for a whole restore, true for one by category), "RestoreDontCopyBackup" and
+// "RestorePreserveSettings" (both true), and "Password" when a password is given.
+platform::PlistPtr BuildRestoreOptions(bool wholeRestore, const char* password);
+
+// The folder a restore by category takes its databases from:
+//   own backup with a device folder (a name of 40 characters)  backup/<first such name>
+//   own category backup (no such name)                         the backup folder itself
+//   iTunes backup, plain                                       the backup folder itself
+//   iTunes backup, encrypted                                   the decryption tool's output folder,
+//                                                              with "sms" and "content" copies
+// `decrypted` tells the caller that the source holds plain copies of an encrypted backup, which
+// it should discard once they are used. Returns 0, or for an encrypted backup
+// kResultWrongPassword (no password, or the tool refused it) or the code of the failed
+// decryption step.
+int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
+                             const char* backupPassword, std::string& sourceFolder,
+                             bool& decrypted);
+
+// Checks that `sourceFolder` holds each chosen database (its "sms"/"content" copy, else the
+// hashed name) as a plain SQLite file, before a fresh backup of the phone is taken for nothing:
+// kErrorFileNotFound when one is missing, IMPORT_BAD_FILE (1006) when one is not a plain
+// database (an encrypted one would replace the phone's database with bytes it cannot read).
+int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder);
+
+// Deletes the plain databases that decrypting an encrypted backup left in `folder` (the hashed
+// names and their "sms"/"content" copies), so they do not outlive the restore that used them.
+void DiscardDecryptedDatabases(const std::string& folder);
+
+}  // namespace tolvane
