@@ -197,6 +197,8 @@ void CheckOutsideUntouched() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (gRoot.empty()) {
+        // The engine's diagnostics go to standard output; libFuzzer reports on standard error.
+        std::freopen("/dev/null", "w", stdout);
         char pattern[] = "/tmp/fuzz-conversation-XXXXXX";
         gRoot = mkdtemp(pattern);
         gBackup = gRoot + "/backup";
