@@ -9,6 +9,7 @@
 #include <map>
 
 #include "engine/BackupEngine.h"
+#include "engine/MessageLoop.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
 #include "platform/Sha1.h"
@@ -367,6 +368,77 @@ TEST_F(BackupRunTest, LockHeldBrieflyIsTakenBeforeTheRunAndReleasedAfter) {
     EXPECT_EQ(lock.front(), "lock busy");
     EXPECT_EQ(lock[lock.size() - 2], "lock acquired");
     EXPECT_EQ(lock.back(), "lock released");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BackupRunTest, SecondBackupIntoTheSameFolderBringsItUpToDate) {
+    PhoneOptions options;
+    options.mediaMb = 2;
+    SimulatedPhone phone(options);
+    Connect(phone);
+    const std::string folder = home_.Home() + "/same";
+    platform::CreateFolder(folder);
+    ASSERT_EQ(engine_.RequestBackup(folder.c_str()), 0) << engine_.GetLastErrorText();
+    const std::string device = folder + "/" + udid_;
+    const auto before = PhoneFiles(phone);
+
+    // The phone loses a picture and changes its message database.
+    const std::string picture =
+        phone.FilePath("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG");
+    ASSERT_TRUE(platform::FileExists(picture));
+    std::string gone;
+    for (const auto& [hashed, source] : before) {
+        if (source == picture) {
+            gone = hashed;
+        }
+    }
+    ASSERT_FALSE(gone.empty());
+    platform::DeleteFile(picture);
+    testenv::WriteFile(phone.FilePath("HomeDomain", "Library/SMS/sms.db"), "changed database");
+
+    engine_.CloseDevice();
+    Connect(phone);
+    ASSERT_EQ(engine_.RequestBackup(folder.c_str()), 0) << engine_.GetLastErrorText();
+    EXPECT_FALSE(platform::PathExists(device + "/" + gone));
+    for (const auto& [hashed, source] : PhoneFiles(phone)) {
+        EXPECT_EQ(ReadFile(device + "/" + hashed), ReadFile(source)) << source;
+    }
+    EXPECT_FALSE(platform::PathExists(device + "/Snapshot"));
+    EXPECT_NE(ReadFile(device + "/Status.plist").find("finished"), std::string::npos);
+}
+
+TEST_F(BackupRunTest, TheConversationServesARestoreFromTheBackupFolder) {
+    PhoneOptions options;
+    options.mediaMb = 2;
+    SimulatedPhone phone(options);
+    Connect(phone);
+    ASSERT_EQ(Backup(Full), 0) << engine_.GetLastErrorText();
+    const std::string folder = engine_.LastBackupFolder();
+    const std::string picture =
+        phone.FilePath("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0002.JPG");
+    const std::string contents = ReadFile(picture);
+    platform::DeleteFile(picture);
+
+    engine_.CloseDevice();
+    Connect(phone);
+    platform::PlistPtr restoreOptions(plist_new_dict());
+    plist_dict_set_item(restoreOptions.get(), "RestoreSystemFiles", plist_new_bool(0));
+    plist_dict_set_item(restoreOptions.get(), "RestoreDontCopyBackup", plist_new_bool(1));
+    plist_dict_set_item(restoreOptions.get(), "RestorePreserveSettings", plist_new_bool(1));
+    ASSERT_EQ(mobilebackup2_send_request(engine_.BackupClient(), "Restore", udid_.c_str(),
+                                         udid_.c_str(), restoreOptions.get()),
+              MOBILEBACKUP2_E_SUCCESS);
+    engine_.isBackupPhase = 0;
+    progress_ = {};
+    EXPECT_EQ(RunMessageLoop(folder.c_str(), engine_), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(ReadFile(picture), contents);
+    const std::vector<std::string> events = phone.Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "restore finished 0"), events.end());
+    ASSERT_FALSE(progress_.calls.empty());
+    EXPECT_EQ(progress_.calls.back().second, 0);  // reported as the restore phase
 }
 
 }  // namespace
