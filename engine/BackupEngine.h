@@ -24,6 +24,7 @@
 namespace tolvane {
 
 struct BackupEntry;
+struct RestorePlan;
 
 // Called with (user data, percent, is-backup phase 0 or 1): 0 goes on, any other value stops the
 // running conversation and becomes its result.
@@ -119,6 +120,10 @@ class BackupEngine {
     // Takes the sync lock again when an earlier conversation of this session released it
     // (syncWillStart, then as TakeSyncLock); going on without it when it cannot be had.
     void RetakeSyncLock();
+    // The part of RunRestore that talks to the phone: unlock, then the whole restore, or the
+    // fresh backup, the databases put in and the work backup restored.
+    int32_t RestoreToPhone(const RestorePlan& plan, const std::string& work,
+                           const char* backupPassword, const char* devicePassword);
 
     bool willEncrypt_ = true;
     DevicePtr device_;

@@ -12,7 +12,8 @@
 //   3. whole: RequestRestore on the chosen backup;
 //      by category: fresh backup into the work backup (bIsBackup 1), databases in, manifest
 //        fixed, RequestRestore on the work backup (bIsBackup 0);
-//   4. empty the work backup's device folder, whatever happened.
+//   4. empty the work backup's device folder, whatever happened, and delete the plain databases
+//      a decryption left.
 // Every conversation releases the sync lock when it ends; RequestRestore (and the fresh backup)
 // take it again first, so the phone is never restored while another program may sync it.
 #include "engine/RestoreRun.h"
@@ -186,78 +187,81 @@ int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdent
     return RunMessageLoop(folder, *this);
 }
 
+int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool itunes,
+                    const char* backupPassword, RestorePlan& plan) {
+    plan = RestorePlan{};
+    const std::string chosen = platform::WideToAnsi(backupFolder);
+    if ((categories & Full) != 0) {
+        plan.whole = true;
+        if (itunes) {
+            if (!SplitItunesBackupFolder(chosen, plan.folder, plan.name)) {
+                return kResultCancelled;
+            }
+        } else {
+            std::vector<std::wstring> names;
+            ListDeviceFolderNames(backupFolder, names);
+            if (names.empty()) {
+                return kResultCancelled;
+            }
+            plan.folder = chosen;
+            plan.name = platform::WideToAnsi(names.front());
+        }
+        return CheckRestoreSource(plan.folder.c_str(), plan.name.c_str());
+    }
+    if (!platform::FolderExists(chosen)) {
+        return kResultMissing;
+    }
+    const int32_t result =
+        ChooseCategorySource(chosen, itunes, backupPassword, plan.source, plan.decrypted);
+    return result != 0 ? result : CheckCategorySource(categories, plan.source);
+}
+
 int32_t BackupEngine::RunRestore(const char* backupPassword, const std::wstring& backupFolder,
                                  const char* devicePassword, bool itunes) {
     isBackupPhase = 0;
     SetLastErrorText({});
-    const bool whole = (categories & Full) != 0;
-    if (!whole && (categories & (Sms | Contacts)) == 0) {
+    if ((categories & (Full | Sms | Contacts)) == 0) {
         return 0;  // nothing chosen: nothing to restore, and the phone is not troubled
     }
-
-    // 1. The chosen backup, checked before anything reaches the phone.
-    const std::string chosen = platform::WideToAnsi(backupFolder);
-    std::string folder;  // whole restore: F and S of the Restore request
-    std::string name;
-    std::string source;  // by category: where the databases come from
-    bool decrypted = false;
-    int32_t result = 0;
-    if (whole) {
-        if (itunes) {
-            result = SplitItunesBackupFolder(chosen, folder, name) ? 0 : kResultCancelled;
-        } else {
-            std::vector<std::wstring> names;
-            ListDeviceFolderNames(backupFolder, names);
-            folder = chosen;
-            if (names.empty()) {
-                result = kResultCancelled;
-            } else {
-                name = platform::WideToAnsi(names.front());
-            }
-        }
-        if (result == 0) {
-            result = CheckRestoreSource(folder.c_str(), name.c_str());
-        }
-    } else if (!platform::FolderExists(chosen)) {
-        result = kResultMissing;
+    RestorePlan plan;
+    int32_t result = PlanRestore(categories, backupFolder, itunes, backupPassword, plan);
+    if (udid_.empty()) {
+        // No session: nothing to restore to, and no work backup to name.
+        result = result != 0 ? result : MOBILEBACKUP2_E_INVALID_ARG;
     } else {
-        result = ChooseCategorySource(chosen, itunes, backupPassword, source, decrypted);
+        const std::string work = platform::WideToAnsi(TempBackupFolder());
+        workingBackupFolder = platform::JoinPath(work, udid_);
         if (result == 0) {
-            result = CheckCategorySource(categories, source);
+            result = RestoreToPhone(plan, work, backupPassword, devicePassword);
+        }
+        ClearWorkingBackup();
+    }
+    if (plan.decrypted) {
+        DiscardDecryptedDatabases(plan.source);
+    }
+    return result;
+}
+
+int32_t BackupEngine::RestoreToPhone(const RestorePlan& plan, const std::string& work,
+                                     const char* backupPassword, const char* devicePassword) {
+    if (willEncrypt_) {
+        if (const int32_t unlocked = UnlockBackupPassword(devicePassword); unlocked != 0) {
+            return unlocked;
         }
     }
-
-    const std::string work = platform::WideToAnsi(TempBackupFolder());
-    workingBackupFolder = platform::JoinPath(work, udid_);
-
-    // 2. The phone's own backup password.
-    if (result == 0 && willEncrypt_) {
-        result = UnlockBackupPassword(devicePassword);
+    platform::CreateFolderWithParents(work);
+    if (plan.whole) {
+        return RequestRestore(plan.folder.c_str(), plan.name.c_str(), backupPassword);
     }
-
-    // 3. The restore.
+    ClearWorkingBackup();  // nothing of an earlier work backup may mix with the fresh one
+    RetakeSyncLock();
+    int32_t result = RequestBackup(work.c_str());
     if (result == 0) {
-        platform::CreateFolderWithParents(work);
-        if (whole) {
-            result = RequestRestore(folder.c_str(), name.c_str(), backupPassword);
-        } else {
-            ClearWorkingBackup();
-            RetakeSyncLock();
-            result = RequestBackup(work.c_str());
-            if (result == 0) {
-                result = PrepareCategoryRestore(categories, udid_, &source, work);
-            }
-            if (result == 0) {
-                result = RequestRestore(work.c_str(), udid_.c_str(), nullptr);
-            }
-        }
+        result = PrepareCategoryRestore(categories, udid_, &plan.source, work);
     }
-
-    // 4. Nothing of the run stays behind.
-    if (decrypted) {
-        DiscardDecryptedDatabases(source);
+    if (result == 0) {
+        result = RequestRestore(work.c_str(), udid_.c_str(), nullptr);
     }
-    ClearWorkingBackup();
     return result;
 }
 

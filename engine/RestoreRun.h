@@ -49,6 +49,26 @@ int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
 // database (an encrypted one would replace the phone's database with bytes it cannot read).
 int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder);
 
+// What a restore run is going to do, worked out and checked before anything reaches the phone.
+struct RestorePlan {
+    bool whole = false;
+    std::string folder;      // whole: F, the folder that holds the backup
+    std::string name;        // whole: S, the backup's device folder (the SourceIdentifier)
+    std::string source;      // by category: where the databases come from
+    bool decrypted = false;  // by category: `source` holds plain copies of an encrypted backup
+};
+
+// Works out the plan for `categories` (Full, or Sms and/or Contacts) and the chosen backup:
+//   whole        an own backup's first 40-character device folder, or the other program's
+//                folder split by SplitItunesBackupFolder (2 when there is none), then
+//                CheckRestoreSource;
+//   by category  87 when the backup folder is not there, then ChooseCategorySource and
+//                CheckCategorySource.
+// Returns 0 or the code of the first check that failed. `plan.decrypted` may be set also when it
+// fails; the caller then discards the decrypted databases.
+int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool itunes,
+                    const char* backupPassword, RestorePlan& plan);
+
 // Deletes the plain databases that decrypting an encrypted backup left in `folder` (the hashed
 // names and their "sms"/"content" copies), so they do not outlive the restore that used them.
 void DiscardDecryptedDatabases(const std::string& folder);

@@ -2,10 +2,12 @@
 // options and the source of a restore by category.
 #include <gtest/gtest.h>
 
+#include "engine/BackupEngine.h"
 #include "engine/RestoreRun.h"
 #include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;
@@ -220,6 +222,28 @@ TEST(CategorySource, DecryptedDatabasesAreDiscardedAndNothingElse) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"Manifest.plist", "other"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RunRestoreWithoutPhone, FailsAndTouchesNoWorkFolder) {
+    testenv::IsolatedHome home;
+    BackupEngine::ResetTempBackupFolderForTesting();
+    const std::string work = platform::WideToAnsi(BackupEngine::TempBackupFolder());
+    WriteFile(work + "/keep", "not the engine's to delete");
+    const std::string backup = home.Home() + "/b";
+    WriteFile(backup + "/" + std::string(40, 'a') + "/Info.plist", "");
+    WriteFile(backup + "/" + std::string(40, 'a') + "/Manifest.plist", StatusPlist("finished"));
+
+    BackupEngine engine;  // never connected
+    engine.categories = Full;
+    EXPECT_NE(engine.RunRestore(nullptr, platform::AnsiToWide(backup), nullptr, false), 0);
+    engine.categories = Sms;
+    WriteFile(backup + "/sms", "SQLite format 3");
+    EXPECT_NE(engine.RunRestore(nullptr, platform::AnsiToWide(backup), nullptr, false), 0);
+    EXPECT_EQ(testenv::ReadFile(work + "/keep"), "not the engine's to delete");
 }
 
 }  // namespace
