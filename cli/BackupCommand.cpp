@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/AppSettings.h"
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/BackupEngine.h"
@@ -14,25 +15,15 @@ namespace tolvane::cli {
 bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& options,
                         std::string& problem) {
     options = BackupOptions{};
-    bool full = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                problem = a + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--full") {
-            full = true;
-        } else if (a == "--sms") {
-            options.categories |= Sms;
-        } else if (a == "--contacts") {
-            options.categories |= Contacts;
-        } else if (a == "--folder") {
-            if (!value(options.folder)) {
+    CategoryChoice choice;
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
+        if (choice.Take(a)) {
+            continue;
+        }
+        if (a == "--folder") {
+            if (!in.Value(options.folder)) {
                 return false;
             }
             if (options.folder.empty()) {
@@ -40,24 +31,14 @@ bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& opt
                 return false;
             }
         } else if (a == "--password") {
-            std::string password;
-            if (!value(password)) {
+            if (!in.Value(options.password)) {
                 return false;
             }
-            options.password = password;
         } else {
-            problem = "unknown argument '" + a + "'";
-            return false;
+            return in.Unknown();
         }
     }
-    if (full && options.categories != 0) {
-        problem = "--full cannot be combined with --sms or --contacts";
-        return false;
-    }
-    if (options.categories == 0) {
-        options.categories = Full;
-    }
-    return true;
+    return choice.Finish(options.categories, problem);
 }
 
 std::string DefaultBackupFolder() {

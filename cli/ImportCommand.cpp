@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "data/Import.h"
@@ -14,17 +15,16 @@ namespace tolvane::cli {
 bool ParseImportOptions(const std::vector<std::string>& args, ImportOptions& options,
                         std::string& problem) {
     options = ImportOptions{};
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
         if (a != "--sms" && a != "--contacts" && a != "--password") {
-            problem = "unknown argument '" + a + "'";
+            return in.Unknown();
+        }
+        std::string value;
+        if (!in.Value(value)) {
             return false;
         }
-        if (i + 1 >= args.size()) {
-            problem = a + " needs a value";
-            return false;
-        }
-        const std::string& value = args[++i];
         if (a == "--password") {
             options.password = value;
             continue;

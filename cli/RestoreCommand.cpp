@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/BackupEngine.h"
@@ -14,37 +15,26 @@ namespace tolvane::cli {
 bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& options,
                          std::string& problem) {
     options = RestoreOptions{};
-    bool full = false;
+    CategoryChoice choice;
     bool haveBackup = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::optional<std::string>& out) {
-            if (i + 1 >= args.size()) {
-                problem = a + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--full") {
-            full = true;
-        } else if (a == "--sms") {
-            options.categories |= Sms;
-        } else if (a == "--contacts") {
-            options.categories |= Contacts;
-        } else if (a == "--itunes") {
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
+        if (choice.Take(a)) {
+            continue;
+        }
+        if (a == "--itunes") {
             options.itunes = true;
         } else if (a == "--password") {
-            if (!value(options.password)) {
+            if (!in.Value(options.password)) {
                 return false;
             }
         } else if (a == "--device-password") {
-            if (!value(options.devicePassword)) {
+            if (!in.Value(options.devicePassword)) {
                 return false;
             }
         } else if (a.rfind("--", 0) == 0 || a.empty()) {
-            problem = "unknown argument '" + a + "'";
-            return false;
+            return in.Unknown();
         } else if (haveBackup) {
             problem = "only one backup folder can be restored";
             return false;
@@ -57,14 +47,7 @@ bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& o
         problem = "the backup folder is missing";
         return false;
     }
-    if (full && options.categories != 0) {
-        problem = "--full cannot be combined with --sms or --contacts";
-        return false;
-    }
-    if (options.categories == 0) {
-        options.categories = Full;
-    }
-    return true;
+    return choice.Finish(options.categories, problem);
 }
 
 std::string RestoreFailureText(int32_t result) {
