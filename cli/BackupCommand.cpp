@@ -57,12 +57,8 @@ int RunBackupCommand(const std::vector<std::string>& args) {
     const std::string folder = options.folder.empty() ? DefaultBackupFolder() : options.folder;
 
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
-    }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (const int status = ConnectPhoneForBackups(engine); status != 0) {
+        return status;
     }
     if (engine.WillEncrypt() && !options.password) {
         return Fail(kResultMissing,
@@ -73,16 +69,11 @@ int RunBackupCommand(const std::vector<std::string>& args) {
                 folder.c_str());
     std::fflush(stdout);
 
-    ProgressPrinter progress = ProgressPrinter::ForStandardError();
     engine.categories = options.categories;
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
-    const int32_t result = engine.RunBackup(platform::AnsiToWide(folder),
-                                            options.password ? options.password->c_str() : nullptr);
-    progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    const int32_t result = RunShowingProgress(engine, [&] {
+        return engine.RunBackup(platform::AnsiToWide(folder),
+                                options.password ? options.password->c_str() : nullptr);
+    });
     engine.CloseDevice();
 
     if (result != 0) {

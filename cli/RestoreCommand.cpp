@@ -95,12 +95,8 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     }
 
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
-    }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (const int status = ConnectPhoneForBackups(engine); status != 0) {
+        return status;
     }
     if (engine.WillEncrypt() && !options.devicePassword) {
         return Fail(kResultMissing,
@@ -112,18 +108,13 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
                 engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
     std::fflush(stdout);
 
-    ProgressPrinter progress = ProgressPrinter::ForStandardError();
     engine.categories = options.categories;
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
-    const int32_t result = engine.RunRestore(
-        options.password ? options.password->c_str() : nullptr,
-        platform::AnsiToWide(options.backup),
-        options.devicePassword ? options.devicePassword->c_str() : nullptr, options.itunes);
-    progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    const int32_t result = RunShowingProgress(engine, [&] {
+        return engine.RunRestore(options.password ? options.password->c_str() : nullptr,
+                                 platform::AnsiToWide(options.backup),
+                                 options.devicePassword ? options.devicePassword->c_str() : nullptr,
+                                 options.itunes);
+    });
     engine.CloseDevice();
 
     if (result != 0) {
