@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/AppSettings.h"
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/BackupEngine.h"
@@ -14,25 +15,15 @@ namespace tolvane::cli {
 bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& options,
                         std::string& problem) {
     options = BackupOptions{};
-    bool full = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                problem = a + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--full") {
-            full = true;
-        } else if (a == "--sms") {
-            options.categories |= Sms;
-        } else if (a == "--contacts") {
-            options.categories |= Contacts;
-        } else if (a == "--folder") {
-            if (!value(options.folder)) {
+    CategoryChoice choice;
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
+        if (choice.Take(a)) {
+            continue;
+        }
+        if (a == "--folder") {
+            if (!in.Value(options.folder)) {
                 return false;
             }
             if (options.folder.empty()) {
@@ -40,24 +31,14 @@ bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& opt
                 return false;
             }
         } else if (a == "--password") {
-            std::string password;
-            if (!value(password)) {
+            if (!in.Value(options.password)) {
                 return false;
             }
-            options.password = password;
         } else {
-            problem = "unknown argument '" + a + "'";
-            return false;
+            return in.Unknown();
         }
     }
-    if (full && options.categories != 0) {
-        problem = "--full cannot be combined with --sms or --contacts";
-        return false;
-    }
-    if (options.categories == 0) {
-        options.categories = Full;
-    }
-    return true;
+    return choice.Finish(options.categories, problem);
 }
 
 std::string DefaultBackupFolder() {
@@ -76,12 +57,8 @@ int RunBackupCommand(const std::vector<std::string>& args) {
     const std::string folder = options.folder.empty() ? DefaultBackupFolder() : options.folder;
 
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
-    }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (const int status = ConnectPhoneForBackups(engine); status != 0) {
+        return status;
     }
     if (engine.WillEncrypt() && !options.password) {
         return Fail(kResultMissing,
@@ -92,16 +69,11 @@ int RunBackupCommand(const std::vector<std::string>& args) {
                 folder.c_str());
     std::fflush(stdout);
 
-    ProgressPrinter progress = ProgressPrinter::ForStandardError();
     engine.categories = options.categories;
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
-    const int32_t result = engine.RunBackup(platform::AnsiToWide(folder),
-                                            options.password ? options.password->c_str() : nullptr);
-    progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    const int32_t result = RunShowingProgress(engine, [&] {
+        return engine.RunBackup(platform::AnsiToWide(folder),
+                                options.password ? options.password->c_str() : nullptr);
+    });
     engine.CloseDevice();
 
     if (result != 0) {

@@ -1,5 +1,6 @@
 #include "cli/BackupListing.h"
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "engine/BackupEngine.h"
 #include "engine/Results.h"
@@ -12,19 +13,17 @@ bool ParseListingOptions(const std::vector<std::string>& args, ListingOptions& o
                          std::string& problem) {
     options = ListingOptions{};
     bool haveFolder = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
         if (a == "--itunes") {
             options.itunes = true;
         } else if (a == "--password") {
-            if (i + 1 >= args.size()) {
-                problem = "--password needs a value";
+            if (!in.Value(options.password)) {
                 return false;
             }
-            options.password = args[++i];
         } else if (a.starts_with("--") || haveFolder) {
-            problem = "unknown argument '" + a + "'";
-            return false;
+            return in.Unknown();
         } else {
             options.folder = a;
             haveFolder = true;

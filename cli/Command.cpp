@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/BackupEngine.h"
+
 namespace tolvane::cli {
 namespace {
 
@@ -35,6 +37,24 @@ int ExitStatusFor(int32_t result) {
 int Fail(int32_t result, const std::string& message) {
     std::fprintf(stderr, "error: %s (code %d)\n", message.c_str(), result);
     return ExitStatusFor(result);
+}
+
+int ConnectPhone(BackupEngine& engine) {
+    uint8_t willEncrypt = 0;
+    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
+        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    }
+    return 0;
+}
+
+int ConnectPhoneForBackups(BackupEngine& engine) {
+    if (const int status = ConnectPhone(engine); status != 0) {
+        return status;
+    }
+    if (engine.BackupClient() == nullptr) {
+        return Fail(kResultMissing, "the phone offers no backup service");
+    }
+    return 0;
 }
 
 int UsageError(const std::string& command, const std::string& problem) {

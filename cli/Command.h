@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace tolvane {
+class BackupEngine;
+}
+
 namespace tolvane::cli {
 
 // Runs a command with the arguments after its name; returns the process exit status.
@@ -30,6 +34,11 @@ int ExitStatusFor(int32_t result);
 
 // Prints "error: <message> (code <result>)" and returns ExitStatusFor(result).
 int Fail(int32_t result, const std::string& message);
+
+// Opens a session with the connected phone. Returns 0, or the exit status after printing why not.
+int ConnectPhone(BackupEngine& engine);
+// ConnectPhone for a run that needs the phone's backup service.
+int ConnectPhoneForBackups(BackupEngine& engine);
 
 // Prints the usage of one command to standard error and returns 64 (a usage error).
 int UsageError(const std::string& command, const std::string& problem);

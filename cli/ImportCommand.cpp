@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "data/Import.h"
@@ -14,17 +15,16 @@ namespace tolvane::cli {
 bool ParseImportOptions(const std::vector<std::string>& args, ImportOptions& options,
                         std::string& problem) {
     options = ImportOptions{};
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
         if (a != "--sms" && a != "--contacts" && a != "--password") {
-            problem = "unknown argument '" + a + "'";
+            return in.Unknown();
+        }
+        std::string value;
+        if (!in.Value(value)) {
             return false;
         }
-        if (i + 1 >= args.size()) {
-            problem = a + " needs a value";
-            return false;
-        }
-        const std::string& value = args[++i];
         if (a == "--password") {
             options.password = value;
             continue;
@@ -63,29 +63,19 @@ int RunImportCommand(const std::vector<std::string>& args) {
     }
 
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
-    }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (const int status = ConnectPhoneForBackups(engine); status != 0) {
+        return status;
     }
     std::printf("Importing into %s (%s %s)\n", engine.CachedDeviceName().c_str(),
                 engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
     std::fflush(stdout);
 
-    ProgressPrinter progress = ProgressPrinter::ForStandardError();
     engine.categories = options.categories;
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
     const bool noPassword = !options.password.has_value();
-    const int32_t result =
-        ImportData(engine, options.smsFile.c_str(), options.contactsFile.c_str(),
-                   noPassword ? nullptr : options.password->c_str(), options.categories);
-    progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    const int32_t result = RunShowingProgress(engine, [&] {
+        return ImportData(engine, options.smsFile.c_str(), options.contactsFile.c_str(),
+                          noPassword ? nullptr : options.password->c_str(), options.categories);
+    });
     const bool encrypts = engine.WillEncrypt();
     engine.CloseDevice();
 

@@ -12,9 +12,8 @@ int RunInfoCommand(const std::vector<std::string>& args) {
         return UsageError("info", "no arguments expected");
     }
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+    if (const int status = ConnectPhone(engine); status != 0) {
+        return status;
     }
     std::printf("UDID: %s\n", engine.Udid().c_str());
     std::printf("Device name: %s\n", engine.CachedDeviceName().c_str());

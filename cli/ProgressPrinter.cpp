@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "engine/BackupEngine.h"
+
 namespace tolvane::cli {
 namespace {
 constexpr int kBarWidth = 40;
@@ -51,6 +53,18 @@ void ProgressPrinter::Finish() {
         std::fflush(stream_);
         drawn_ = false;
     }
+}
+
+int32_t RunShowingProgress(BackupEngine& engine, const std::function<int32_t()>& run) {
+    ProgressPrinter progress = ProgressPrinter::ForStandardError();
+    engine.progressCallback = ProgressPrinter::Callback;
+    engine.callbackUserData = &progress;
+    engine.progressScale = 100;
+    const int32_t result = run();
+    progress.Finish();
+    engine.progressCallback = nullptr;
+    engine.callbackUserData = nullptr;
+    return result;
 }
 
 }  // namespace tolvane::cli

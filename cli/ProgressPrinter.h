@@ -4,8 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
+
+namespace tolvane {
+class BackupEngine;
+}
 
 namespace tolvane::cli {
 
@@ -30,5 +35,9 @@ class ProgressPrinter {
     bool drawn_ = false;
     std::mutex mutex_;
 };
+
+// Runs `run` (a run of `engine`) with its progress shown by a printer on standard error, and
+// returns its result; the printer is finished and taken off the engine again afterwards.
+int32_t RunShowingProgress(BackupEngine& engine, const std::function<int32_t()>& run);
 
 }  // namespace tolvane::cli

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/ProgressPrinter.h"
 #include "engine/BackupEngine.h"
@@ -14,37 +15,26 @@ namespace tolvane::cli {
 bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& options,
                          std::string& problem) {
     options = RestoreOptions{};
-    bool full = false;
+    CategoryChoice choice;
     bool haveBackup = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::optional<std::string>& out) {
-            if (i + 1 >= args.size()) {
-                problem = a + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--full") {
-            full = true;
-        } else if (a == "--sms") {
-            options.categories |= Sms;
-        } else if (a == "--contacts") {
-            options.categories |= Contacts;
-        } else if (a == "--itunes") {
+    ArgumentReader in(args, problem);
+    while (in.Next()) {
+        const std::string& a = in.Current();
+        if (choice.Take(a)) {
+            continue;
+        }
+        if (a == "--itunes") {
             options.itunes = true;
         } else if (a == "--password") {
-            if (!value(options.password)) {
+            if (!in.Value(options.password)) {
                 return false;
             }
         } else if (a == "--device-password") {
-            if (!value(options.devicePassword)) {
+            if (!in.Value(options.devicePassword)) {
                 return false;
             }
         } else if (a.rfind("--", 0) == 0 || a.empty()) {
-            problem = "unknown argument '" + a + "'";
-            return false;
+            return in.Unknown();
         } else if (haveBackup) {
             problem = "only one backup folder can be restored";
             return false;
@@ -57,14 +47,7 @@ bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& o
         problem = "the backup folder is missing";
         return false;
     }
-    if (full && options.categories != 0) {
-        problem = "--full cannot be combined with --sms or --contacts";
-        return false;
-    }
-    if (options.categories == 0) {
-        options.categories = Full;
-    }
-    return true;
+    return choice.Finish(options.categories, problem);
 }
 
 std::string RestoreFailureText(int32_t result) {
@@ -112,12 +95,8 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     }
 
     BackupEngine engine;
-    uint8_t willEncrypt = 0;
-    if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
-    }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (const int status = ConnectPhoneForBackups(engine); status != 0) {
+        return status;
     }
     if (engine.WillEncrypt() && !options.devicePassword) {
         return Fail(kResultMissing,
@@ -129,18 +108,13 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
                 engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
     std::fflush(stdout);
 
-    ProgressPrinter progress = ProgressPrinter::ForStandardError();
     engine.categories = options.categories;
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
-    const int32_t result = engine.RunRestore(
-        options.password ? options.password->c_str() : nullptr,
-        platform::AnsiToWide(options.backup),
-        options.devicePassword ? options.devicePassword->c_str() : nullptr, options.itunes);
-    progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    const int32_t result = RunShowingProgress(engine, [&] {
+        return engine.RunRestore(options.password ? options.password->c_str() : nullptr,
+                                 platform::AnsiToWide(options.backup),
+                                 options.devicePassword ? options.devicePassword->c_str() : nullptr,
+                                 options.itunes);
+    });
     engine.CloseDevice();
 
     if (result != 0) {

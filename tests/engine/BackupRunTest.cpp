@@ -10,34 +10,18 @@
 #include "platform/Files.h"
 #include "platform/Strings.h"
 #include "tests/engine/ScriptedLink.h"
+#include "tests/support/Plists.h"
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;
 using enginetest::Dict;
 using enginetest::Str;
+using testenv::DictKeys;
 using testenv::ReadFile;
 using testenv::TempDir;
 using testenv::WriteFile;
 
 namespace {
-
-std::vector<std::string> Keys(plist_t dict) {
-    std::vector<std::string> keys;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(dict, &it);
-    for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(dict, it, &key, &value);
-        if (key == nullptr) {
-            break;
-        }
-        keys.emplace_back(key);
-        free(key);
-    }
-    free(it);
-    return keys;
-}
 
 std::string DataOf(plist_t dict, const char* key) {
     plist_t node = plist_dict_get_item(dict, key);
@@ -98,7 +82,7 @@ TEST(InfoPlist, HoldsTheDeviceValuesInTheirOrder) {
                                                "iTunes Files",
                                                "iTunes Settings",
                                                "iTunes Version"};
-    EXPECT_EQ(Keys(info.get()), expected);
+    EXPECT_EQ(DictKeys(info.get()), expected);
     plist_t d = info.get();
     EXPECT_EQ(enginetest::StringOf(d, "Display Name"), "Anna's phone");
     EXPECT_EQ(enginetest::StringOf(d, "GUID"), "---");
@@ -108,9 +92,9 @@ TEST(InfoPlist, HoldsTheDeviceValuesInTheirOrder) {
     EXPECT_EQ(enginetest::StringOf(d, "iTunes Version"), "10.0.1");
     EXPECT_EQ(DataOf(d, "iBooks Data 2"), "books");
     plist_t files = plist_dict_get_item(d, "iTunes Files");
-    EXPECT_EQ(Keys(files), (std::vector<std::string>{"IC-Info.sidv", "iTunesPrefs"}));
+    EXPECT_EQ(DictKeys(files), (std::vector<std::string>{"IC-Info.sidv", "iTunesPrefs"}));
     EXPECT_EQ(DataOf(files, "iTunesPrefs"), "prefs");
-    EXPECT_EQ(Keys(plist_dict_get_item(d, "iTunes Settings")),
+    EXPECT_EQ(DictKeys(plist_dict_get_item(d, "iTunes Settings")),
               std::vector<std::string>{"LibraryApplications"});
     int32_t sec = 0;
     int32_t usec = 0;
@@ -128,7 +112,7 @@ TEST(InfoPlist, LeavesOutWhatTheDeviceDoesNotHave) {
                                     {"BuildVersion", Str("11D167")}}));
     platform::PlistPtr info = BuildInfoPlistFrom(kUdid, values.get(), nullptr, FilesOf({}), 0);
     ASSERT_NE(info, nullptr);
-    const std::vector<std::string> keys = Keys(info.get());
+    const std::vector<std::string> keys = DictKeys(info.get());
     for (const char* absent : {"ICCID", "IMEI", "Phone Number", "iBooks Data 2"}) {
         EXPECT_EQ(std::count(keys.begin(), keys.end(), absent), 0) << absent;
     }

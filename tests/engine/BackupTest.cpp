@@ -19,6 +19,7 @@
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;
+using testenv::FilesUnder;
 using testenv::IsolatedHome;
 using testenv::PhoneOptions;
 using testenv::ReadFile;
@@ -58,21 +59,6 @@ std::map<std::string, std::string> PhoneFiles(const SimulatedPhone& phone) {
         files[platform::HexLower(platform::Sha1Of(domain + "-" + path))] = entry.path().string();
     }
     return files;
-}
-
-// The regular files under `folder`, relative, sorted.
-std::vector<std::string> FilesUnder(const std::string& folder) {
-    std::vector<std::string> names;
-    if (!fs::exists(folder)) {
-        return names;
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            names.push_back(fs::relative(entry.path(), folder).generic_string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::vector<std::string> Entries(const std::string& folder) {

@@ -6,47 +6,22 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "platform/Process.h"
 #include "platform/Strings.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/Tolvanectl.h"
 #include "tests/tools/ExportWriter.h"
 #include "tests/tools/RealSchemaDb.h"
 
+using testenv::CommandRun;
 using testenv::IsolatedHome;
 using testenv::PhoneOptions;
+using testenv::RunTolvanectl;
 using testenv::SimulatedPhone;
 using testenv::TempDir;
 using Rows = std::vector<std::string>;
 
 namespace {
-
-struct CommandRun {
-    int exitCode = -1;
-    std::string output;  // standard output and standard error together
-};
-
-CommandRun Tolvanectl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {std::string(TOLVANE_BIN_DIR) + "/tolvanectl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    CommandRun run;
-    auto child = platform::ChildProcess::Start(argv);
-    if (!child) {
-        ADD_FAILURE() << "cannot start tolvanectl";
-        return run;
-    }
-    child->CloseInput();
-    char buf[4096];
-    while (child->Peek(120000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        run.output.append(buf, static_cast<size_t>(n));
-    }
-    child->Wait(-1, &run.exitCode);
-    return run;
-}
 
 std::vector<std::string> LinesOf(const std::string& text) {
     std::vector<std::string> lines;
@@ -82,7 +57,7 @@ class CommandTest : public ::testing::Test {
 TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
     SimulatedPhone phone;
     const std::string phoneSms = phone.FilePath("HomeDomain", "Library/SMS/sms.db");
-    const CommandRun imported = Tolvanectl({"import", "--sms", MessageExport(12)});
+    const CommandRun imported = RunTolvanectl({"import", "--sms", MessageExport(12)});
     ASSERT_EQ(imported.exitCode, 0) << imported.output;
     EXPECT_NE(imported.output.find("Import complete: messages"), std::string::npos);
     EXPECT_EQ(testkit::DumpRows(phoneSms, "select count(*) from message where ROWID > 500;"),
@@ -90,14 +65,14 @@ TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
 
     // A category backup of the phone now, and its messages as the command lists them.
     const std::string backups = dir_ / "backups";
-    const CommandRun backup = Tolvanectl({"backup", "--sms", "--contacts", "--folder", backups});
+    const CommandRun backup = RunTolvanectl({"backup", "--sms", "--contacts", "--folder", backups});
     ASSERT_EQ(backup.exitCode, 0) << backup.output;
     std::vector<platform::DirEntry> entries;
     ASSERT_EQ(platform::ListFolder(backups, entries), 0);
     ASSERT_EQ(entries.size(), 1u);
     const std::string folder = backups + "/" + entries[0].name;
 
-    const CommandRun messages = Tolvanectl({"messages", folder});
+    const CommandRun messages = RunTolvanectl({"messages", folder});
     ASSERT_EQ(messages.exitCode, 0) << messages.output;
     // One line per message with text, newest first; line breaks inside a text are written "\n".
     Rows expected = testkit::DumpRows(
@@ -112,7 +87,7 @@ TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
     EXPECT_EQ(lines[0], std::to_string(expected.size()) + " messages");
     EXPECT_EQ(Rows(lines.begin() + 1, lines.end()), expected);
 
-    const CommandRun contacts = Tolvanectl({"contacts", folder});
+    const CommandRun contacts = RunTolvanectl({"contacts", folder});
     ASSERT_EQ(contacts.exitCode, 0) << contacts.output;
     EXPECT_EQ(LinesOf(contacts.output).front(), "20 contacts");
 }
@@ -122,28 +97,28 @@ TEST_F(CommandTest, RefusalsSayWhyAndExitWithTheCode) {
     options.backupPassword = "pw";
     SimulatedPhone phone(options);
 
-    const CommandRun noPassword = Tolvanectl({"import", "--sms", MessageExport(2)});
+    const CommandRun noPassword = RunTolvanectl({"import", "--sms", MessageExport(2)});
     EXPECT_EQ(noPassword.exitCode, 87);
     EXPECT_NE(noPassword.output.find("give its backup password with --password"), std::string::npos)
         << noPassword.output;
 
     const std::string emptyDb = dir_ / "empty.db";
     ASSERT_TRUE(testkit::CreateSmsDb(emptyDb));
-    const CommandRun refused = Tolvanectl({"import", "--sms", emptyDb});
+    const CommandRun refused = RunTolvanectl({"import", "--sms", emptyDb});
     EXPECT_EQ(refused.exitCode, 255);
     EXPECT_NE(refused.output.find("Invalid SMS file format.Only supports Quorvex exported sms.csv "
                                   "file and iPhone SMS sqlite file. (code 1006)"),
               std::string::npos)
         << refused.output;
 
-    const CommandRun missing = Tolvanectl({"import", "--contacts", dir_ / "nothing.csv"});
+    const CommandRun missing = RunTolvanectl({"import", "--contacts", dir_ / "nothing.csv"});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(phone.WillEncrypt());
 
-    const CommandRun noBackup = Tolvanectl({"messages", dir_.Path()});
+    const CommandRun noBackup = RunTolvanectl({"messages", dir_.Path()});
     EXPECT_EQ(noBackup.exitCode, 2);
     EXPECT_NE(noBackup.output.find("no message database"), std::string::npos) << noBackup.output;
-    EXPECT_EQ(Tolvanectl({"messages", dir_.Path(), "--password", "pw"}).exitCode, 64);
+    EXPECT_EQ(RunTolvanectl({"messages", dir_.Path(), "--password", "pw"}).exitCode, 64);
 }
 
 }  // namespace

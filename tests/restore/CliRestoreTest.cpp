@@ -2,40 +2,15 @@
 // progress) and what the phone holds afterwards.
 #include <gtest/gtest.h>
 
-#include "platform/Process.h"
 #include "tests/restore/RestoreFixture.h"
+#include "tests/support/Tolvanectl.h"
 
 using namespace restoretest;
+using testenv::CommandRun;
+using testenv::RunTolvanectl;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-struct CommandRun {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
-
-CommandRun RunTolvanectl(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {std::string(TOLVANE_BIN_DIR) + "/tolvanectl"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    CommandRun run;
-    auto child = platform::ChildProcess::Start(argv);
-    if (!child) {
-        ADD_FAILURE() << "cannot start tolvanectl";
-        return run;
-    }
-    child->CloseInput();
-    char buf[4096];
-    while (child->Peek(120000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        run.output.append(buf, static_cast<size_t>(n));
-    }
-    child->Wait(-1, &run.status);
-    return run;
-}
 
 class CliRestore : public RestoreTest {};
 
@@ -50,10 +25,10 @@ TEST_F(CliRestore, EncryptedBackupByCategoryAndWhole) {
     engine_.CloseDevice();  // the command opens its own session
 
     CommandRun run = RunTolvanectl({"restore", backup, "--itunes", "--sms"});
-    EXPECT_EQ(run.status, 86) << run.output;
+    EXPECT_EQ(run.exitCode, 86) << run.output;
     EXPECT_NE(run.output.find("--password"), std::string::npos) << run.output;
     run = RunTolvanectl({"restore", backup, "--itunes", "--password", "wrong"});
-    EXPECT_EQ(run.status, 86) << run.output;
+    EXPECT_EQ(run.exitCode, 86) << run.output;
     EXPECT_NE(run.output.find("error: the backup password is not correct (code 86)"),
               std::string::npos)
         << run.output;
@@ -61,7 +36,7 @@ TEST_F(CliRestore, EncryptedBackupByCategoryAndWhole) {
     EXPECT_EQ(Differences(changed, ReadPhoneFiles(*phone_)), Lines{});
 
     run = RunTolvanectl({"restore", backup, "--itunes", "--sms", "--password", "pw"});
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.exitCode, 0) << run.output;
     const PhoneFiles after = ReadPhoneFiles(*phone_);
     EXPECT_TRUE(after.at(kSmsPath) == atBackup.at(kSmsPath));
     EXPECT_TRUE(after.at(kContactsPath) == changed.at(kContactsPath));
@@ -74,7 +49,7 @@ TEST_F(CliRestore, EncryptedBackupByCategoryAndWhole) {
     EXPECT_NE(run.output.find("Restore complete"), std::string::npos) << run.output;
 
     run = RunTolvanectl({"restore", backup, "--itunes", "--full", "--password", "pw"});
-    ASSERT_EQ(run.status, 0) << run.output;
+    ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(Differences(atBackup, ReadPhoneFiles(*phone_)), Lines{});
 }
 
@@ -84,14 +59,14 @@ TEST_F(CliRestore, FailuresGiveTheirCodeAndThePhonesText) {
     engine_.CloseDevice();
 
     CommandRun run = RunTolvanectl({"restore", backup, "--itunes"});
-    EXPECT_EQ(run.status, 1) << run.output;  // -204 clamped
+    EXPECT_EQ(run.exitCode, 1) << run.output;  // -204 clamped
     EXPECT_NE(run.output.find("error: The backup is incomplete (code -204)"), std::string::npos)
         << run.output;
     run = RunTolvanectl({"restore", home_.Home() + "/nothing here"});
-    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_EQ(run.exitCode, 2) << run.output;
     EXPECT_NE(run.output.find("(code 2)"), std::string::npos) << run.output;
     run = RunTolvanectl({"restore"});
-    EXPECT_EQ(run.status, 64) << run.output;
+    EXPECT_EQ(run.exitCode, 64) << run.output;
 }
 
 }  // namespace

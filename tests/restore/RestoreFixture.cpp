@@ -43,20 +43,6 @@ std::vector<std::string> Differences(const PhoneFiles& a, const PhoneFiles& b) {
     return keys;
 }
 
-std::vector<std::string> FilesUnder(const std::string& folder) {
-    std::vector<std::string> names;
-    if (!fs::exists(folder)) {
-        return names;
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            names.push_back(fs::relative(entry.path(), folder).generic_string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> EventsStartingWith(const testenv::SimulatedPhone& phone,
                                             const std::string& prefix) {
     std::vector<std::string> lines;

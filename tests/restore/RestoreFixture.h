@@ -25,8 +25,7 @@ PhoneFiles ReadPhoneFiles(const testenv::SimulatedPhone& phone);
 // The keys on which two pictures differ (missing on one side, or other contents).
 std::vector<std::string> Differences(const PhoneFiles& a, const PhoneFiles& b);
 
-// The regular files under `folder` (relative paths, sorted); none when it does not exist.
-std::vector<std::string> FilesUnder(const std::string& folder);
+using testenv::FilesUnder;
 
 // Lines of the phone's events.log that begin with `prefix`.
 std::vector<std::string> EventsStartingWith(const testenv::SimulatedPhone& phone,

@@ -8,9 +8,11 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
+#include "tests/support/Plists.h"
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;
+using testenv::DictKeys;
 using testenv::TempDir;
 using testenv::WriteFile;
 
@@ -57,23 +59,6 @@ TEST(ItunesBackupFolder, SplitsAtTheLastSlashIgnoringTrailingOnes) {
 }
 
 TEST(RestoreOptions, AreTheThreeFlagsThenThePasswordInThatOrder) {
-    auto keysOf = [](plist_t dict) {
-        std::vector<std::string> keys;
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(dict, &it);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(dict, it, &key, &value);
-            if (key == nullptr) {
-                break;
-            }
-            keys.emplace_back(key);
-            free(key);
-        }
-        free(it);
-        return keys;
-    };
     auto flag = [](plist_t dict, const char* key) {
         plist_t node = plist_dict_get_item(dict, key);
         EXPECT_NE(node, nullptr) << key;
@@ -88,14 +73,14 @@ TEST(RestoreOptions, AreTheThreeFlagsThenThePasswordInThatOrder) {
     platform::PlistPtr whole = BuildRestoreOptions(true, "pw ö");
     std::vector<std::string> withPassword = flags;
     withPassword.push_back("Password");
-    EXPECT_EQ(keysOf(whole.get()), withPassword);
+    EXPECT_EQ(DictKeys(whole.get()), withPassword);
     EXPECT_EQ(flag(whole.get(), "RestoreSystemFiles"), 0);
     EXPECT_EQ(flag(whole.get(), "RestoreDontCopyBackup"), 1);
     EXPECT_EQ(flag(whole.get(), "RestorePreserveSettings"), 1);
     EXPECT_EQ(platform::PlistString(plist_dict_get_item(whole.get(), "Password")), "pw ö");
 
     platform::PlistPtr byCategory = BuildRestoreOptions(false, nullptr);
-    EXPECT_EQ(keysOf(byCategory.get()), flags);
+    EXPECT_EQ(DictKeys(byCategory.get()), flags);
     EXPECT_EQ(flag(byCategory.get(), "RestoreSystemFiles"), 1);
     EXPECT_EQ(flag(byCategory.get(), "RestoreDontCopyBackup"), 1);
     EXPECT_EQ(flag(byCategory.get(), "RestorePreserveSettings"), 1);

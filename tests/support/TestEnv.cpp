@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -90,6 +91,20 @@ void RemoveTree(const std::string& path) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path, ec);
+}
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> names;
+    if (!fs::exists(folder)) {
+        return names;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.push_back(fs::relative(entry.path(), folder).generic_string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace testenv

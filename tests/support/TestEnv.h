@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testenv {
 
@@ -52,5 +53,7 @@ void WriteFile(const std::string& path, std::string_view contents);
 std::string ReadFile(const std::string& path);
 // Removes a tree (like rm -rf).
 void RemoveTree(const std::string& path);
+// The regular files under `folder` (relative paths, sorted); none when it does not exist.
+std::vector<std::string> FilesUnder(const std::string& folder);
 
 }  // namespace testenv

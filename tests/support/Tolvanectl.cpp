@@ -1,0 +1,31 @@
+#include "tests/support/Tolvanectl.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Process.h"
+
+namespace testenv {
+
+CommandRun RunTolvanectl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {std::string(TOLVANE_BIN_DIR) + "/tolvanectl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CommandRun run;
+    auto child = platform::ChildProcess::Start(argv);
+    if (!child) {
+        ADD_FAILURE() << "cannot start tolvanectl";
+        return run;
+    }
+    child->CloseInput();
+    char buf[4096];
+    while (child->Peek(120000) > 0) {
+        const long n = child->Read(buf, sizeof buf);
+        if (n <= 0) {
+            break;
+        }
+        run.output.append(buf, static_cast<size_t>(n));
+    }
+    child->Wait(-1, &run.exitCode);
+    return run;
+}
+
+}  // namespace testenv
