@@ -62,27 +62,6 @@ std::string SystemMessage() {
     return platform::ErrnoMessage(errno);
 }
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
 bool ReadFully(int fd, unsigned char* buffer, size_t size) {
     size_t done = 0;
     while (done < size) {
@@ -190,13 +169,13 @@ struct FoundRecord {
 
 bool DecryptFile(const std::string& source, const std::string& target, std::string_view fileKey,
                  uint64_t plainSize, std::string& error) {
-    Fd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Get() < 0) {
+    platform::UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
         error = "cannot open: " + SystemMessage();
         return false;
     }
     struct stat st {};
-    if (fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "not a readable file";
         return false;
     }
@@ -211,12 +190,12 @@ bool DecryptFile(const std::string& source, const std::string& target, std::stri
         error = "the file key is unusable";
         return false;
     }
-    posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const std::string temp = platform::JoinPath(platform::ParentPath(target),
                                                 "." + platform::BaseName(target) + ".partial");
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (out.Get() < 0) {
+    platform::UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (out.get() < 0) {
         error = "cannot write " + temp + ": " + SystemMessage();
         return false;
     }
@@ -229,7 +208,7 @@ bool DecryptFile(const std::string& source, const std::string& target, std::stri
     const uint64_t needed = (plainSize + 15) / 16 * 16;
     while (ok && readSoFar < needed) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunkSize, needed - readSoFar));
-        if (!ReadFully(in.Get(), cipher.data(), n)) {
+        if (!ReadFully(in.get(), cipher.data(), n)) {
             error = "cannot read: " + SystemMessage();
             ok = false;
             break;
@@ -241,7 +220,7 @@ bool DecryptFile(const std::string& source, const std::string& target, std::stri
             break;
         }
         const size_t keep = static_cast<size_t>(std::min<uint64_t>(n, plainSize - written));
-        if (!WriteFully(out.Get(), plain.data(), keep)) {
+        if (!WriteFully(out.get(), plain.data(), keep)) {
             error = "cannot write: " + SystemMessage();
             ok = false;
             break;
@@ -249,7 +228,7 @@ bool DecryptFile(const std::string& source, const std::string& target, std::stri
         written += keep;
     }
     OPENSSL_cleanse(plain.data(), plain.size());
-    if (!out.Close() && ok) {
+    if (out.Close() != 0 && ok) {
         error = "cannot write: " + SystemMessage();
         ok = false;
     }

@@ -11,31 +11,10 @@
 #include <random>
 
 #include "platform/Errors.h"
+#include "platform/Handles.h"
 
 namespace platform {
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the error of close(), which can carry a deferred write failure.
-    int CloseChecked() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 ? close(fd) : 0;
-    }
-
-  private:
-    int fd_;
-};
 
 std::string TempSibling(const std::string& target) {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -143,7 +122,7 @@ int32_t CreateFolderWithParents(const std::string& path) {
 }
 
 int32_t CopyFileReplace(const std::string& source, const std::string& target) {
-    Fd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         return LastSystemError();
     }
@@ -155,7 +134,7 @@ int32_t CopyFileReplace(const std::string& source, const std::string& target) {
         return kErrorAccessDenied;
     }
     const std::string temp = TempSibling(target);
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.get() < 0) {
         return LastSystemError();
     }
@@ -175,7 +154,7 @@ int32_t CopyFileReplace(const std::string& source, const std::string& target) {
             break;  // the source shrank while being copied: copy what is there
         }
     }
-    if (out.CloseChecked() != 0 && result == 0) {
+    if (out.Close() != 0 && result == 0) {
         result = LastSystemError();
     }
     if (result == 0 && rename(temp.c_str(), target.c_str()) != 0) {
@@ -223,7 +202,7 @@ bool IsHidden(const std::string& path) {
 }
 
 int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t maxBytes) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return LastSystemError();
     }
@@ -261,7 +240,7 @@ int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t m
 
 int32_t WriteWholeFileAtomic(const std::string& path, std::string_view contents) {
     const std::string temp = TempSibling(path);
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.get() < 0) {
         return LastSystemError();
     }
@@ -269,7 +248,7 @@ int32_t WriteWholeFileAtomic(const std::string& path, std::string_view contents)
     if (result == 0 && fsync(out.get()) != 0) {
         result = LastSystemError();
     }
-    if (out.CloseChecked() != 0 && result == 0) {
+    if (out.Close() != 0 && result == 0) {
         result = LastSystemError();
     }
     if (result == 0 && rename(temp.c_str(), path.c_str()) != 0) {

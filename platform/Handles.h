@@ -33,6 +33,22 @@ struct FileDeleter {
 };
 using FilePtr = std::unique_ptr<FILE, FileDeleter>;
 
+// An owned file descriptor (negative: none), closed when the owner goes.
+class UniqueFd {
+  public:
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd();
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and returns what close() returned (0, or -1 with errno set), which can carry a
+    // deferred write failure; 0 when there was nothing to close.
+    int Close();
+
+  private:
+    int fd_;
+};
+
 // The string value of a plist string node, or `fallback` when the node is not a string.
 std::string PlistString(plist_t node, const std::string& fallback = {});
 

@@ -16,48 +16,35 @@
 // creating thousands of files right after deleting thousands (the phone swaps its old files for
 // the restored ones) spends a quarter of the phone's time in the inode allocator; a phone kept on
 // a memory file system (/dev/shm) shows what the engine itself reaches.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <libimobiledevice/libimobiledevice.h>
-#include <libimobiledevice/lockdown.h>
-#include <libimobiledevice/mobilebackup2.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/common/DevsimPhone.h"
+#include "bench/common/RawClient.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
-#include "platform/Process.h"
 #include "platform/Strings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using devsimclient::RawClient;
+using devsimclient::WithBackupClient;
 
-struct Figures {
-    bool ok = false;
-    uint64_t bytes = 0;
-    uint64_t files = 0;
-    double seconds = 0;
+// A transfer with the CPU time both sides spent on it.
+struct Figures : devsimclient::Transfer {
+    Figures() = default;
+    Figures(const devsimclient::Transfer& t) : devsimclient::Transfer(t) {}
     double phoneCpu = 0;   // CPU seconds the phone spent
     double clientCpu = 0;  // CPU seconds this process spent (the engine or the raw client)
-    double MBps() const { return static_cast<double>(bytes) / 1e6 / seconds; }
-    double FilesPerSecond() const { return static_cast<double>(files) / seconds; }
 };
 
 double Seconds(Clock::time_point start) {
@@ -71,322 +58,6 @@ double OwnCpuSeconds() {
     return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
-
-// --- the phone ----------------------------------------------------------------------------------
-
-bool Answers(const std::string& socketPath) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, socketPath.c_str(), sizeof a.sun_path - 1);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
-
-class Phone {
-  public:
-    // The phone's storage is `storage` (made there), its socket in `dir`.
-    Phone(const std::string& dir, const std::string& storage,
-          const std::vector<std::string>& makeArgs)
-        : dir_(dir) {
-        std::vector<std::string> argv = {TOLVANE_DEVSIM_PATH, "make-device", storage};
-        argv.insert(argv.end(), makeArgs.begin(), makeArgs.end());
-        auto maker = platform::ChildProcess::Start(argv);
-        int code = -1;
-        if (!maker || !maker->Wait(1800000, &code) || code != 0) {
-            std::fprintf(stderr, "make-device failed\n");
-            return;
-        }
-        socket_ = dir_ + "/mux.sock";
-        server_ = platform::ChildProcess::Start(
-            {TOLVANE_DEVSIM_PATH, "serve", "--socket", socket_, "--device", storage});
-        for (int i = 0; i < 2000 && server_ && !Answers(socket_); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        setenv("USBMUXD_SOCKET_ADDRESS", ("UNIX:" + socket_).c_str(), 1);
-    }
-    ~Phone() {
-        if (server_) {
-            kill(server_->Pid(), SIGTERM);
-            server_->Wait(30000);
-        }
-    }
-    bool Ok() const { return server_ != nullptr; }
-
-    // CPU seconds the serving phone has used so far (user + system).
-    double CpuSeconds() const {
-        FILE* f = std::fopen(("/proc/" + std::to_string(server_->Pid()) + "/stat").c_str(), "r");
-        if (f == nullptr) {
-            return 0;
-        }
-        char buf[1024] = {};
-        const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-        std::fclose(f);
-        buf[n] = '\0';
-        // After the command name (which ends with ')'), utime and stime are fields 12 and 13.
-        const char* p = std::strrchr(buf, ')');
-        unsigned long long utime = 0, stime = 0;
-        if (p == nullptr ||
-            std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
-                        &stime) != 2) {
-            return 0;
-        }
-        return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-
-  private:
-    std::string dir_;
-    std::string socket_;
-    std::unique_ptr<platform::ChildProcess> server_;
-};
-
-// --- a bare client on the library --------------------------------------------------------------
-
-// Opens a mobilebackup2 connection, runs `body` on it with the phone's UDID, and closes it.
-bool WithBackupClient(const std::function<void(mobilebackup2_client_t, const std::string&)>& body) {
-    idevice_t device = nullptr;
-    lockdownd_client_t lockdown = nullptr;
-    lockdownd_service_descriptor_t service = nullptr;
-    mobilebackup2_client_t client = nullptr;
-    char* udid = nullptr;
-    bool ok = false;
-    if (idevice_new(&device, nullptr) == IDEVICE_E_SUCCESS &&
-        idevice_get_udid(device, &udid) == IDEVICE_E_SUCCESS &&
-        lockdownd_client_new_with_handshake(device, &lockdown, "bench") == LOCKDOWN_E_SUCCESS &&
-        lockdownd_start_service(lockdown, "com.apple.mobilebackup2", &service) ==
-            LOCKDOWN_E_SUCCESS &&
-        mobilebackup2_client_new(device, service, &client) == MOBILEBACKUP2_E_SUCCESS) {
-        double versions[] = {2.0, 2.1};
-        double remote = 0;
-        if (mobilebackup2_version_exchange(client, versions, 2, &remote) ==
-            MOBILEBACKUP2_E_SUCCESS) {
-            body(client, udid);
-            ok = true;
-        }
-    }
-    free(udid);
-    if (client != nullptr) {
-        mobilebackup2_client_free(client);
-    }
-    lockdownd_service_descriptor_free(service);
-    if (lockdown != nullptr) {
-        lockdownd_client_free(lockdown);
-    }
-    if (device != nullptr) {
-        idevice_free(device);
-    }
-    return ok;
-}
-
-class RawClient {
-  public:
-    explicit RawClient(mobilebackup2_client_t c) : c_(c), buf_(1 << 20) {}
-
-    // The phone's backup, read off the connection and dropped.
-    Figures Backup(const std::string& udid) {
-        Figures f;
-        const auto start = Clock::now();
-        if (mobilebackup2_send_request(c_, "Backup", udid.c_str(), udid.c_str(), nullptr) !=
-            MOBILEBACKUP2_E_SUCCESS) {
-            return f;
-        }
-        f.ok = Converse([&](const std::string& name, plist_t) {
-            if (name == "DLMessageUploadFiles") {
-                if (!Upload(f)) {
-                    return false;
-                }
-                mobilebackup2_send_status_response(c_, 0, nullptr, nullptr);
-            } else if (name == "DLMessageGetFreeDiskSpace") {
-                plist_t free = plist_new_uint(1ull << 42);
-                mobilebackup2_send_status_response(c_, 0, nullptr, free);
-                plist_free(free);
-            } else {
-                EmptyReply();
-            }
-            return true;
-        });
-        f.seconds = Seconds(start);
-        return f;
-    }
-
-    // A whole restore of folder/source, every requested file read from disk and sent.
-    Figures Restore(const std::string& udid, const std::string& folder, const std::string& source) {
-        Figures f;
-        const auto start = Clock::now();
-        plist_t options = plist_new_dict();
-        plist_dict_set_item(options, "RestoreSystemFiles", plist_new_bool(0));
-        const bool sent = mobilebackup2_send_request(c_, "Restore", udid.c_str(), source.c_str(),
-                                                     options) == MOBILEBACKUP2_E_SUCCESS;
-        plist_free(options);
-        if (!sent) {
-            return f;
-        }
-        f.ok = Converse([&](const std::string& name, plist_t message) {
-            if (name == "DLMessageDownloadFiles") {
-                return Download(folder, plist_array_get_item(message, 1), f);
-            }
-            EmptyReply();
-            return true;
-        });
-        f.seconds = Seconds(start);
-        return f;
-    }
-
-  private:
-    // Receives messages until the phone ends; true when it ended without an error.
-    bool Converse(const std::function<bool(const std::string&, plist_t)>& handle) {
-        for (;;) {
-            plist_t msg = nullptr;
-            char* raw = nullptr;
-            if (mobilebackup2_receive_message(c_, &msg, &raw) != MOBILEBACKUP2_E_SUCCESS ||
-                raw == nullptr) {
-                plist_free(msg);
-                return false;
-            }
-            const std::string name = raw;
-            free(raw);
-            if (name == "DLMessageDisconnect") {
-                plist_free(msg);
-                return true;
-            }
-            if (name == "DLMessageProcessMessage") {
-                plist_t code = plist_dict_get_item(plist_array_get_item(msg, 1), "ErrorCode");
-                uint64_t v = 1;
-                plist_get_uint_val(code, &v);
-                plist_free(msg);
-                return v == 0;
-            }
-            const bool ok = handle(name, msg);
-            plist_free(msg);
-            if (!ok) {
-                return false;
-            }
-        }
-    }
-    void EmptyReply() {
-        plist_t empty = plist_new_dict();
-        mobilebackup2_send_status_response(c_, 0, nullptr, empty);
-        plist_free(empty);
-    }
-    bool Send(const void* data, uint32_t size) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            uint32_t n = 0;
-            if (mobilebackup2_send_raw(c_, p, size, &n) != MOBILEBACKUP2_E_SUCCESS || n == 0) {
-                return false;
-            }
-            p += n;
-            size -= n;
-        }
-        return true;
-    }
-    bool SendLength(uint32_t v) {
-        v = htonl(v);
-        return Send(&v, 4);
-    }
-    bool Download(const std::string& folder, plist_t names, Figures& f) {
-        const uint32_t count = plist_array_get_size(names);
-        for (uint32_t i = 0; i < count; ++i) {
-            char* raw = nullptr;
-            plist_get_string_val(plist_array_get_item(names, i), &raw);
-            const std::string name = raw != nullptr ? raw : "";
-            free(raw);
-            if (!SendLength(static_cast<uint32_t>(name.size())) ||
-                !Send(name.data(), static_cast<uint32_t>(name.size()))) {
-                return false;
-            }
-            const int fd = open((folder + "/" + name).c_str(), O_RDONLY);
-            if (fd < 0) {
-                return false;
-            }
-            for (;;) {
-                const ssize_t n = read(fd, buf_.data() + 5, 32768);
-                if (n <= 0) {
-                    break;
-                }
-                const uint32_t len = htonl(static_cast<uint32_t>(n) + 1);
-                std::memcpy(buf_.data(), &len, 4);
-                buf_[4] = 0x0C;
-                if (!Send(buf_.data(), static_cast<uint32_t>(n) + 5)) {
-                    close(fd);
-                    return false;
-                }
-                f.bytes += static_cast<uint64_t>(n);
-            }
-            close(fd);
-            const char success[5] = {0, 0, 0, 1, 0};
-            if (!Send(success, 5)) {
-                return false;
-            }
-            ++f.files;
-        }
-        if (!SendLength(0)) {
-            return false;
-        }
-        EmptyReply();
-        return true;
-    }
-    bool Recv(void* data, uint32_t size) {
-        char* p = static_cast<char*>(data);
-        while (size > 0) {
-            uint32_t got = 0;
-            if (mobilebackup2_receive_raw(c_, p, size, &got) != MOBILEBACKUP2_E_SUCCESS ||
-                got == 0) {
-                return false;
-            }
-            p += got;
-            size -= got;
-        }
-        return true;
-    }
-    bool Length(uint32_t& v) {
-        if (!Recv(&v, 4)) {
-            return false;
-        }
-        v = ntohl(v);
-        return true;
-    }
-    bool Skip(uint32_t n) {
-        while (n > 0) {
-            const uint32_t piece = std::min<uint32_t>(n, static_cast<uint32_t>(buf_.size()));
-            if (!Recv(buf_.data(), piece)) {
-                return false;
-            }
-            n -= piece;
-        }
-        return true;
-    }
-    bool Upload(Figures& f) {
-        for (;;) {
-            uint32_t n = 0;
-            if (!Length(n)) {
-                return false;
-            }
-            if (n == 0) {
-                return true;
-            }
-            if (!Skip(n) || !Length(n) || !Skip(n)) {
-                return false;
-            }
-            for (;;) {
-                uint32_t len = 0;
-                uint8_t code = 0;
-                if (!Length(len) || len == 0 || !Recv(&code, 1) || !Skip(len - 1)) {
-                    return false;
-                }
-                if (code != 0x0C) {
-                    break;
-                }
-                f.bytes += len - 1;
-            }
-            ++f.files;
-        }
-    }
-
-    mobilebackup2_client_t c_;
-    std::vector<char> buf_;
-};
 
 // --- the engine ----------------------------------------------------------------------------------
 
@@ -514,11 +185,12 @@ int main(int argc, char** argv) {
         }
         phoneDir = p + "/device";
     }
-    std::printf("restore of a %d MiB phone against tolvane-devsim (%d run%s; phone in %s)\n", mediaMb,
-                runs, runs == 1 ? "" : "s", phoneDir.c_str());
+    std::printf("restore of a %d MiB phone against tolvane-devsim (%d run%s; phone in %s)\n",
+                mediaMb, runs, runs == 1 ? "" : "s", phoneDir.c_str());
     bool ok = false;
     {
-        Phone phone(dir, phoneDir, {"--media-mb", std::to_string(mediaMb), "--apps", std::to_string(apps)});
+        devsimclient::DevsimPhone phone(
+            dir, phoneDir, {"--media-mb", std::to_string(mediaMb), "--apps", std::to_string(apps)});
         std::string backup;
         Figures made;
         if (phone.Ok()) {

@@ -1,6 +1,6 @@
 // What the two export fuzz targets share: the input in a buffer of exactly its size (so that
-// AddressSanitizer sees any read beyond it), and a real-schema database made once and opened
-// afresh in memory for every input.
+// AddressSanitizer sees any read beyond it), the checks on a scanned record, and a real-schema
+// database made once, opened in memory and merged into for every input.
 #pragma once
 
 #include <sqlite3.h>
@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "data/SqlLiterals.h"
+#include "engine/BackupEngine.h"
 #include "tests/data/LiteralCheck.h"
 #include "tests/tools/RealSchemaDb.h"
 
@@ -87,6 +88,30 @@ inline void MergeAndUndo(testkit::Database& db, const std::function<void()>& mer
     Check(db.Exec("SAVEPOINT fuzz;"));
     merge();
     Check(db.Exec("ROLLBACK TO fuzz;") && db.Exec("RELEASE fuzz;"));
+}
+
+// Whatever the input, `merge` into the shared copy of `image` only adds rows: the schema stays
+// as it was, and so do the rows `keptQuery` selects. What it did is undone afterwards. What they
+// are compared with is read on the first input (a fuzz target has one image and one query).
+inline void CheckMergeOnlyAdds(const std::string& image, const std::string& keptQuery,
+                               const std::function<void(tolvane::BackupEngine&, sqlite3*)>& merge) {
+    // Any change of the schema (a table dropped or made) changes its version.
+    static constexpr char kSchema[] = "PRAGMA schema_version;";
+    testkit::Database& db = SharedImage(image);
+    static const auto schema = db.Rows(kSchema);
+    static const auto kept = db.Rows(keptQuery);
+    tolvane::BackupEngine engine;
+    MergeAndUndo(db, [&] {
+        merge(engine, db.Get());
+        Check(db.Rows(kSchema) == schema);
+        Check(db.Rows(keptQuery) == kept);
+    });
+}
+
+// A record the scan handed out: a piece of `input` that ends in CR.
+inline void CheckRecord(std::string_view input, std::string_view text) {
+    Check(text.data() >= input.data() && text.data() + text.size() <= input.data() + input.size());
+    Check(!text.empty() && text.back() == '\r');
 }
 
 // Where the literal reader accepts a value list, its values must be SQLite's own.

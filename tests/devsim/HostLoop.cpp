@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bench/common/RawClient.h"
+
 namespace devsimtest {
 namespace {
 
@@ -64,43 +66,18 @@ class Loop {
         }
     }
 
+    // A transfer that fails leaves the link failed.
+    bool Linked(bool ok) {
+        r_.linkFailed = r_.linkFailed || !ok;
+        return ok;
+    }
     bool Recv(void* data, uint32_t size) {
-        char* p = static_cast<char*>(data);
-        while (size > 0) {
-            uint32_t got = 0;
-            if (mobilebackup2_receive_raw(c_, p, size, &got) != MOBILEBACKUP2_E_SUCCESS ||
-                got == 0) {
-                r_.linkFailed = true;
-                return false;
-            }
-            p += got;
-            size -= got;
-        }
-        return true;
+        return Linked(devsimclient::ReceiveAll(c_, data, size));
     }
-
     bool Send(const void* data, uint32_t size) {
-        const char* p = static_cast<const char*>(data);
-        while (size > 0) {
-            uint32_t sent = 0;
-            if (mobilebackup2_send_raw(c_, p, size, &sent) != MOBILEBACKUP2_E_SUCCESS ||
-                sent == 0) {
-                r_.linkFailed = true;
-                return false;
-            }
-            p += sent;
-            size -= sent;
-        }
-        return true;
+        return Linked(devsimclient::SendAll(c_, data, size));
     }
-
-    bool RecvLength(uint32_t& v) {
-        if (!Recv(&v, 4)) {
-            return false;
-        }
-        v = ntohl(v);
-        return true;
-    }
+    bool RecvLength(uint32_t& v) { return Linked(devsimclient::ReceiveLength(c_, v)); }
 
     bool RecvString(std::string& s) {
         uint32_t n = 0;
