@@ -11,16 +11,38 @@ bool InFlow(const CControlUI* c) {
     return c->IsVisible() && !c->IsFloat();
 }
 
-}  // namespace
+// The direction a box stacks along ("main") and the one across it.
+struct Axis {
+    bool vertical;
 
-int CBoxLayout::ArrangeVertical(const Rect& inner, const std::vector<CControlUI*>& items,
-                                int childPadding, int scrollOffset) {
-    const int availWidth = inner.Width();
-    const int availHeight = inner.Height();
+    int Main(const Size& s) const { return vertical ? s.cy : s.cx; }
+    int Cross(const Size& s) const { return vertical ? s.cx : s.cy; }
+    int MainStart(const Rect& r) const { return vertical ? r.top : r.left; }
+    int CrossStart(const Rect& r) const { return vertical ? r.left : r.top; }
+    int MainLength(const Rect& r) const { return vertical ? r.Height() : r.Width(); }
+    int CrossLength(const Rect& r) const { return vertical ? r.Width() : r.Height(); }
+    // Padding before and after a child along the main axis, and both sides across it.
+    int PadBefore(const Rect& pad) const { return vertical ? pad.top : pad.left; }
+    int PadAfter(const Rect& pad) const { return vertical ? pad.bottom : pad.right; }
+    int PadCrossBefore(const Rect& pad) const { return vertical ? pad.left : pad.top; }
+    int PadCrossAfter(const Rect& pad) const { return vertical ? pad.right : pad.bottom; }
+    Rect Place(int main, int cross, int mainLength, int crossLength) const {
+        return vertical ? Rect{cross, main, cross + crossLength, main + mainLength}
+                        : Rect{main, cross, main + mainLength, cross + crossLength};
+    }
+};
 
-    // Pass 1: sum what the fixed-height children take (their height and vertical padding) and
-    // count the children that share the rest. Paddings and the gaps between children are
-    // always taken, fixed or not.
+// Stacks the in-flow children along `axis`, starting `offset` before the inner edge; returns
+// the length the stack needs.
+int ArrangeAlong(const Axis& axis, const Rect& inner, const std::vector<CControlUI*>& items,
+                 int childPadding, int offset) {
+    const Size avail{inner.Width(), inner.Height()};
+    const int availMain = axis.MainLength(inner);
+    const int availCross = axis.CrossLength(inner);
+
+    // Pass 1: sum what the children with a fixed length take (their length and padding along
+    // the axis) and count the children that share the rest. Paddings and the gaps between
+    // children are always taken, fixed or not.
     int fixedTotal = 0;
     int autoCount = 0;
     int flowCount = 0;
@@ -30,10 +52,10 @@ int CBoxLayout::ArrangeVertical(const Rect& inner, const std::vector<CControlUI*
         }
         ++flowCount;
         const Rect pad = c->GetPadding();
-        const Size want = c->EstimateSize({availWidth, availHeight});
-        fixedTotal += pad.top + pad.bottom;
-        if (want.cy > 0) {
-            fixedTotal += want.cy;
+        const int want = axis.Main(c->EstimateSize(avail));
+        fixedTotal += axis.PadBefore(pad) + axis.PadAfter(pad);
+        if (want > 0) {
+            fixedTotal += want;
         } else {
             ++autoCount;
         }
@@ -42,103 +64,54 @@ int CBoxLayout::ArrangeVertical(const Rect& inner, const std::vector<CControlUI*
         fixedTotal += childPadding * (flowCount - 1);
     }
 
-    // Pass 2: the height left over is shared evenly by the children without a height; the
-    // last of them also gets the pixels the division leaves, so the stack ends flush.
-    const int rest = std::max(availHeight - fixedTotal, 0);
+    // Pass 2: the length left over is shared evenly by the children without one; the last of
+    // them also gets the pixels the division leaves, so the stack ends flush.
+    const int rest = std::max(availMain - fixedTotal, 0);
     const int share = autoCount > 0 ? rest / autoCount : 0;
     const int remainder = autoCount > 0 ? rest - share * autoCount : 0;
 
-    // Pass 3: place the children top-down. A child without a width spans the inner width less
-    // its left and right padding; a fixed width is kept but never wider than the container.
-    int y = inner.top - scrollOffset;
+    // Pass 3: place the children in order. Across the axis a child without a size spans the
+    // inner rectangle less its padding on both sides; a fixed size is kept but never larger
+    // than that room, and starts after the padding before it.
+    const int origin = axis.MainStart(inner) - offset;
+    int pos = origin;
     int autoSeen = 0;
     for (CControlUI* c : items) {
         if (!InFlow(c)) {
             continue;
         }
         const Rect pad = c->GetPadding();
-        const Size want = c->EstimateSize({availWidth, availHeight});
-        int height = want.cy;
-        if (height <= 0) {
+        const Size want = c->EstimateSize(avail);
+        int length = axis.Main(want);
+        if (length <= 0) {
             ++autoSeen;
-            height = share + (autoSeen == autoCount ? remainder : 0);
+            length = share + (autoSeen == autoCount ? remainder : 0);
         }
-        int width = want.cx > 0 ? std::min(want.cx, availWidth - pad.left - pad.right)
-                                : availWidth - pad.left - pad.right;
-        width = std::max(width, 0);
-        y += pad.top;
-        const int x = inner.left + pad.left;
-        c->SetPos({x, y, x + width, y + height});
-        y += height + pad.bottom + childPadding;
+        const int room = availCross - axis.PadCrossBefore(pad) - axis.PadCrossAfter(pad);
+        const int across =
+            std::max(axis.Cross(want) > 0 ? std::min(axis.Cross(want), room) : room, 0);
+        pos += axis.PadBefore(pad);
+        c->SetPos(
+            axis.Place(pos, axis.CrossStart(inner) + axis.PadCrossBefore(pad), length, across));
+        pos += length + axis.PadAfter(pad) + childPadding;
     }
-    int used = y - (inner.top - scrollOffset);
+    int used = pos - origin;
     if (flowCount > 0) {
         used -= childPadding;
     }
     return used;
 }
 
+}  // namespace
+
+int CBoxLayout::ArrangeVertical(const Rect& inner, const std::vector<CControlUI*>& items,
+                                int childPadding, int scrollOffset) {
+    return ArrangeAlong(Axis{true}, inner, items, childPadding, scrollOffset);
+}
+
 int CBoxLayout::ArrangeHorizontal(const Rect& inner, const std::vector<CControlUI*>& items,
                                   int childPadding) {
-    const int availWidth = inner.Width();
-    const int availHeight = inner.Height();
-
-    // Pass 1: fixed widths and horizontal paddings; count the children that share the rest.
-    int fixedTotal = 0;
-    int autoCount = 0;
-    int flowCount = 0;
-    for (const CControlUI* c : items) {
-        if (!InFlow(c)) {
-            continue;
-        }
-        ++flowCount;
-        const Rect pad = c->GetPadding();
-        const Size want = c->EstimateSize({availWidth, availHeight});
-        fixedTotal += pad.left + pad.right;
-        if (want.cx > 0) {
-            fixedTotal += want.cx;
-        } else {
-            ++autoCount;
-        }
-    }
-    if (flowCount > 1) {
-        fixedTotal += childPadding * (flowCount - 1);
-    }
-
-    // Pass 2: share the width left over among the children without a width.
-    const int rest = std::max(availWidth - fixedTotal, 0);
-    const int share = autoCount > 0 ? rest / autoCount : 0;
-    const int remainder = autoCount > 0 ? rest - share * autoCount : 0;
-
-    // Pass 3: place left to right. A child without a height spans the inner height less its
-    // top and bottom padding; a fixed height is kept (never taller than the container) and
-    // starts at the top plus its padding.
-    int x = inner.left;
-    int autoSeen = 0;
-    for (CControlUI* c : items) {
-        if (!InFlow(c)) {
-            continue;
-        }
-        const Rect pad = c->GetPadding();
-        const Size want = c->EstimateSize({availWidth, availHeight});
-        int width = want.cx;
-        if (width <= 0) {
-            ++autoSeen;
-            width = share + (autoSeen == autoCount ? remainder : 0);
-        }
-        int height = want.cy > 0 ? std::min(want.cy, availHeight - pad.top - pad.bottom)
-                                 : availHeight - pad.top - pad.bottom;
-        height = std::max(height, 0);
-        x += pad.left;
-        const int y = inner.top + pad.top;
-        c->SetPos({x, y, x + width, y + height});
-        x += width + pad.right + childPadding;
-    }
-    int used = x - inner.left;
-    if (flowCount > 0) {
-        used -= childPadding;
-    }
-    return used;
+    return ArrangeAlong(Axis{false}, inner, items, childPadding, 0);
 }
 
 void CBoxLayout::ArrangeStacked(const Rect& inner, const std::vector<CControlUI*>& items) {
