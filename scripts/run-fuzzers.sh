@@ -14,6 +14,7 @@ for fuzzer in "$bindir"/fuzz_*; do
     echo "-- $name (${seconds}s)"
     "$fuzzer" -max_total_time="$seconds" -print_final_stats=0 -artifact_prefix="$work/" "$work" \
         >"$work.log" 2>&1 || { tail -n 60 "$work.log"; echo "FUZZ FAILURE in $name"; exit 1; }
-    tail -n 1 "$work.log"
+    # The target may print its own lines (a layout fault, say); the run's summary is the "Done" line.
+    grep -E '^Done [0-9]+ runs' "$work.log" | tail -n 1 || tail -n 1 "$work.log"
     rm -rf "$work" "$work.log"
 done
