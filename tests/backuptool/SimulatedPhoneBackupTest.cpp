@@ -3,17 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
-#include "platform/Process.h"
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/CategoryRestore.h"
 #include "store/EncryptedBackup.h"
 #include "store/Manifest.h"
+#include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
 
@@ -30,28 +31,11 @@ constexpr char kPassword[] = "pass w\u00f6rd";
 // Runs a program to its end; its exit code, and its output in `output`.
 int RunProgram(const std::vector<std::string>& argv, const std::string& input,
                std::string* output) {
-    auto child = platform::ChildProcess::Start(argv);
-    if (!child) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return -1;
-    }
-    child->WriteInput(input);
-    child->CloseInput();
-    std::string out;
-    char buf[4096];
-    while (child->Peek(30000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-    int code = -1;
-    child->Wait(-1, &code);
+    testenv::CommandRun run = testenv::RunProgram(argv, input, 30000);
     if (output != nullptr) {
-        *output = out;
+        *output = std::move(run.output);
     }
-    return code;
+    return run.exitCode;
 }
 
 // A phone made by the simulator and one backup of it written as another program leaves it.

@@ -15,6 +15,7 @@
 #include "platform/Sha1.h"
 #include "tests/devsim/HostLoop.h"
 #include "tests/devsim/ManifestReader.h"
+#include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
 
 namespace devsimtest {
@@ -40,21 +41,8 @@ std::string Unhex(const std::string& hex) {
 // Runs the openssl command line; its output, or "" when it failed.
 std::string OpenSsl(std::vector<std::string> args) {
     args.insert(args.begin(), "/usr/bin/openssl");
-    auto child = platform::ChildProcess::Start(args);
-    if (!child) {
-        return {};
-    }
-    std::string out;
-    char buf[4096];
-    while (child->Peek(20000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-    int code = -1;
-    return child->Wait(20000, &code) && code == 0 ? out : std::string();
+    const testenv::CommandRun run = testenv::RunProgram(args, {}, 20000);
+    return run.exitCode == 0 ? run.output : std::string();
 }
 
 // PBKDF2-HMAC-SHA1 with the openssl command line.

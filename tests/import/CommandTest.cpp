@@ -9,7 +9,7 @@
 #include "platform/Strings.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
-#include "tests/support/Tolvanectl.h"
+#include "tests/support/Programs.h"
 #include "tests/tools/ExportWriter.h"
 #include "tests/tools/RealSchemaDb.h"
 

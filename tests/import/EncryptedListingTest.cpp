@@ -11,9 +11,9 @@
 #include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
-#include "platform/Process.h"
 #include "platform/Strings.h"
 #include "store/EncryptedBackup.h"
+#include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
 #include "tests/tools/RealSchemaDb.h"
@@ -29,23 +29,9 @@ constexpr char kPassword[] = "s\xC3\xA9same 42";
 
 // Runs a program to its end and returns its exit code; its output goes into `output`.
 int RunProgram(const std::vector<std::string>& argv, std::string& output) {
-    auto child = platform::ChildProcess::Start(argv);
-    if (!child) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return -1;
-    }
-    child->CloseInput();
-    char buf[4096];
-    while (child->Peek(60000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        output.append(buf, static_cast<size_t>(n));
-    }
-    int code = -1;
-    child->Wait(-1, &code);
-    return code;
+    testenv::CommandRun run = testenv::RunProgram(argv, {}, 60000);
+    output += run.output;
+    return run.exitCode;
 }
 
 // The lines a listing must give, read from the phone's own database with the listing's rules.

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/restore/RestoreFixture.h"
-#include "tests/support/Tolvanectl.h"
+#include "tests/support/Programs.h"
 
 using namespace restoretest;
 using testenv::CommandRun;

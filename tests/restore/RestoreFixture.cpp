@@ -6,8 +6,8 @@
 
 #include "platform/Files.h"
 #include "platform/Folders.h"
-#include "platform/Process.h"
 #include "platform/Strings.h"
+#include "tests/support/Programs.h"
 
 namespace restoretest {
 
@@ -64,24 +64,8 @@ std::string WriteOtherProgramsBackup(const testenv::SimulatedPhone& phone,
                                      "--date",
                                      "2015-03-07T18:05:09Z"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    auto child = platform::ChildProcess::Start(argv);
-    if (!child) {
-        ADD_FAILURE() << "cannot start write-backup";
-        return {};
-    }
-    child->CloseInput();
-    std::string out;
-    char buf[4096];
-    while (child->Peek(60000) > 0) {
-        const long n = child->Read(buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        out.append(buf, static_cast<size_t>(n));
-    }
-    int code = -1;
-    child->Wait(-1, &code);
-    EXPECT_EQ(code, 0) << out;
+    const testenv::CommandRun run = testenv::RunProgram(argv, {}, 60000);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
     return platform::JoinPath(parent, phone.Udid());
 }
 
