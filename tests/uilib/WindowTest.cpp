@@ -13,7 +13,6 @@
 #include "UiLib/CMenuWindow.h"
 #include "UiLib/CWndShadow.h"
 #include "UiLib/OffscreenHost.h"
-#include "UiLib/TDuiTimer.h"
 #include "UiLib/WindowImplBase.h"
 #include "skin/Skin.h"
 #include "tests/uilib/PixelProbe.h"
@@ -270,33 +269,6 @@ TEST_F(Windows, GifButtonAdvancesFramesOnItsTimer) {
     const int frame = gif->GetCurrentFrame();
     host_.PumpFor(80ms);
     EXPECT_EQ(gif->GetCurrentFrame(), frame);
-}
-
-class Ticker {
-  public:
-    std::atomic<int> ticks{0};
-    void OnTick() { ++ticks; }
-};
-
-TEST(DuiTimer, CallsTheBoundMemberUntilStoppedAndStartsAgain) {
-    Ticker t;
-    TDuiTimer<Ticker> timer(&t, &Ticker::OnTick, 5ms);
-    EXPECT_FALSE(timer.IsRunning());
-    timer.Start();
-    const auto until = std::chrono::steady_clock::now() + 2s;
-    while (t.ticks < 3 && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(1ms);
-    }
-    timer.Stop();
-    EXPECT_GE(t.ticks, 3);
-    const int after = t.ticks;
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(t.ticks, after);
-    timer.Start(1ms);
-    while (t.ticks == after && std::chrono::steady_clock::now() < until + 2s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_GT(t.ticks, after);
 }
 
 class RecordingMenu : public CMenuWindow {
