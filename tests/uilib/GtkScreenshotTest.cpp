@@ -202,6 +202,7 @@ TEST_F(Gui, GtkInputEventsReachTheControls) {
 TEST_F(Gui, EscapeFromTheKeyboardClosesAPopupWithCancel) {
     SkinWindow popup("xml\\MessageBox_Question.xml");
     ASSERT_NE(popup.Create(nullptr, "", 100, 100, 500, 220), 0u);
+    popup.SetCloseOnKey(VK_ESCAPE, IDCANCEL);  // as the message box asks
     popup.ShowWindow(true);
     ASSERT_TRUE(Spin([&] { return GtkHost::HasBeenDrawn(popup.GetNativeWindow()); }));
     host_->Post([&] { GtkHost::SendKey(popup.GetNativeWindow(), GDK_KEY_Return); });
