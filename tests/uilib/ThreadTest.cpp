@@ -21,6 +21,7 @@
 #include "UiLib/OffscreenHost.h"
 #include "UiLib/ResourceArchive.h"
 #include "UiLib/TDuiTimer.h"
+#include "UiLib/UiRef.h"
 #include "UiLib/WindowImplBase.h"
 #include "skin/Skin.h"
 
@@ -242,6 +243,43 @@ TEST_F(Threads, ACardRebuiltAtEveryTabSwitchWhileTheTimerWritesIt) {
     EXPECT_EQ(pm.FindControl("LblPhoneName")->GetText(), L"Source: " + std::to_wstring(tick));
     EXPECT_EQ(pm.FindControl("GifConnecting")->IsVisible(), tick % 2 != 0);
     EXPECT_EQ(ReportedFaults(), std::vector<std::string>{});
+}
+
+// A progress window closed and deleted while its worker still reports into it: the worker's
+// weak references find the controls gone and its posts go nowhere.
+TEST_F(Threads, AWorkerReportsIntoAWindowDeletedUnderIt) {
+    auto progress = std::make_unique<SkinWindow>("xml\\ProWndBackup.xml");
+    const WindowHandle h = progress->Create(nullptr, "", 0, 0, 500, 250);
+    UiRef<CProgressUI> bar(progress->GetPaintManager().FindControl("progress"));
+    UiRef<CLabelUI> percent(progress->GetPaintManager().FindControl("LblPercent"));
+    EXPECT_FALSE(UiRef<CProgressUI>(progress->GetPaintManager().FindControl("LblPercent")).Alive());
+    ASSERT_TRUE(bar.Alive() && percent.Alive());
+    std::atomic<int> written{0};
+    std::atomic<bool> started{false};
+    std::thread worker([&] {
+        for (int i = 0;; ++i) {
+            const bool a = bar.With([&](CProgressUI& b) { b.SetValue(i % 101); });
+            const bool b = percent.With([&](CLabelUI& l) { l.SetText(std::to_wstring(i) + L"%"); });
+            WindowImplBase::PostMessage(h, WM_USER + 1, static_cast<WPARAM>(i));
+            if (!a || !b) {
+                return;
+            }
+            ++written;
+            started = true;
+        }
+    });
+    while (!started) {
+        cairo_surface_destroy(host_.Render(*progress));
+        host_.PumpMessages();
+    }
+    progress->Close(IDOK);
+    host_.PumpMessages();
+    progress.reset();  // the tree goes while the worker writes
+    worker.join();
+    host_.PumpMessages();
+    EXPECT_GT(written, 0);
+    EXPECT_FALSE(bar.Alive());
+    EXPECT_FALSE(bar.With([](CProgressUI&) { FAIL(); }));
 }
 
 }  // namespace
