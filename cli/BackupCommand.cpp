@@ -61,7 +61,7 @@ int RunBackupCommand(const std::vector<std::string>& args) {
         return status;
     }
     if (engine.WillEncrypt() && !options.password) {
-        return Fail(kResultMissing,
+        return Fail(platform::kResultMissing,
                     "the phone encrypts its backups: give its backup password with --password");
     }
     std::printf("Backing up %s (%s %s) into %s\n", engine.CachedDeviceName().c_str(),
@@ -79,9 +79,9 @@ int RunBackupCommand(const std::vector<std::string>& args) {
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultDeviceGone  ? "the phone went away"
-                   : result == kResultCancelled ? "the backup was cancelled"
-                                                : "the backup failed";
+            text = result == platform::kResultDeviceGone  ? "the phone went away"
+                   : result == platform::kResultCancelled ? "the backup was cancelled"
+                                                          : "the backup failed";
         }
         return Fail(result, text);
     }

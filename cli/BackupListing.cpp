@@ -3,8 +3,8 @@
 #include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 
 namespace tolvane::cli {
@@ -79,7 +79,7 @@ int RunListingCommand(const char* name, const char* noun, const char* database, 
         return UsageError(name, problem);
     }
     if (!platform::FolderExists(options.folder)) {
-        return Fail(kResultMissing, "no such folder: " + options.folder);
+        return Fail(platform::kResultMissing, "no such folder: " + options.folder);
     }
     BackupEngine engine;
     std::vector<std::wstring> items;
@@ -89,9 +89,11 @@ int RunListingCommand(const char* name, const char* noun, const char* database, 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultWrongPassword ? "the password does not open this backup"
-                   : result == kResultCancelled   ? std::string("the backup holds no ") + database
-                                                  : std::string("cannot read the ") + database;
+            text = result == platform::kResultWrongPassword
+                       ? "the password does not open this backup"
+                   : result == platform::kResultCancelled
+                       ? std::string("the backup holds no ") + database
+                       : std::string("cannot read the ") + database;
         }
         return Fail(result, text);
     }

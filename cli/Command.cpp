@@ -52,7 +52,7 @@ int ConnectPhoneForBackups(BackupEngine& engine) {
         return status;
     }
     if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+        return Fail(platform::kResultMissing, "the phone offers no backup service");
     }
     return 0;
 }

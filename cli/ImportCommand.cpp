@@ -82,11 +82,11 @@ int RunImportCommand(const std::vector<std::string>& args) {
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultMissing && encrypts && noPassword
+            text = result == platform::kResultMissing && encrypts && noPassword
                        ? "the phone encrypts its backups: give its backup password with --password"
-                   : result == kResultDeviceGone ? "the phone went away"
-                   : result == kResultCancelled  ? "the import was cancelled"
-                                                 : "the import failed";
+                   : result == platform::kResultDeviceGone ? "the phone went away"
+                   : result == platform::kResultCancelled  ? "the import was cancelled"
+                                                           : "the import failed";
         }
         return Fail(result, text);
     }

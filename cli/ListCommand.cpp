@@ -4,9 +4,9 @@
 
 #include "app/AppSettings.h"
 #include "cli/Command.h"
-#include "engine/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 
 namespace tolvane::cli {
 namespace {

@@ -52,16 +52,16 @@ bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& o
 
 std::string RestoreFailureText(int32_t result) {
     switch (result) {
-        case kResultDeviceGone:
+        case platform::kResultDeviceGone:
             return "the phone went away";
-        case kResultCancelled:
+        case platform::kResultCancelled:
             return "the backup has no device folder, or its Info.plist or Manifest.plist is "
                    "missing";
-        case kResultWrongPassword:
+        case platform::kResultWrongPassword:
             return "the backup password is not correct";
-        case kResultMissing:
+        case platform::kResultMissing:
             return "the backup folder does not exist, or its backup did not finish";
-        case IMPORT_BAD_FILE:
+        case platform::IMPORT_BAD_FILE:
             return "the backup's database is not a plain database";
         default:
             return "the restore failed";
@@ -81,15 +81,15 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     // checked here, as the password window does, so that the phone is not asked in vain.
     if (options.itunes && IsEncryptedDeviceFolder(options.backup)) {
         if (!options.password || options.password->empty()) {
-            return Fail(kResultWrongPassword,
+            return Fail(platform::kResultWrongPassword,
                         "the backup is encrypted: give its password with --password");
         }
         if (whole) {
             if (const int32_t r =
                     VerifyBackupPassword(*options.password, platform::AnsiToWide(options.backup));
                 r != 0) {
-                return Fail(r, r == kResultWrongPassword ? RestoreFailureText(r)
-                                                         : "the backup cannot be opened");
+                return Fail(r, r == platform::kResultWrongPassword ? RestoreFailureText(r)
+                                                                   : "the backup cannot be opened");
             }
         }
     }
@@ -99,7 +99,7 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
         return status;
     }
     if (engine.WillEncrypt() && !options.devicePassword) {
-        return Fail(kResultMissing,
+        return Fail(platform::kResultMissing,
                     "the phone encrypts its backups: give its backup password "
                     "with --device-password");
     }

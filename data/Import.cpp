@@ -126,12 +126,12 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // Without a category there is nothing to put into the work backup; restoring it anyway would
     // put an older state back on the phone.
     if (wanted == 0) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     // A requested category without its file is refused before anything is done.
     if (((wanted & Sms) != 0 && !IsGiven(smsPath)) ||
         ((wanted & Contacts) != 0 && !IsGiven(contactsPath))) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     // The manifest is prepared and the restore is run for exactly the imported databases.
     engine.categories = wanted;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/Results.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 

@@ -6,12 +6,13 @@
 
 #include "data/DataTexts.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 
 namespace tolvane {
@@ -138,7 +139,7 @@ int32_t List(std::vector<std::wstring>& out, const std::wstring& backupFolder, B
     }
     if (!ok) {
         engine.SetLastErrorText(kind.failureText);
-        return IMPORT_BAD_FILE;
+        return platform::IMPORT_BAD_FILE;
     }
     out.swap(lines);
     return 0;

@@ -11,10 +11,10 @@
 #include "data/DataTexts.h"
 #include "data/SqlLiterals.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 
 namespace tolvane {
 namespace {
@@ -102,7 +102,7 @@ int32_t ReadExportFile(BackupEngine& engine, const std::string& path, std::strin
     const auto size = static_cast<uint64_t>(st.st_size);
     if (size > kMaxExportBytes) {
         engine.SetLastErrorText(kImportFileTooLargeText);
-        return IMPORT_BAD_FILE;
+        return platform::IMPORT_BAD_FILE;
     }
     bytes.resize(size);
     size_t done = 0;
@@ -113,7 +113,7 @@ int32_t ReadExportFile(BackupEngine& engine, const std::string& path, std::strin
         }
         if (n <= 0) {
             bytes.clear();
-            return kResultShortRead;
+            return platform::kResultShortRead;
         }
         done += static_cast<size_t>(n);
     }

@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "engine/DeviceHandles.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 

@@ -199,7 +199,7 @@ int32_t CreateTimestampedFolder(const std::string& base, std::string& timestamp,
 int32_t BackupEngine::RequestBackup(const char* folder) {
     isBackupPhase = 1;
     if (folder == nullptr || !platform::FolderExists(folder)) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     const std::string deviceFolder = platform::JoinPath(folder, udid_);
     platform::CreateFolder(deviceFolder);

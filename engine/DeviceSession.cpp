@@ -35,20 +35,20 @@ constexpr int32_t kAfcWouldBlock = 19;  // AFC_E_OP_WOULD_BLOCK
 // A string value of all the device's values, or nothing.
 int32_t QueryValue(lockdownd_client_t lockdown, const char* key, std::string& out) {
     if (lockdown == nullptr) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     plist_t raw = nullptr;
     if (lockdownd_get_value(lockdown, nullptr, nullptr, &raw) != LOCKDOWN_E_SUCCESS ||
         raw == nullptr) {
         platform::PlistPtr drop(raw);
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     platform::PlistPtr all(raw);
     plist_t node = plist_get_node_type(all.get()) == PLIST_DICT
                        ? plist_dict_get_item(all.get(), key)
                        : nullptr;
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     out = platform::PlistString(node);
     return 0;
@@ -65,7 +65,7 @@ int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
 
     idevice_t rawDevice = nullptr;
     if (idevice_new(&rawDevice, nullptr) != IDEVICE_E_SUCCESS || rawDevice == nullptr) {
-        return kResultDeviceGone;
+        return platform::kResultDeviceGone;
     }
     device_.reset(rawDevice);
     char* rawUdid = nullptr;
@@ -89,7 +89,7 @@ int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
         ServiceDescriptorPtr service(raw);
         if (started != LOCKDOWN_E_SUCCESS || service == nullptr || service->port == 0) {
             std::printf("lockdownd_start_service afc falied %d\n", started);
-            return kResultDeviceGone;
+            return platform::kResultDeviceGone;
         }
     }
 
@@ -228,7 +228,7 @@ int32_t BackupEngine::UnlockBackupPassword(const char* password) {
         return 0;
     }
     if (password == nullptr) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     if (backup_ == nullptr) {
         return MOBILEBACKUP2_E_INVALID_ARG;

@@ -145,7 +145,7 @@ int32_t MessageLoop::Run() {
         const int32_t err = link_.ReceiveMessage(message, name);
         if (err != 0 || message == nullptr || name.empty()) {
             if (!WaitForSilentPhone() || AbortFlag.load() > 0) {
-                result_ = kResultDeviceGone;
+                result_ = platform::kResultDeviceGone;
                 break;
             }
             // A phone that thinks for long must not keep the user from cancelling.
@@ -161,7 +161,7 @@ int32_t MessageLoop::Run() {
             break;
         }
         if (AbortFlag.load() > 0) {
-            result_ = kResultDeviceGone;
+            result_ = platform::kResultDeviceGone;
             break;
         }
     }

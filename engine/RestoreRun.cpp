@@ -65,18 +65,18 @@ bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder,
 
 int32_t CheckRestoreSource(const char* folder, const char* name) {
     if (folder == nullptr || name == nullptr || !platform::FolderExists(folder)) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     const std::string device = platform::JoinPath(folder, name);
     if (!platform::FileExists(platform::JoinPath(device, "Info.plist"))) {
-        return kResultCancelled;
+        return platform::kResultCancelled;
     }
     if (!ReadPlistFileOwned(platform::JoinPath(device, "Manifest.plist"))) {
-        return kResultCancelled;
+        return platform::kResultCancelled;
     }
     if (mb2_status_check_snapshot_state(name, folder) == 0) {
         std::printf("ERROR: Cannot ensure we restore from a successful backup. Aborting.\n");
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     return 0;
 }
@@ -110,7 +110,7 @@ int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
     }
     // Without a password the tool could only refuse it.
     if (backupPassword == nullptr || backupPassword[0] == '\0') {
-        return kResultWrongPassword;
+        return platform::kResultWrongPassword;
     }
     std::wstring password = platform::AnsiToWide(backupPassword);
     std::wstring output;
@@ -141,7 +141,7 @@ int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder
             return platform::kErrorFileNotFound;
         }
         if (IsEncryptedDatabase(path)) {
-            return IMPORT_BAD_FILE;
+            return platform::IMPORT_BAD_FILE;
         }
     }
     return 0;
@@ -195,13 +195,13 @@ int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool 
         plan.whole = true;
         if (itunes) {
             if (!SplitItunesBackupFolder(chosen, plan.folder, plan.name)) {
-                return kResultCancelled;
+                return platform::kResultCancelled;
             }
         } else {
             std::vector<std::wstring> names;
             ListDeviceFolderNames(backupFolder, names);
             if (names.empty()) {
-                return kResultCancelled;
+                return platform::kResultCancelled;
             }
             plan.folder = chosen;
             plan.name = platform::WideToAnsi(names.front());
@@ -209,7 +209,7 @@ int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool 
         return CheckRestoreSource(plan.folder.c_str(), plan.name.c_str());
     }
     if (!platform::FolderExists(chosen)) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     const int32_t result =
         ChooseCategorySource(chosen, itunes, backupPassword, plan.source, plan.decrypted);

@@ -17,11 +17,11 @@ namespace tolvane {
 // root gets F = "/". False when the path has no "/" before its last name, or no name at all.
 bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder, std::string& name);
 
-// What RequestRestore checks before it asks the phone: kResultMissing (87) when `folder` is null
-// or not an existing folder; kResultCancelled (2) when folder/name has no Info.plist or no
-// Manifest.plist readable as a property list; kResultMissing when folder/name/Status.plist
-// records a snapshot state other than "finished" (a missing or unreadable Status.plist passes).
-// 0 when the restore may be asked for.
+// What RequestRestore checks before it asks the phone: platform::kResultMissing (87) when `folder`
+// is null or not an existing folder; platform::kResultCancelled (2) when folder/name has no
+// Info.plist or no Manifest.plist readable as a property list; platform::kResultMissing when
+// folder/name/Status.plist records a snapshot state other than "finished" (a missing or unreadable
+// Status.plist passes). 0 when the restore may be asked for.
 int32_t CheckRestoreSource(const char* folder, const char* name);
 
 // The Options of a Restore request, in the order the phone is sent them: "RestoreSystemFiles"
@@ -37,7 +37,7 @@ platform::PlistPtr BuildRestoreOptions(bool wholeRestore, const char* password);
 //                                                              with "sms" and "content" copies
 // `decrypted` tells the caller that the source holds plain copies of an encrypted backup, which
 // it should discard once they are used. Returns 0, or for an encrypted backup
-// kResultWrongPassword (no password, or the tool refused it) or the code of the failed
+// platform::kResultWrongPassword (no password, or the tool refused it) or the code of the failed
 // decryption step.
 int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
                              const char* backupPassword, std::string& sourceFolder,
@@ -45,7 +45,7 @@ int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
 
 // Checks that `sourceFolder` holds each chosen database (its "sms"/"content" copy, else the
 // hashed name) as a plain SQLite file, before a fresh backup of the phone is taken for nothing:
-// kErrorFileNotFound when one is missing, IMPORT_BAD_FILE (1006) when one is not a plain
+// kErrorFileNotFound when one is missing, platform::IMPORT_BAD_FILE (1006) when one is not a plain
 // database (an encrypted one would replace the phone's database with bytes it cannot read).
 int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder);
 

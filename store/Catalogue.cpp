@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Handles.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 namespace {

@@ -7,11 +7,12 @@
 #include <memory>
 #include <string_view>
 
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 namespace {
@@ -82,7 +83,7 @@ int32_t WatchToolOutput(platform::ChildProcess& child) {
         }
         window.append(chunk, static_cast<size_t>(n));
         if (window.find(kWrongPassword) != std::string::npos) {
-            return kResultWrongPassword;
+            return platform::kResultWrongPassword;
         }
         if (window.size() >= kWrongPassword.size()) {
             window.erase(0, window.size() - (kWrongPassword.size() - 1));
@@ -121,7 +122,7 @@ int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& passw
     std::unique_ptr<platform::ChildProcess> child = platform::ChildProcess::Start(
         {BackupToolCopyPath(), platform::WideToAnsi(inputFolder), output, "-"});
     if (!child) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     std::string secret = platform::WideToUtf8(password);
     secret.push_back('\n');
@@ -151,7 +152,7 @@ int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFo
 
 int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder) {
     if (password.empty()) {
-        return kResultWrongPassword;
+        return platform::kResultWrongPassword;
     }
     std::wstring wide = platform::AnsiToWide(password);
     std::wstring unused;

@@ -22,20 +22,21 @@ std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
 
 // Copies the key files of `backupFolder` into the input folder and runs the tool on them.
 // `outputFolder` is set to the output folder once the run is set up (also when the tool then
-// reports a wrong password). Returns 0, kResultWrongPassword, kResultMissing when the tool cannot
-// be started, or the system's error code of the first failed copy (the tool is then not run).
+// reports a wrong password). Returns 0, platform::kResultWrongPassword, platform::kResultMissing
+// when the tool cannot be started, or the system's error code of the first failed copy (the tool is
+// then not run).
 int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFolder,
                       std::wstring& outputFolder);
 
 // The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
-// reads its output until it ends. kResultWrongPassword as soon as the output holds
+// reads its output until it ends. platform::kResultWrongPassword as soon as the output holds
 // "Wrong password"; 0 when it ended without. The tool's exit code is not looked at: a tool that
 // fails silently gives 0, and the caller finds the databases missing from the output folder.
 int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& password,
                       std::wstring& outputFolder);
 
 // Checks a password of an encrypted backup by decrypting it. An empty password gives
-// kResultWrongPassword at once, without starting anything.
+// platform::kResultWrongPassword at once, without starting anything.
 int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder);
 
 // Copies the two decrypted databases of `folder` to "sms" and "content" beside them, so that the

@@ -9,9 +9,9 @@
 #include <new>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 
 namespace tolvane {
@@ -71,15 +71,15 @@ class Cursor {
     size_t pos_;
 };
 
-// Reads the whole manifest: 0, kResultBadManifest when it cannot be opened or read, or
-// kResultMissing when its memory cannot be had.
+// Reads the whole manifest: 0, platform::kResultBadManifest when it cannot be opened or read, or
+// platform::kResultMissing when its memory cannot be had.
 int32_t ReadManifest(const std::string& path, std::string& contents) {
     try {
-        return platform::ReadWholeFile(path, contents) == 0 ? 0 : kResultBadManifest;
+        return platform::ReadWholeFile(path, contents) == 0 ? 0 : platform::kResultBadManifest;
     } catch (const std::bad_alloc&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     } catch (const std::length_error&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
 }
 
@@ -134,10 +134,10 @@ int32_t WriteAll(int fd, const char* data, size_t size) {
 int32_t WalkMbdbRecords(std::string_view manifest,
                         const std::function<void(const MbdbRecordSpan&)>& visit) {
     if (manifest.size() < 4 || manifest.substr(0, 4) != "mbdb") {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     if (manifest.size() < kHeaderSize) {
-        return kResultBadManifest;
+        return platform::kResultBadManifest;
     }
     size_t pos = kHeaderSize;
     while (pos < manifest.size()) {
@@ -149,23 +149,23 @@ int32_t WalkMbdbRecords(std::string_view manifest,
         std::string_view encryptionKey;
         if (!cursor.ReadString(record.domain) || !cursor.ReadString(record.path) ||
             !cursor.ReadString(linkTarget)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         record.digestField = cursor.Pos();
         if (!cursor.ReadString(digest) || !cursor.ReadString(encryptionKey) ||
             !cursor.Skip(kFixedFieldsSize - 1)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         record.digestLength = digest.size();
         uint8_t propertyCount = 0;
         if (!cursor.ReadU8(propertyCount)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         for (unsigned i = 0; i < propertyCount; ++i) {
             std::string_view name;
             std::string_view value;
             if (!cursor.ReadString(name) || !cursor.ReadString(value)) {
-                return kResultBadManifest;
+                return platform::kResultBadManifest;
             }
         }
         record.end = cursor.Pos();
@@ -224,7 +224,7 @@ int32_t FindDigestToPatch(std::string_view manifest, std::string_view pathText, 
     if (found && digestLength != kDigestSize) {
         // Twenty bytes written over a shorter or absent digest would overwrite the fields after it.
         found = false;
-        return kResultBadManifest;
+        return platform::kResultBadManifest;
     }
     return 0;
 }
@@ -239,7 +239,7 @@ int32_t StripAppDomainRecords(const std::string& source, const std::string& targ
     try {
         result = StripAppDomainRecordsInMemory(manifest, stripped);
     } catch (const std::bad_alloc&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     if (result != 0) {
         return result;
@@ -267,7 +267,7 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
                             const std::string& pathText) {
     uint8_t digest[kDigestSize];
     if (!DecodeDigestHex(digestHex, digest)) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     std::string manifest;
     int32_t result = ReadManifest(manifestPath, manifest);
@@ -327,7 +327,7 @@ int32_t Sha1FileHex(const std::string& path, char out[41]) {
             if (errno == EINTR) {
                 continue;
             }
-            result = kResultShortRead;
+            result = platform::kResultShortRead;
             break;
         }
         if (n == 0) {
@@ -338,7 +338,7 @@ int32_t Sha1FileHex(const std::string& path, char out[41]) {
     }
     close(fd);
     if (result == 0 && total < static_cast<uint64_t>(st.st_size)) {
-        result = kResultShortRead;  // the file ended before the size it had when opened
+        result = platform::kResultShortRead;  // the file ended before the size it had when opened
     }
     if (result != 0) {
         return result;

@@ -25,8 +25,8 @@
 #include "data/Listing.h"
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/tools/ExportWriter.h"
 #include "tests/tools/RealSchemaDb.h"
 

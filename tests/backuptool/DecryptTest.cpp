@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "backuptool/BackupDecryptor.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/EncryptedBackupWriter.h"
@@ -253,7 +253,7 @@ TEST(Tool, RunnerOfTheProgramAndTheShippedToolWorkTogether) {
     const std::wstring folder = platform::AnsiToWide(backup.Path());
 
     EXPECT_EQ(tolvane::VerifyBackupPassword("wrong password", folder),
-              tolvane::kResultWrongPassword);
+              platform::kResultWrongPassword);
     EXPECT_EQ(tolvane::VerifyBackupPassword("right password", folder), 0);
 
     std::wstring output;

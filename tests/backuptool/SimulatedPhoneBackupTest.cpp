@@ -6,12 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/CategoryRestore.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 #include "store/Manifest.h"
 #include "tests/support/Programs.h"
@@ -95,7 +96,7 @@ TEST_F(PhoneBackup, ProgramOpensThePhonesEncryptedBackupThroughTheTool) {
     IsolatedHome home;
     platform::SetProgramFolderForTesting(std::string(TOLVANE_BIN_DIR) + "/");
     const std::wstring folder = platform::AnsiToWide(Backup());
-    EXPECT_EQ(tolvane::VerifyBackupPassword("pass word", folder), tolvane::kResultWrongPassword);
+    EXPECT_EQ(tolvane::VerifyBackupPassword("pass word", folder), platform::kResultWrongPassword);
     std::wstring output;
     ASSERT_EQ(tolvane::DecryptBackup(platform::Utf8ToWide(kPassword), folder, output), 0);
     ASSERT_EQ(tolvane::ExposeDecryptedDatabases(output), 0);

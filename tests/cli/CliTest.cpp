@@ -9,7 +9,8 @@
 #include "cli/ImportCommand.h"
 #include "cli/ProgressPrinter.h"
 #include "cli/RestoreCommand.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
+#include "store/DataCategory.h"
 
 using namespace tolvane;
 using namespace tolvane::cli;
@@ -89,8 +90,9 @@ TEST(RestoreOptions, OneBackupFolderWithItsCategoryAndPasswords) {
 
 TEST(RestoreOptions, FailuresWithoutAPhoneTextHaveTheirOwnSentence) {
     std::set<std::string> texts;
-    for (int32_t code : {kResultDeviceGone, kResultCancelled, kResultWrongPassword, kResultMissing,
-                         IMPORT_BAD_FILE}) {
+    for (int32_t code :
+         {platform::kResultDeviceGone, platform::kResultCancelled, platform::kResultWrongPassword,
+          platform::kResultMissing, platform::IMPORT_BAD_FILE}) {
         texts.insert(RestoreFailureText(code));
     }
     EXPECT_EQ(texts.size(), 5u);
@@ -99,11 +101,11 @@ TEST(RestoreOptions, FailuresWithoutAPhoneTextHaveTheirOwnSentence) {
 
 TEST(ExitStatus, IsZeroOrTheResultClampedIntoAByte) {
     EXPECT_EQ(ExitStatusFor(0), 0);
-    EXPECT_EQ(ExitStatusFor(kResultCancelled), 2);
-    EXPECT_EQ(ExitStatusFor(kResultMissing), 87);
+    EXPECT_EQ(ExitStatusFor(platform::kResultCancelled), 2);
+    EXPECT_EQ(ExitStatusFor(platform::kResultMissing), 87);
     EXPECT_EQ(ExitStatusFor(255), 255);
     EXPECT_EQ(ExitStatusFor(1006), 255);
-    EXPECT_EQ(ExitStatusFor(kResultDeviceGone), 1);
+    EXPECT_EQ(ExitStatusFor(platform::kResultDeviceGone), 1);
     EXPECT_EQ(ExitStatusFor(-208), 1);
 }
 

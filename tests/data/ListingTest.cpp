@@ -6,8 +6,9 @@
 
 #include "data/DataTexts.h"
 #include "data/Listing.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/data/DataFixture.h"
 
 namespace tolvane {
@@ -113,14 +114,16 @@ TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     const std::string backup = Path("encrypted");
     testenv::WriteFile(backup + "/" + kSmsCopyName, std::string(4096, '\x5A'));
     const std::string before = testenv::ReadFile(backup + "/" + kSmsCopyName);
-    EXPECT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false),
+              platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
     EXPECT_EQ(lines, Lines{L"kept"});
     EXPECT_EQ(testenv::ReadFile(backup + "/" + kSmsCopyName), before);
 
     // A message database offered as the contacts database has no search table.
     MessagesDb(backup + "/" + kContactsCopyName, {"x"});
-    EXPECT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false),
+              platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }

@@ -171,8 +171,8 @@ TEST(BackupRunWithoutDevice, NoCategoryIsDoneAndAMissingFolderIs87) {
     engine.categories = 0;
     EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(home.Home() + "/Backups"), nullptr), 0);
     EXPECT_TRUE(platform::FolderExists(home.Home() + "/Backups"));
-    EXPECT_EQ(engine.RequestBackup((home.Home() + "/absent").c_str()), kResultMissing);
-    EXPECT_EQ(engine.RequestBackup(nullptr), kResultMissing);
+    EXPECT_EQ(engine.RequestBackup((home.Home() + "/absent").c_str()), platform::kResultMissing);
+    EXPECT_EQ(engine.RequestBackup(nullptr), platform::kResultMissing);
     EXPECT_EQ(engine.isBackupPhase, 1);
 }
 

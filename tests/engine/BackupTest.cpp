@@ -260,7 +260,7 @@ TEST_F(BackupRunTest, CancelledRunLeavesNoFilesAndNoCatalogueEntry) {
     SimulatedPhone phone(options);
     Connect(phone);
     progress_.stopAt = 1;
-    EXPECT_EQ(Backup(Full), kResultCancelled);
+    EXPECT_EQ(Backup(Full), platform::kResultCancelled);
     EXPECT_TRUE(Catalogue(base_).empty());
     const std::vector<std::string> folders = Entries(base_);
     ASSERT_EQ(folders.size(), 1u);  // the timestamped folder stays, without fileinfo
@@ -280,7 +280,7 @@ TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
     SimulatedPhone phone(options, {"unplug-after-bytes=1500000"});
     Connect(phone);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Backup(Full), kResultDeviceGone);
+    EXPECT_EQ(Backup(Full), platform::kResultDeviceGone);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(30));  // about 12 s of presence checks
     EXPECT_TRUE(Catalogue(base_).empty());

@@ -38,12 +38,12 @@ TEST(DeviceSession, WithoutAPhoneThereIsNoSession) {
     ScopedEnv socket("USBMUXD_SOCKET_ADDRESS", "UNIX:" + dir.Path() + "/nobody.sock");
     BackupEngine engine;
     uint8_t willEncrypt = 7;
-    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
     EXPECT_EQ(willEncrypt, 7);
     std::string value;
-    EXPECT_EQ(engine.GetDeviceName(value), kResultMissing);
-    EXPECT_EQ(engine.GetProductVersion(value), kResultMissing);
-    EXPECT_EQ(engine.GetDeviceClass(value), kResultMissing);
+    EXPECT_EQ(engine.GetDeviceName(value), platform::kResultMissing);
+    EXPECT_EQ(engine.GetProductVersion(value), platform::kResultMissing);
+    EXPECT_EQ(engine.GetDeviceClass(value), platform::kResultMissing);
     EXPECT_FALSE(engine.IsDevicePresent());
     EXPECT_EQ(engine.CloseDevice(), 0);
 }
@@ -182,7 +182,7 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         SimulatedPhone phone({}, {"np-unavailable"});
         BackupEngine engine;
         uint8_t willEncrypt = 7;
-        EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+        EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
     }
 }
 
@@ -195,7 +195,7 @@ TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
     uint8_t willEncrypt = 0;
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     ASSERT_TRUE(engine.WillEncrypt());
-    EXPECT_EQ(engine.UnlockBackupPassword(nullptr), kResultMissing);
+    EXPECT_EQ(engine.UnlockBackupPassword(nullptr), platform::kResultMissing);
 
     const int32_t wrong = engine.UnlockBackupPassword("wrong one");
     EXPECT_EQ(wrong, -207);

@@ -134,7 +134,7 @@ TEST_F(MessageLoopTest, PhoneThatStopsAnsweringIsGoneAfterSixFailedChecks) {
         link_.Silence();
     }
     link_.present = false;
-    EXPECT_EQ(Run(Folder().c_str()), kResultDeviceGone);
+    EXPECT_EQ(Run(Folder().c_str()), platform::kResultDeviceGone);
     EXPECT_EQ(link_.presenceChecks, 6);
     EXPECT_GT(AbortFlag.load(), 0);
 }
@@ -317,7 +317,7 @@ TEST_F(MessageLoopTest, UnplugDuringAnUploadEndsWithDeviceGoneAndNoTornFile) {
               std::string(100, 'q'));
     link_.RawSilence();
     link_.present = false;
-    EXPECT_EQ(Run(Folder().c_str()), kResultDeviceGone);
+    EXPECT_EQ(Run(Folder().c_str()), platform::kResultDeviceGone);
     EXPECT_FALSE(platform::PathExists(dir_ / "torn"));
     std::vector<platform::DirEntry> entries;
     platform::ListFolder(dir_.Path(), entries);

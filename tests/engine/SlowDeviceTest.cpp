@@ -66,7 +66,7 @@ TEST(SlowBackup, PhoneUnpluggedBetweenMessagesIsGoneAfterTheChecks) {
     engine.categories = Full;
     const std::string base = home.Home() + "/Backups";
     Stopwatch watch;
-    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), kResultDeviceGone);
+    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), platform::kResultDeviceGone);
     // Six checks 2 s apart; an unplugged phone fails each at once.
     EXPECT_GE(watch.Seconds(), 10.0);
     EXPECT_LT(watch.Seconds(), 20.0);
@@ -89,7 +89,7 @@ TEST(SlowBackup, SilentPhoneCanStillBeCancelled) {
     engine.progressCallback = CancelAfterTwentySeconds;
     engine.callbackUserData = &watch;
     const std::string base = home.Home() + "/Backups";
-    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), kResultCancelled);
+    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), platform::kResultCancelled);
     // The library waits 30 s for a message, then the loop 2 s before it asks again.
     EXPECT_LT(watch.Seconds(), 80.0);
     EXPECT_TRUE(FilesUnder(base).empty());

@@ -8,9 +8,9 @@
 #include "data/DataTexts.h"
 #include "data/Listing.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/Programs.h"
@@ -101,14 +101,16 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
     Lines lines{L"kept"};
-    EXPECT_EQ(ListMessages(lines, folder_, engine_, "not it", true), kResultWrongPassword);
-    EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true), kResultWrongPassword);
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, "not it", true),
+              platform::kResultWrongPassword);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true),
+              platform::kResultWrongPassword);
     EXPECT_EQ(lines, Lines{L"kept"});
 
     // Without a password the encrypted file opens as a database but cannot be read.
-    EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
-    EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }
@@ -121,7 +123,7 @@ TEST_F(EncryptedListingTest, WithoutTheToolTheListingEndsWithTheDecryptionsCode)
     platform::SetProgramFolderForTesting(noTool.Path() + "/");
     platform::DeleteFile(BackupToolCopyPath());
     Lines kept{L"kept"};
-    EXPECT_EQ(ListMessages(kept, folder_, engine_, kPassword, true), kResultMissing);
+    EXPECT_EQ(ListMessages(kept, folder_, engine_, kPassword, true), platform::kResultMissing);
     EXPECT_EQ(kept, Lines{L"kept"});
 }
 

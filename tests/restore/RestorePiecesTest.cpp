@@ -4,10 +4,11 @@
 
 #include "engine/BackupEngine.h"
 #include "engine/RestoreRun.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/support/Plists.h"
 #include "tests/support/TestEnv.h"
 
@@ -116,28 +117,28 @@ TEST_F(BackupFolder, FinishedMissingOrUnreadableStatusLetsTheRestoreGoOn) {
 TEST_F(BackupFolder, AnyOtherSnapshotStateIsRefusedWith87) {
     for (const char* state : {"new", "", "Finished", "finished ", "uploading"}) {
         MakeDeviceFolder(StatusPlist(state));
-        EXPECT_EQ(Check(), kResultMissing) << state;
+        EXPECT_EQ(Check(), platform::kResultMissing) << state;
     }
 }
 
 TEST_F(BackupFolder, MissingPiecesGiveTheirCodes) {
-    EXPECT_EQ(CheckRestoreSource(nullptr, "dev"), kResultMissing);
-    EXPECT_EQ(CheckRestoreSource((dir_ / "none").c_str(), "dev"), kResultMissing);
+    EXPECT_EQ(CheckRestoreSource(nullptr, "dev"), platform::kResultMissing);
+    EXPECT_EQ(CheckRestoreSource((dir_ / "none").c_str(), "dev"), platform::kResultMissing);
     WriteFile(dir_ / "file", "x");
-    EXPECT_EQ(CheckRestoreSource((dir_ / "file").c_str(), "dev"), kResultMissing);
-    EXPECT_EQ(Check(), kResultCancelled);  // no device folder
+    EXPECT_EQ(CheckRestoreSource((dir_ / "file").c_str(), "dev"), platform::kResultMissing);
+    EXPECT_EQ(Check(), platform::kResultCancelled);  // no device folder
 
     MakeDeviceFolder(StatusPlist("finished"));
     platform::DeleteFile(device_ + "/Info.plist");
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     WriteFile(device_ + "/Info.plist", "");
     platform::DeleteFile(device_ + "/Manifest.plist");
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     WriteFile(device_ + "/Manifest.plist", "<plist><dict>");  // cut short
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     // The device folder comes before the snapshot: a missing manifest wins over a bad state.
     WriteFile(device_ + "/Status.plist", StatusPlist("new"));
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
 }
 
 TEST(CategorySource, OwnBackupsUseTheirFirstDeviceFolderOrThemselves) {
@@ -166,8 +167,9 @@ TEST(CategorySource, OwnBackupsUseTheirFirstDeviceFolderOrThemselves) {
     // An encrypted one without a password is refused before the tool is started.
     WriteFile(dir / first + "/" + kContactsDatabaseName, std::string(64, '\x11'));
     EXPECT_EQ(ChooseCategorySource(dir / first, true, nullptr, source, decrypted),
-              kResultWrongPassword);
-    EXPECT_EQ(ChooseCategorySource(dir / first, true, "", source, decrypted), kResultWrongPassword);
+              platform::kResultWrongPassword);
+    EXPECT_EQ(ChooseCategorySource(dir / first, true, "", source, decrypted),
+              platform::kResultWrongPassword);
     EXPECT_FALSE(decrypted);
 }
 
@@ -186,10 +188,10 @@ TEST(CategorySource, MustHoldEachChosenDatabaseAsPlainSqlite) {
 
     // The copy is what a restore would use, so the copy is what is checked.
     WriteFile(dir / "sms", "scrambled bytes");
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(CheckCategorySource(Contacts, dir.Path()), 0);
     WriteFile(dir / "sms", "");
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), platform::IMPORT_BAD_FILE);
 }
 
 TEST(CategorySource, DecryptedDatabasesAreDiscardedAndNothingElse) {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "engine/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;

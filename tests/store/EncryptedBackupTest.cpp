@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/TestEnv.h"
 
@@ -131,7 +132,7 @@ TEST(RunBackupTool, WrongPasswordIsSeenWhileTheToolGoesOnRunning) {
     FakeTool tool("echo 'Wrong password'\nexec sleep 30\n");
     std::wstring output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), platform::kResultWrongPassword);
     EXPECT_LT(SecondsSince(start), 10.0);
     EXPECT_EQ(platform::WideToAnsi(output), BackupToolOutputFolder());
     EXPECT_TRUE(platform::FolderExists(BackupToolOutputFolder()));
@@ -144,7 +145,7 @@ TEST(RunBackupTool, WrongPasswordSplitAcrossReadsIsStillSeen) {
         "head -c 4090 /dev/zero | tr '\\0' x; printf 'Wrong '; sleep 0.2; printf 'pa'; "
         "sleep 0.2; printf 'ssword\\n'\n");
     std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), platform::kResultWrongPassword);
 }
 
 TEST(RunBackupTool, OtherOutputOrSilenceIsSuccessWhateverTheExitCode) {
@@ -169,11 +170,11 @@ TEST(RunBackupTool, WithoutAShippedToolAnEarlierCopyRunsAndWithoutEitherNothingS
     IsolatedHome home;
     FakeTool tool("echo 'Wrong password'\n");
     std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), platform::kResultWrongPassword);
     tool.Remove();
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), platform::kResultWrongPassword);
     platform::DeleteFile(BackupToolCopyPath());
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultMissing);
+    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), platform::kResultMissing);
 }
 
 TEST(RunBackupTool, DatabasesOfAnEarlierRunAreGoneBeforeTheNextStarts) {
@@ -196,7 +197,8 @@ TEST(VerifyBackupPassword, EmptyPasswordIsWrongWithoutRunningAnything) {
     FakeTool tool("touch \"$2/ran\"\n");
     TempDir backup;
     WriteBackup(backup.Path());
-    EXPECT_EQ(VerifyBackupPassword("", platform::AnsiToWide(backup.Path())), kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("", platform::AnsiToWide(backup.Path())),
+              platform::kResultWrongPassword);
     EXPECT_FALSE(platform::PathExists(BackupToolDataFolder()));
 }
 
@@ -207,8 +209,8 @@ TEST(VerifyBackupPassword, AnswersWhatTheToolSays) {
     WriteBackup(backup.Path());
     const std::wstring folder = platform::AnsiToWide(backup.Path());
     EXPECT_EQ(VerifyBackupPassword("right one", folder), 0);
-    EXPECT_EQ(VerifyBackupPassword("wrong one", folder), kResultWrongPassword);
-    EXPECT_EQ(VerifyBackupPassword("right", folder), kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("wrong one", folder), platform::kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("right", folder), platform::kResultWrongPassword);
 }
 
 TEST(ExposeDecryptedDatabases, CopiesBothUnderTheCategoryNames) {
