@@ -144,25 +144,6 @@ bool IsArrayOfAtLeast(plist_t node, uint32_t count) {
            plist_array_get_size(node) >= count;
 }
 
-// Reads up to `size` bytes from `fd`, repeating short reads; the count, or -1 with errno set.
-ssize_t ReadFull(int fd, char* data, size_t size) {
-    size_t have = 0;
-    while (have < size) {
-        const ssize_t n = read(fd, data + have, size - have);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        have += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(have);
-}
-
 enum class FileEnd {
     Complete,    // the success block came
     Failed,      // an error block or an unknown code came: the file is incomplete
@@ -376,8 +357,8 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
     } else if (S_ISDIR(st.st_mode)) {
         err = EISDIR;
     } else if (st.st_size > 0) {
-        const int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        const platform::UniqueFd fd(open(path->c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
             err = errno;
             std::printf("%s: Error opening local file '%s': %d\n", "mb2_handle_send_file",
                         path->c_str(), err);
@@ -386,11 +367,12 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
             while (remaining > 0) {
                 const size_t want =
                     static_cast<size_t>(std::min<uint64_t>(remaining, kTransferPiece));
-                const ssize_t got = ReadFull(fd, data, want);
-                if (got <= 0) {
+                size_t got = 0;
+                const int32_t read = platform::ReadAll(fd.get(), data, want, got);
+                if (read != 0 || got == 0) {
                     // A read error, or a file that shrank while it was sent: never end it with
                     // the success block.
-                    err = got < 0 ? errno : EIO;
+                    err = read != 0 ? errno : EIO;
                     std::printf("%s: read error\n", "mb2_handle_send_file");
                     break;
                 }
@@ -402,12 +384,10 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
                         std::printf("Error: sent only %d of %d bytes\n", static_cast<int>(sent - 5),
                                     static_cast<int>(got));
                     }
-                    close(fd);
                     return -1;
                 }
-                remaining -= static_cast<uint64_t>(got);
+                remaining -= got;
             }
-            close(fd);
         }
     }
 

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -247,24 +246,13 @@ int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
     const std::string text = std::to_string(static_cast<int32_t>(categories)) + "\r\n" + timestamp +
                              "\r\n" + deviceName + "(" + deviceClass + " " + productVersion + ")";
     // Truncate: a shorter text must not leave the tail of an older file behind.
-    const int fd = open(fileinfoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    platform::UniqueFd fd(
+        open(fileinfoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
         return platform::LastSystemError();
     }
-    int32_t result = 0;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            result = n < 0 ? platform::LastSystemError() : platform::kErrorDiskFull;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0 && result == 0) {
+    int32_t result = platform::WriteAll(fd.get(), text);
+    if (fd.Close() != 0 && result == 0) {
         result = platform::LastSystemError();
     }
     return result;
