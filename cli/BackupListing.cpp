@@ -71,6 +71,19 @@ void PrintListing(std::FILE* out, const std::vector<std::wstring>& items, const 
     }
 }
 
+std::string ListingFailureText(platform::Failure what, const char* database) {
+    switch (what) {
+        case platform::Failure::WrongPassword:
+            return "the password does not open this backup";
+        case platform::Failure::MissingDatabase:
+            return std::string("the backup holds no ") + database;
+        case platform::Failure::IncompleteBackup:
+            return "the backup lacks files its decryption needs";
+        default:
+            return std::string("cannot read the ") + database;
+    }
+}
+
 int RunListingCommand(const char* name, const char* noun, const char* database, ListFunction list,
                       const std::vector<std::string>& args) {
     ListingOptions options;
@@ -84,16 +97,12 @@ int RunListingCommand(const char* name, const char* noun, const char* database, 
     BackupEngine engine;
     std::vector<std::wstring> items;
     const int32_t result =
-        list(items, platform::AnsiToWide(options.folder), engine,
-             options.password ? options.password->c_str() : nullptr, options.itunes);
+        list(items, options.folder, engine, options.password ? options.password->c_str() : nullptr,
+             options.itunes);
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == platform::kResultWrongPassword
-                       ? "the password does not open this backup"
-                   : result == platform::kResultCancelled
-                       ? std::string("the backup holds no ") + database
-                       : std::string("cannot read the ") + database;
+            text = ListingFailureText(engine.FailureOf(result), database);
         }
         return Fail(result, text);
     }

@@ -43,6 +43,8 @@ char* FileWriter::TakeBuffer() {
 
 void FileWriter::GiveBack(char* buffer) {
     givenBack_.push_back(buffer);
+    // Never more buffers than were made: the receiver gives back only what it took.
+    assert(free_.size() + givenBack_.size() <= storage_.size());
 }
 
 void FileWriter::Begin(const std::string& name, const std::string& target) {

@@ -2,16 +2,15 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/Results.h"
-#include "platform/Strings.h"
 #include "store/DataCategory.h"
 
 namespace tolvane {
@@ -109,22 +108,22 @@ std::string BackupToolOutputFolder() {
     return platform::JoinPath(BackupToolDataFolder(), "Decrypt");
 }
 
-int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& password,
-                      std::wstring& outputFolder) {
+int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
+                      std::string& outputFolder) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
     platform::CreateFolderWithParents(output);
     RemoveEarlierDatabases(output);
-    outputFolder = platform::AnsiToWide(output);
+    outputFolder = output;
 
     // Each path is one argument whatever it holds; "-" tells the tool that the password comes on
     // its standard input, where no other user can read it.
-    std::unique_ptr<platform::ChildProcess> child = platform::ChildProcess::Start(
-        {BackupToolCopyPath(), platform::WideToAnsi(inputFolder), output, "-"});
+    std::unique_ptr<platform::ChildProcess> child =
+        platform::ChildProcess::Start({BackupToolCopyPath(), inputFolder, output, "-"});
     if (!child) {
         return platform::kResultMissing;
     }
-    std::string secret = platform::WideToUtf8(password);
+    std::string secret(password);
     secret.push_back('\n');
     // A tool that has already gone cannot take it; its output says what happened.
     child->WriteInput(secret);
@@ -135,42 +134,44 @@ int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& passw
     return WatchToolOutput(*child);
 }
 
-int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFolder,
-                      std::wstring& outputFolder) {
+int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
+                      std::string& outputFolder) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
-    const std::string backup = platform::WideToAnsi(backupFolder);
     for (const char* name : kKeyFiles) {
-        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backup, name),
+        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backupFolder, name),
                                                          platform::JoinPath(input, name));
         if (result != 0) {
             return result;
         }
     }
-    return RunBackupTool(platform::AnsiToWide(input), password, outputFolder);
+    return RunBackupTool(input, password, outputFolder);
 }
 
-int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder) {
-    if (password.empty()) {
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder) {
+    if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
     }
-    std::wstring wide = platform::AnsiToWide(password);
-    std::wstring unused;
-    const int32_t result = DecryptBackup(wide, backupFolder, unused);
-    std::fill(wide.begin(), wide.end(), L'\0');
-    return result;
+    std::string unused;
+    return DecryptBackup(password, backupFolder, unused);
 }
 
-int32_t ExposeDecryptedDatabases(const std::wstring& folder) {
-    const std::string dir = platform::WideToAnsi(folder);
-    int32_t result = platform::CopyFileReplace(platform::JoinPath(dir, kSmsDatabaseName),
-                                               platform::JoinPath(dir, kSmsCopyName));
+platform::Failure DecryptionFailure(int32_t result) {
+    if (result == platform::kResultWrongPassword) {
+        return platform::Failure::WrongPassword;
+    }
+    return result == platform::kErrorFileNotFound ? platform::Failure::IncompleteBackup
+                                                  : platform::Failure::LocalFiles;
+}
+
+int32_t ExposeDecryptedDatabases(const std::string& folder) {
+    int32_t result = platform::CopyFileReplace(platform::JoinPath(folder, kSmsDatabaseName),
+                                               platform::JoinPath(folder, kSmsCopyName));
     if (result != 0) {
         return result;
     }
-    result = platform::CopyFileReplace(platform::JoinPath(dir, kContactsDatabaseName),
-                                       platform::JoinPath(dir, kContactsCopyName));
-    return result;
+    return platform::CopyFileReplace(platform::JoinPath(folder, kContactsDatabaseName),
+                                     platform::JoinPath(folder, kContactsCopyName));
 }
 
 }  // namespace tolvane

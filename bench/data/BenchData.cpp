@@ -204,8 +204,7 @@ int RunOperation(const std::string& op, const std::string& dir) {
         const Timing t =
             Time([&] { lines.clear(); },
                  [&] {
-                     result = tolvane::ListMessages(lines, platform::AnsiToWide(dir + "/backup"),
-                                                    engine, nullptr, false);
+                     result = tolvane::ListMessages(lines, dir + "/backup", engine, nullptr, false);
                  });
         std::printf(
             "message listing: %zu messages in %.3f s (%.3f s CPU) (target < %.1f s) %s\n",

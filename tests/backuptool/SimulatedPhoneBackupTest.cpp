@@ -95,12 +95,11 @@ TEST_F(PhoneBackup, ProgramOpensThePhonesEncryptedBackupThroughTheTool) {
     Make({"--encrypt", kPassword});
     IsolatedHome home;
     platform::SetProgramFolderForTesting(std::string(TOLVANE_BIN_DIR) + "/");
-    const std::wstring folder = platform::AnsiToWide(Backup());
+    const std::string folder = Backup();
     EXPECT_EQ(tolvane::VerifyBackupPassword("pass word", folder), platform::kResultWrongPassword);
-    std::wstring output;
-    ASSERT_EQ(tolvane::DecryptBackup(platform::Utf8ToWide(kPassword), folder, output), 0);
-    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(output), 0);
-    const std::string out = platform::WideToAnsi(output);
+    std::string out;
+    ASSERT_EQ(tolvane::DecryptBackup(kPassword, folder, out), 0);
+    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(out), 0);
     EXPECT_EQ(ReadFile(out + "/sms"), PhoneFile("Library/SMS/sms.db"));
     EXPECT_EQ(ReadFile(out + "/content"), PhoneFile("Library/AddressBook/AddressBook.sqlitedb"));
     platform::SetProgramFolderForTesting("");

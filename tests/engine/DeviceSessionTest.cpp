@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "engine/BackupEngine.h"
+#include "tests/engine/EngineTestAccess.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
 
@@ -39,6 +40,7 @@ TEST(DeviceSession, WithoutAPhoneThereIsNoSession) {
     BackupEngine engine;
     uint8_t willEncrypt = 7;
     EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
+    EXPECT_EQ(engine.FailureOf(platform::kResultDeviceGone), platform::Failure::NoDevice);
     EXPECT_EQ(willEncrypt, 7);
     std::string value;
     EXPECT_EQ(engine.GetDeviceName(value), platform::kResultMissing);
@@ -63,9 +65,9 @@ TEST(DeviceSession, ConnectsTakesTheLockAndReadsTheDeviceValues) {
     EXPECT_EQ(engine.CachedDeviceName(), "Zoë's iPhone");
     EXPECT_EQ(engine.CachedDeviceClass(), "iPhone");
     EXPECT_EQ(engine.CachedProductVersion(), "7.1.2");
-    EXPECT_NE(engine.BackupClient(), nullptr);
-    EXPECT_NE(engine.Afc(), nullptr);
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HasBackupService());
+    EXPECT_NE(EngineTestAccess::Session(engine).Afc(), nullptr);
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_TRUE(engine.IsDevicePresent());
     std::string name;
     EXPECT_EQ(engine.GetDeviceName(name), 0);
@@ -74,14 +76,14 @@ TEST(DeviceSession, ConnectsTakesTheLockAndReadsTheDeviceValues) {
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
 
     EXPECT_EQ(engine.CloseDevice(), 0);
-    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_FALSE(engine.HoldsSyncLock());
     EXPECT_FALSE(engine.IsDevicePresent());
     EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
     EXPECT_EQ(Count(phone.Events(), "lock released"), 1);
 
     // The caller's reconnect (CloseDevice, ConnectDevice) gives a new session with the lock.
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 2);
 }
 
@@ -105,7 +107,7 @@ TEST(DeviceSession, LockHeldForAWhileIsTakenOnceFree) {
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::seconds(2));
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_GE(Count(phone.Events(), "lock busy"), 1);
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
     EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart}));
@@ -164,8 +166,8 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         uint8_t willEncrypt = 7;
         ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
         EXPECT_EQ(willEncrypt, 7);  // not written: no backup client, no query
-        EXPECT_EQ(engine.BackupClient(), nullptr);
-        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_FALSE(engine.HasBackupService());
+        EXPECT_FALSE(engine.HoldsSyncLock());
         EXPECT_TRUE(phone.Notifications().empty());
         EXPECT_EQ(engine.CachedDeviceName(), "Test iPhone");
     }
@@ -174,8 +176,8 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         BackupEngine engine;
         uint8_t willEncrypt = 7;
         ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
-        EXPECT_EQ(engine.Afc(), nullptr);
-        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_EQ(EngineTestAccess::Session(engine).Afc(), nullptr);
+        EXPECT_FALSE(engine.HoldsSyncLock());
         EXPECT_EQ(phone.Notifications(), (Names{kWillStart}));  // no lock without AFC
     }
     {
@@ -183,6 +185,8 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         BackupEngine engine;
         uint8_t willEncrypt = 7;
         EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
+        // The same -1 as no phone at all, but a phone is there.
+        EXPECT_EQ(engine.FailureOf(platform::kResultDeviceGone), platform::Failure::DeviceService);
     }
 }
 
@@ -196,13 +200,14 @@ TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     ASSERT_TRUE(engine.WillEncrypt());
     EXPECT_EQ(engine.UnlockBackupPassword(nullptr), platform::kResultMissing);
+    EXPECT_EQ(engine.FailureOf(platform::kResultMissing), platform::Failure::PasswordNeeded);
 
     const int32_t wrong = engine.UnlockBackupPassword("wrong one");
     EXPECT_EQ(wrong, -207);
     EXPECT_TRUE(engine.WillEncrypt());
     EXPECT_TRUE(phone.WillEncrypt());
     // The conversation released the sync lock.
-    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_FALSE(engine.HoldsSyncLock());
     EXPECT_EQ(phone.Notifications().back(), kDidFinish);
 
     EXPECT_EQ(engine.UnlockBackupPassword("right one"), 0);

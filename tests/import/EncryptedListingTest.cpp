@@ -63,7 +63,7 @@ class EncryptedListingTest : public ::testing::Test {
         std::vector<platform::DirEntry> entries;
         ASSERT_EQ(platform::ListFolder(backups_.Path(), entries), 0);
         ASSERT_EQ(entries.size(), 1u);
-        folder_ = platform::AnsiToWide(backups_ / entries[0].name);
+        folder_ = backups_ / entries[0].name;
     }
     void TearDown() override { platform::SetProgramFolderForTesting(""); }
 
@@ -74,7 +74,7 @@ class EncryptedListingTest : public ::testing::Test {
     IsolatedHome home_;
     TempDir phone_{"tolvane-phone"};
     TempDir backups_{"tolvane-backups"};
-    std::wstring folder_;
+    std::string folder_;
     BackupEngine engine_;
 };
 
@@ -105,6 +105,7 @@ TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
               platform::kResultWrongPassword);
     EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true),
               platform::kResultWrongPassword);
+    EXPECT_EQ(engine_.FailureOf(platform::kResultWrongPassword), platform::Failure::WrongPassword);
     EXPECT_EQ(lines, Lines{L"kept"});
 
     // Without a password the encrypted file opens as a database but cannot be read.

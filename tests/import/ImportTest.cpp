@@ -122,10 +122,10 @@ class ImportTest : public ::testing::Test {
 
     int32_t Import(uint32_t categories, const std::string& sms, const std::string& contacts,
                    const char* password = nullptr) {
-        engine_.categories = categories;
-        engine_.progressCallback = Record;
-        engine_.callbackUserData = &progress_;
-        engine_.progressScale = 100;
+        engine_.SetCategories(categories);
+        engine_.SetProgressCallback(Record);
+        engine_.SetCallbackUserData(&progress_);
+        engine_.SetProgressScale(100);
         return ImportData(engine_, sms.c_str(), contacts.c_str(), password, categories);
     }
 
@@ -188,7 +188,7 @@ class ImportTest : public ::testing::Test {
         return phone.FilePath("HomeDomain", kContactsPath);
     }
     std::string WorkDeviceFolder(const SimulatedPhone& phone) const {
-        return platform::WideToAnsi(BackupEngine::TempBackupFolder()) + "/" + phone.Udid();
+        return BackupEngine::TempBackupFolder() + "/" + phone.Udid();
     }
 
     IsolatedHome home_;
@@ -229,7 +229,7 @@ TEST_F(ImportTest, BothExportsGoOntoThePhoneWithOneBackupAndOneRestore) {
     const std::string work = WorkDeviceFolder(phone);
     EXPECT_FALSE(platform::PathExists(work + "/Manifest.mbdb_bak"));
     EXPECT_GT(CountManifest(work + "/Manifest.mbdb").appRecords, 0u);
-    EXPECT_TRUE(engine_.workingBackupReady);
+    EXPECT_TRUE(engine_.WorkingBackupReady());
     EXPECT_EQ(ReadFile(work + "/" + kSmsDatabaseName), ReadFile(PhoneSms(phone)));
 
     // The callback saw the backup first, then the restore.
@@ -342,6 +342,7 @@ TEST_F(ImportTest, APhoneThatEncryptsNeedsItsPasswordBeforeAnyBackup) {
     const std::string sms = MessageExport("sms", 4);
 
     EXPECT_EQ(Import(Sms, sms, ""), platform::kResultMissing);
+    EXPECT_EQ(engine_.FailureOf(platform::kResultMissing), platform::Failure::PasswordNeeded);
     EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
     EXPECT_EQ(CountEvents(phone, "password"), 0u);
     EXPECT_TRUE(phone.WillEncrypt());
@@ -391,7 +392,7 @@ TEST_F(ImportTest, ACancelledBackupRestoresNothing) {
     const std::string smsBefore = ReadFile(PhoneSms(phone));
     progress_.stopAt = 1;
     EXPECT_EQ(Import(Sms, MessageExport("sms", 3), ""), platform::kResultCancelled);
-    EXPECT_FALSE(engine_.workingBackupReady);
+    EXPECT_FALSE(engine_.WorkingBackupReady());
     EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
     EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
 }
@@ -401,7 +402,7 @@ TEST_F(ImportTest, AWorkBackupTakenForAnotherPhoneIsNeitherUsedNorRestoredLater)
     SimulatedPhone first;
     Connect();
     ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
-    ASSERT_TRUE(engine_.workingBackupReady);
+    ASSERT_TRUE(engine_.WorkingBackupReady());
     first.Stop();
 
     // Another phone on the same engine gets a work backup of its own.
