@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "data/DataTexts.h"
@@ -27,7 +28,9 @@ void DeleteTemporaryCopy(const std::string& temp) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
         const std::string path = temp + suffix;
         if (platform::PathExists(path)) {
-            platform::DeleteFile(path);
+            if (const int32_t r = platform::DeleteFile(path); r != 0) {
+                std::printf("Could not delete the temporary copy '%s': %d\n", path.c_str(), r);
+            }
         }
     }
 }

@@ -51,10 +51,15 @@ void RefreshToolCopy() {
 }
 
 // Databases left by an earlier run must not pass for the result of this one when the tool fails
-// without saying so.
-void RemoveEarlierDatabases(const std::string& output) {
-    platform::DeleteFile(platform::JoinPath(output, kSmsDatabaseName));
-    platform::DeleteFile(platform::JoinPath(output, kContactsDatabaseName));
+// without saying so: one that cannot be deleted stops the run with the system's code.
+int32_t RemoveEarlierDatabases(const std::string& output) {
+    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName}) {
+        const int32_t r = platform::DeleteFile(platform::JoinPath(output, name));
+        if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
+            return r;
+        }
+    }
+    return 0;
 }
 
 // Reads the child's output until it ends, or until "Wrong password" shows up in it (also when the
@@ -112,9 +117,11 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
                       std::string& outputFolder) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
-    platform::CreateFolderWithParents(output);
-    RemoveEarlierDatabases(output);
+    platform::CreateFolderWithParents(output);  // a folder that cannot be made fails below
     outputFolder = output;
+    if (const int32_t removed = RemoveEarlierDatabases(output); removed != 0) {
+        return removed;
+    }
 
     // Each path is one argument whatever it holds; "-" tells the tool that the password comes on
     // its standard input, where no other user can read it.

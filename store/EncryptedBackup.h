@@ -35,7 +35,9 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
 // The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
 // reads its output until it ends. platform::kResultWrongPassword as soon as the output holds
 // "Wrong password"; 0 when it ended without. The tool's exit code is not looked at: a tool that
-// fails silently gives 0, and the caller finds the databases missing from the output folder.
+// fails silently gives 0, and the caller finds the databases missing from the output folder. The
+// databases of an earlier run are deleted first; one that cannot be deleted gives the system's
+// code and the tool is not run.
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
                       std::string& outputFolder);
 

@@ -188,6 +188,12 @@ TEST(RunBackupTool, DatabasesOfAnEarlierRunAreGoneBeforeTheNextStarts) {
     EXPECT_FALSE(platform::PathExists(out + "/" + kContactsDatabaseName));
     EXPECT_TRUE(platform::FileExists(out + "/other"));
     EXPECT_EQ(ExposeDecryptedDatabases(output), platform::kErrorFileNotFound);
+
+    // One that cannot be deleted (here a folder in its place) stops the run before the tool.
+    tool.Install("touch \"$2/ran\"\n");
+    ASSERT_EQ(platform::CreateFolder(out + "/" + kContactsDatabaseName), 0);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kErrorAccessDenied);
+    EXPECT_FALSE(platform::PathExists(out + "/ran"));
 }
 
 TEST(VerifyBackupPassword, EmptyPasswordIsWrongWithoutRunningAnything) {
