@@ -292,9 +292,14 @@ void DeviceSession::PostDeviceNotification(const char* name) {
     }
 }
 
+int32_t DeviceSession::Query(const char* key, std::string& out) {
+    std::lock_guard lock(queryMutex_);
+    return QueryValue(lockdown_.get(), key, out);
+}
+
 int32_t DeviceSession::GetDeviceName(std::string& name) {
     std::string utf8;
-    const int32_t r = QueryValue(lockdown_.get(), "DeviceName", utf8);
+    const int32_t r = Query("DeviceName", utf8);
     if (r == 0) {
         name = platform::WideToAnsi(platform::AnsiToWide(utf8));
     }
@@ -302,11 +307,11 @@ int32_t DeviceSession::GetDeviceName(std::string& name) {
 }
 
 int32_t DeviceSession::GetProductVersion(std::string& version) {
-    return QueryValue(lockdown_.get(), "ProductVersion", version);
+    return Query("ProductVersion", version);
 }
 
 int32_t DeviceSession::GetDeviceClass(std::string& deviceClass) {
-    return QueryValue(lockdown_.get(), "DeviceClass", deviceClass);
+    return Query("DeviceClass", deviceClass);
 }
 
 bool DeviceSession::IsDevicePresent() {

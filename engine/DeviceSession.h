@@ -8,11 +8,16 @@
 //   unlocked   a conversation ended and ReleaseSyncLock closed the lock file (lockFile_ 0).
 //   closed     Close freed everything; the next Connect starts a new session.
 // Invariant: lockFile_ != 0 only while afc_ is open (asserted by every operation that changes
-// either). A failing step of Connect leaves what it opened for Close. The session has no lock of
-// its own: its users take turns, one thread at a time.
+// either). A failing step of Connect leaves what it opened for Close.
+// Threads: its users take turns (Connect, Close and the runs one thread at a time), with one
+// exception: the device queries (and IsDevicePresent) may run on the timer thread while the user
+// interface thread runs the password step, whose conversation asks the same lockdown session
+// whether the phone is still there. The queries therefore take turns on the lockdown client under
+// a lock of their own.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "engine/DeviceHandles.h"
@@ -79,6 +84,8 @@ class DeviceSession {
   private:
     // Opens the lock file and tries to lock it; 0 also when another program keeps it.
     int32_t TakeSyncLock();
+    // A string of all the device's values, under queryMutex_.
+    int32_t Query(const char* key, std::string& out);
     void AssertInvariants() const;
 
     DevicePtr device_;
@@ -93,6 +100,7 @@ class DeviceSession {
     std::string productVersion_;
     std::string deviceName_;
     std::string deviceClass_;
+    std::mutex queryMutex_;  // one lockdown query at a time
 };
 
 }  // namespace tolvane

@@ -2,7 +2,9 @@
 // notifications, the encryption flag, and the password step.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "engine/BackupEngine.h"
 #include "tests/engine/EngineTestAccess.h"
@@ -219,6 +221,36 @@ TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
     const size_t events = phone.Events().size();
     EXPECT_EQ(engine.UnlockBackupPassword("anything"), 0);
     EXPECT_EQ(phone.Events().size(), events);
+}
+
+// The timer thread asks whether the phone is there while another thread (the password window's)
+// asks the same lockdown session; neither may garble the other's question.
+TEST(DeviceSession, QueriesFromTwoThreadsTakeTurns) {
+    IsolatedHome home;
+    SimulatedPhone phone;
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    constexpr int kRounds = 150;
+    std::atomic<int> timerFailures{0};
+    std::thread timer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            if (!engine.IsDevicePresent()) {
+                ++timerFailures;
+            }
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        std::string version;
+        if (engine.GetProductVersion(version) != 0 || version != "7.1.2") {
+            ++failures;
+        }
+    }
+    timer.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(timerFailures.load(), 0);
+    EXPECT_EQ(engine.CloseDevice(), 0);
 }
 
 }  // namespace
