@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/Results.h"
+#include "store/DataCategory.h"
 
 namespace tolvane::cli {
 

@@ -42,8 +42,27 @@ bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& opt
 }
 
 std::string DefaultBackupFolder() {
-    const std::string user = platform::WideToAnsi(ReadUserFolder());
-    return !user.empty() ? user : platform::WideToAnsi(DefaultBackupRoot());
+    const std::string user = platform::PathToBytes(ReadUserFolder());
+    return !user.empty() ? user : DefaultBackupRoot();
+}
+
+std::string BackupFailureText(platform::Failure what, uint32_t categories) {
+    using platform::Failure;
+    switch (what) {
+        case Failure::DeviceGone:
+            return "the phone went away";
+        case Failure::Cancelled:
+            return "the backup was cancelled";
+        case Failure::MissingDatabase:
+            return (categories & (Sms | Contacts)) == Sms ? "the phone has no message database"
+                   : (categories & (Sms | Contacts)) == Contacts
+                       ? "the phone has no contacts database"
+                       : "the phone lacks its message or contacts database";
+        case Failure::LocalFiles:
+            return "the backup cannot be written into its folder";
+        default:
+            return "the backup failed";
+    }
 }
 
 namespace {
@@ -61,7 +80,7 @@ int RunBackupCommand(const std::vector<std::string>& args) {
         return status;
     }
     if (engine.WillEncrypt() && !options.password) {
-        return Fail(kResultMissing,
+        return Fail(platform::kResultMissing,
                     "the phone encrypts its backups: give its backup password with --password");
     }
     std::printf("Backing up %s (%s %s) into %s\n", engine.CachedDeviceName().c_str(),
@@ -69,19 +88,17 @@ int RunBackupCommand(const std::vector<std::string>& args) {
                 folder.c_str());
     std::fflush(stdout);
 
-    engine.categories = options.categories;
+    engine.SetCategories(options.categories);
     const int32_t result = RunShowingProgress(engine, [&] {
-        return engine.RunBackup(platform::AnsiToWide(folder),
-                                options.password ? options.password->c_str() : nullptr);
+        return engine.RunBackup(folder, options.password ? options.password->c_str() : nullptr);
     });
+    const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultDeviceGone  ? "the phone went away"
-                   : result == kResultCancelled ? "the backup was cancelled"
-                                                : "the backup failed";
+            text = BackupFailureText(what, options.categories);
         }
         return Fail(result, text);
     }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Results.h"
+
 namespace tolvane::cli {
 
 struct BackupOptions {
@@ -22,5 +24,9 @@ bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& opt
 // Where a backup goes when no --folder is given: the settings' user folder when set, else the
 // default root of own backups.
 std::string DefaultBackupFolder();
+
+// The sentence shown for a failed backup when the phone gave no text of its own, from what the
+// engine says the result stands for.
+std::string BackupFailureText(platform::Failure what, uint32_t categories);
 
 }  // namespace tolvane::cli

@@ -3,8 +3,8 @@
 #include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 
 namespace tolvane::cli {
@@ -71,6 +71,19 @@ void PrintListing(std::FILE* out, const std::vector<std::wstring>& items, const 
     }
 }
 
+std::string ListingFailureText(platform::Failure what, const char* database) {
+    switch (what) {
+        case platform::Failure::WrongPassword:
+            return "the password does not open this backup";
+        case platform::Failure::MissingDatabase:
+            return std::string("the backup holds no ") + database;
+        case platform::Failure::IncompleteBackup:
+            return "the backup lacks files its decryption needs";
+        default:
+            return std::string("cannot read the ") + database;
+    }
+}
+
 int RunListingCommand(const char* name, const char* noun, const char* database, ListFunction list,
                       const std::vector<std::string>& args) {
     ListingOptions options;
@@ -79,19 +92,17 @@ int RunListingCommand(const char* name, const char* noun, const char* database, 
         return UsageError(name, problem);
     }
     if (!platform::FolderExists(options.folder)) {
-        return Fail(kResultMissing, "no such folder: " + options.folder);
+        return Fail(platform::kResultMissing, "no such folder: " + options.folder);
     }
     BackupEngine engine;
     std::vector<std::wstring> items;
     const int32_t result =
-        list(items, platform::AnsiToWide(options.folder), engine,
-             options.password ? options.password->c_str() : nullptr, options.itunes);
+        list(items, options.folder, engine, options.password ? options.password->c_str() : nullptr,
+             options.itunes);
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultWrongPassword ? "the password does not open this backup"
-                   : result == kResultCancelled   ? std::string("the backup holds no ") + database
-                                                  : std::string("cannot read the ") + database;
+            text = ListingFailureText(engine.FailureOf(result), database);
         }
         return Fail(result, text);
     }

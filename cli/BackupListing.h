@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Results.h"
+
 namespace tolvane {
 class BackupEngine;
 }
@@ -31,8 +33,12 @@ std::string ListingLine(const std::wstring& item);
 // Prints "<count> <noun>" and then every item on its own line.
 void PrintListing(std::FILE* out, const std::vector<std::wstring>& items, const char* noun);
 
-using ListFunction = int32_t (*)(std::vector<std::wstring>&, const std::wstring&, BackupEngine&,
+using ListFunction = int32_t (*)(std::vector<std::wstring>&, const std::string&, BackupEngine&,
                                  const char*, bool);
+
+// The sentence shown for a failed listing when no text was left, from what the engine says the
+// result stands for; `database` names the file ("message database").
+std::string ListingFailureText(platform::Failure what, const char* database);
 
 // Runs one of the listings for the command `name` and prints what it found; `noun` names the
 // items ("messages"), `database` the file they come from ("message database").

@@ -42,7 +42,10 @@ int Fail(int32_t result, const std::string& message) {
 int ConnectPhone(BackupEngine& engine) {
     uint8_t willEncrypt = 0;
     if (const int32_t r = engine.ConnectDevice(&willEncrypt); r != 0) {
-        return Fail(r, r == -1 ? "no phone is connected" : "cannot open a session with the phone");
+        // -1 is also a phone that refused its notification service.
+        return Fail(r, engine.FailureOf(r) == platform::Failure::NoDevice
+                           ? "no phone is connected"
+                           : "cannot open a session with the phone");
     }
     return 0;
 }
@@ -51,8 +54,8 @@ int ConnectPhoneForBackups(BackupEngine& engine) {
     if (const int status = ConnectPhone(engine); status != 0) {
         return status;
     }
-    if (engine.BackupClient() == nullptr) {
-        return Fail(kResultMissing, "the phone offers no backup service");
+    if (!engine.HasBackupService()) {
+        return Fail(platform::kResultMissing, "the phone offers no backup service");
     }
     return 0;
 }

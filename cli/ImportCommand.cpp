@@ -70,23 +70,23 @@ int RunImportCommand(const std::vector<std::string>& args) {
                 engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
     std::fflush(stdout);
 
-    engine.categories = options.categories;
+    engine.SetCategories(options.categories);
     const bool noPassword = !options.password.has_value();
     const int32_t result = RunShowingProgress(engine, [&] {
         return ImportData(engine, options.smsFile.c_str(), options.contactsFile.c_str(),
                           noPassword ? nullptr : options.password->c_str(), options.categories);
     });
-    const bool encrypts = engine.WillEncrypt();
+    const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
         if (text.empty()) {
-            text = result == kResultMissing && encrypts && noPassword
+            text = what == platform::Failure::PasswordNeeded
                        ? "the phone encrypts its backups: give its backup password with --password"
-                   : result == kResultDeviceGone ? "the phone went away"
-                   : result == kResultCancelled  ? "the import was cancelled"
-                                                 : "the import failed";
+                   : what == platform::Failure::DeviceGone ? "the phone went away"
+                   : what == platform::Failure::Cancelled  ? "the import was cancelled"
+                                                           : "the import failed";
         }
         return Fail(result, text);
     }

@@ -19,7 +19,7 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("Device name: %s\n", engine.CachedDeviceName().c_str());
     std::printf("Device class: %s\n", engine.CachedDeviceClass().c_str());
     std::printf("Product version: %s\n", engine.CachedProductVersion().c_str());
-    std::printf("Backup service: %s\n", engine.BackupClient() != nullptr ? "yes" : "no");
+    std::printf("Backup service: %s\n", engine.HasBackupService() ? "yes" : "no");
     std::printf("Encrypts backups: %s\n", engine.WillEncrypt() ? "yes" : "no");
     engine.CloseDevice();
     return 0;

@@ -4,9 +4,9 @@
 
 #include "app/AppSettings.h"
 #include "cli/Command.h"
-#include "engine/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 
 namespace tolvane::cli {
 namespace {
@@ -33,12 +33,12 @@ int RunListCommand(const std::vector<std::string>& args) {
     if (itunes) {
         ListItunesBackups(entries);
     } else {
-        ListAllOwnBackups(DefaultBackupRoot(), ReadUserFolder(), entries);
+        ListAllOwnBackups(DefaultBackupRoot(), platform::PathToBytes(ReadUserFolder()), entries);
     }
     for (const BackupEntry& e : entries) {
         std::printf("%s\t%s\t%s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
                     Kind(e.categories), e.encrypted ? "encrypted" : "plain",
-                    platform::WideToAnsi(e.name).c_str(), platform::WideToAnsi(e.folder).c_str());
+                    platform::WideToAnsi(e.name).c_str(), e.folder.c_str());
     }
     if (entries.empty()) {
         std::fprintf(stderr, "No backups found.\n");

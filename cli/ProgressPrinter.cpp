@@ -57,13 +57,13 @@ void ProgressPrinter::Finish() {
 
 int32_t RunShowingProgress(BackupEngine& engine, const std::function<int32_t()>& run) {
     ProgressPrinter progress = ProgressPrinter::ForStandardError();
-    engine.progressCallback = ProgressPrinter::Callback;
-    engine.callbackUserData = &progress;
-    engine.progressScale = 100;
+    engine.SetProgressCallback(ProgressPrinter::Callback);
+    engine.SetCallbackUserData(&progress);
+    engine.SetProgressScale(100);
     const int32_t result = run();
     progress.Finish();
-    engine.progressCallback = nullptr;
-    engine.callbackUserData = nullptr;
+    engine.SetProgressCallback(nullptr);
+    engine.SetCallbackUserData(nullptr);
     return result;
 }
 

@@ -50,19 +50,28 @@ bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& o
     return choice.Finish(options.categories, problem);
 }
 
-std::string RestoreFailureText(int32_t result) {
-    switch (result) {
-        case kResultDeviceGone:
+std::string RestoreFailureText(platform::Failure what) {
+    using platform::Failure;
+    switch (what) {
+        case Failure::DeviceGone:
             return "the phone went away";
-        case kResultCancelled:
+        case Failure::Cancelled:
+            return "the restore was cancelled";
+        case Failure::IncompleteBackup:
             return "the backup has no device folder, or its Info.plist or Manifest.plist is "
                    "missing";
-        case kResultWrongPassword:
+        case Failure::WrongPassword:
             return "the backup password is not correct";
-        case kResultMissing:
+        case Failure::MissingFolder:
+        case Failure::UnfinishedBackup:
             return "the backup folder does not exist, or its backup did not finish";
-        case IMPORT_BAD_FILE:
+        case Failure::MissingDatabase:
+            return "the backup holds no database of the chosen kind";
+        case Failure::UnusableDatabase:
             return "the backup's database is not a plain database";
+        case Failure::PasswordNeeded:
+            return "the phone encrypts its backups: give its backup password with "
+                   "--device-password";
         default:
             return "the restore failed";
     }
@@ -81,15 +90,15 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     // checked here, as the password window does, so that the phone is not asked in vain.
     if (options.itunes && IsEncryptedDeviceFolder(options.backup)) {
         if (!options.password || options.password->empty()) {
-            return Fail(kResultWrongPassword,
+            return Fail(platform::kResultWrongPassword,
                         "the backup is encrypted: give its password with --password");
         }
         if (whole) {
-            if (const int32_t r =
-                    VerifyBackupPassword(*options.password, platform::AnsiToWide(options.backup));
+            if (const int32_t r = VerifyBackupPassword(options.password->c_str(), options.backup);
                 r != 0) {
-                return Fail(r, r == kResultWrongPassword ? RestoreFailureText(r)
-                                                         : "the backup cannot be opened");
+                return Fail(r, r == platform::kResultWrongPassword
+                                   ? RestoreFailureText(platform::Failure::WrongPassword)
+                                   : "the backup cannot be opened");
             }
         }
     }
@@ -99,7 +108,7 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
         return status;
     }
     if (engine.WillEncrypt() && !options.devicePassword) {
-        return Fail(kResultMissing,
+        return Fail(platform::kResultMissing,
                     "the phone encrypts its backups: give its backup password "
                     "with --device-password");
     }
@@ -108,18 +117,18 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
                 engine.CachedDeviceClass().c_str(), engine.CachedProductVersion().c_str());
     std::fflush(stdout);
 
-    engine.categories = options.categories;
+    engine.SetCategories(options.categories);
     const int32_t result = RunShowingProgress(engine, [&] {
-        return engine.RunRestore(options.password ? options.password->c_str() : nullptr,
-                                 platform::AnsiToWide(options.backup),
-                                 options.devicePassword ? options.devicePassword->c_str() : nullptr,
-                                 options.itunes);
+        return engine.RunRestore(
+            options.password ? options.password->c_str() : nullptr, options.backup,
+            options.devicePassword ? options.devicePassword->c_str() : nullptr, options.itunes);
     });
+    const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
-        return Fail(result, text.empty() ? RestoreFailureText(result) : text);
+        return Fail(result, text.empty() ? RestoreFailureText(what) : text);
     }
     std::printf("Restore complete\n");
     return 0;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Results.h"
+
 namespace tolvane::cli {
 
 struct RestoreOptions {
@@ -23,7 +25,8 @@ struct RestoreOptions {
 bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& options,
                          std::string& problem);
 
-// The sentence shown for a failed restore when the phone gave no text of its own.
-std::string RestoreFailureText(int32_t result);
+// The sentence shown for a failed restore when the phone gave no text of its own, from what the
+// engine says the result stands for.
+std::string RestoreFailureText(platform::Failure what);
 
 }  // namespace tolvane::cli

@@ -8,7 +8,31 @@ endif()
 if(TOLVANE_WERROR)
   target_compile_options(tolvane_options INTERFACE -Werror)
 endif()
-target_include_directories(tolvane_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+# Includes are rooted at the repository ("platform/Files.h"), but a target sees only the folders it
+# declares. tolvane_expose(target scope folder...) links each folder of the repository into the
+# target's own include tree, build/include/<target>/, and puts that tree on the target's include
+# path with `scope` (PUBLIC or INTERFACE: also on the path of whatever links the target). A library
+# exposes its own folder publicly, so linking it is what makes its headers visible; a header of a
+# folder that a target does not link is not found, and the build graph says what the includes do.
+function(tolvane_expose target scope)
+  set(_root ${CMAKE_BINARY_DIR}/include/${target})
+  foreach(_folder ${ARGN})
+    set(_link ${_root}/${_folder})
+    get_filename_component(_parent ${_link} DIRECTORY)
+    file(MAKE_DIRECTORY ${_parent})
+    if(NOT IS_SYMLINK ${_link})
+      file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${_folder} ${_link} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${target} ${scope} ${_root})
+endfunction()
+
+# The folder of the repository that holds the CMakeLists.txt being read ("tests/engine").
+function(tolvane_current_folder out)
+  file(RELATIVE_PATH _folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(${out} ${_folder} PARENT_SCOPE)
+endfunction()
 
 if(TOLVANE_SANITIZE AND TOLVANE_TSAN)
   message(FATAL_ERROR "TOLVANE_SANITIZE and TOLVANE_TSAN cannot be combined")
@@ -36,5 +60,7 @@ function(tolvane_add_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE tolvane_options ${F_LIBS})
+  tolvane_current_folder(_folder)
+  tolvane_expose(${name} PRIVATE ${_folder})
   set_property(GLOBAL APPEND PROPERTY TOLVANE_FUZZERS ${name})
 endfunction()

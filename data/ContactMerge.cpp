@@ -7,7 +7,7 @@
 #include "data/ExportScan.h"
 #include "data/MergeSupport.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "platform/Time.h"
 
 namespace tolvane {
@@ -73,7 +73,7 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
             case RowOutcome::Refused:
                 if (record.number < kLayoutCheckRecords) {
                     engine.SetLastErrorText(kInvalidContactsFileText);
-                    result = IMPORT_BAD_FILE;
+                    result = platform::IMPORT_BAD_FILE;
                     return false;
                 }
                 return true;

@@ -6,8 +6,8 @@
 
 #include "data/DataTexts.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Handles.h"
+#include "platform/Results.h"
 
 namespace tolvane {
 namespace {
@@ -29,7 +29,7 @@ int32_t CheckTables(BackupEngine& engine, const std::string& dbPath,
         const platform::SqliteStmtPtr owned(stmt);
         if (!prepared || owned == nullptr || sqlite3_step(owned.get()) != SQLITE_ROW) {
             engine.SetLastErrorText(errorText);
-            return IMPORT_BAD_FILE;
+            return platform::IMPORT_BAD_FILE;
         }
     }
     return 0;

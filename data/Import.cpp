@@ -2,6 +2,7 @@
 
 #include <libimobiledevice/mobilebackup2.h>
 
+#include <cstdio>
 #include <string>
 
 #include "data/ContactMerge.h"
@@ -9,14 +10,10 @@
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
-#include "platform/Strings.h"
 #include "store/CategoryRestore.h"
 
 namespace tolvane {
 namespace {
-
-constexpr char kManifestName[] = "Manifest.mbdb";
-constexpr char kSavedManifestSuffix[] = "_bak";
 
 const char* DatabaseNameOf(DataCategory category) {
     return category == Contacts ? kContactsDatabaseName : kSmsDatabaseName;
@@ -26,46 +23,15 @@ bool IsGiven(const char* path) {
     return path != nullptr && *path != '\0';
 }
 
-// Creates the work backup folder and makes its device folder for the connected phone the
-// engine's working backup folder. A work backup marked ready counts only while it is the one in
-// that folder: one taken of another phone (which has its own device folder), or one whose
-// manifest has gone, is taken again rather than restored onto this phone.
-std::string EnterWorkBackup(BackupEngine& engine) {
-    const std::string work = platform::WideToAnsi(BackupEngine::TempBackupFolder());
-    platform::CreateFolderWithParents(work);
-    const std::string deviceFolder = platform::JoinPath(work, engine.Udid());
-    if (engine.workingBackupReady &&
-        (engine.workingBackupFolder != deviceFolder ||
-         !platform::FileExists(platform::JoinPath(deviceFolder, kManifestName)))) {
-        engine.workingBackupReady = false;
-    }
-    engine.workingBackupFolder = deviceFolder;
-    return deviceFolder;
-}
-
+// Takes the work backup when it is not ready, and marks it ready for the change that follows.
 int32_t EnsureWorkBackup(BackupEngine& engine, const char* password) {
-    if (!engine.workingBackupReady) {
+    if (!engine.WorkingBackupReady()) {
         if (const int32_t r = PrepareImportBackup(engine, password); r != 0) {
             return r;
         }
     }
-    engine.workingBackupReady = true;
+    engine.MarkWorkingBackupReady();
     return 0;
-}
-
-// Puts the manifest that the restore preparation set aside back in place, so that the work
-// backup is a whole backup again. When that cannot be done the work backup is no longer fit to be
-// used again, and the next import takes a new one.
-void PutManifestBack(BackupEngine& engine, const std::string& deviceFolder) {
-    const std::string manifest = platform::JoinPath(deviceFolder, kManifestName);
-    const std::string saved = manifest + kSavedManifestSuffix;
-    if (!platform::FileExists(saved)) {
-        return;
-    }
-    // One rename replaces the stripped manifest, so the folder is never without a manifest.
-    if (platform::RenameReplace(saved, manifest) != 0) {
-        engine.workingBackupReady = false;
-    }
 }
 
 }  // namespace
@@ -77,7 +43,7 @@ bool IsExportPath(std::string_view path) {
 int32_t PrepareImportBackup(BackupEngine& engine, const char* password) {
     // Without a session there is no phone to back up, and no device folder to empty.
     if (engine.Udid().empty()) {
-        return MOBILEBACKUP2_E_INVALID_ARG;
+        return engine.NoteFailure(MOBILEBACKUP2_E_INVALID_ARG, platform::Failure::DeviceService);
     }
     if (engine.WillEncrypt()) {
         if (const int32_t r = engine.UnlockBackupPassword(password); r != 0) {
@@ -85,13 +51,12 @@ int32_t PrepareImportBackup(BackupEngine& engine, const char* password) {
         }
     }
     engine.ClearWorkingBackup();
-    const std::string work = platform::WideToAnsi(BackupEngine::TempBackupFolder());
-    return engine.RequestBackup(work.c_str());
+    return engine.RequestBackup(BackupEngine::TempBackupFolder().c_str());
 }
 
 int32_t ImportFromExport(const char* password, BackupEngine& engine, const char* path,
                          DataCategory category) {
-    const std::string deviceFolder = EnterWorkBackup(engine);
+    const std::string deviceFolder = engine.EnterWorkBackup();
     if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
         return r;
     }
@@ -104,7 +69,7 @@ int32_t ImportFromExport(const char* password, BackupEngine& engine, const char*
 
 int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const char* path,
                            DataCategory category) {
-    const std::string deviceFolder = EnterWorkBackup(engine);
+    const std::string deviceFolder = engine.EnterWorkBackup();
     const int32_t checked = category == Contacts ? CheckContactDatabase(engine, path)
                                                  : CheckMessageDatabase(engine, path);
     if (checked != 0) {
@@ -113,28 +78,28 @@ int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const cha
     if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
         return r;
     }
-    return platform::CopyFileReplace(path,
-                                     platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    const int32_t copied =
+        platform::CopyFileReplace(path, platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    return engine.NoteFailure(copied, platform::Failure::LocalFiles);
 }
 
 int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
                    const char* password, uint32_t categories) {
-    engine.isBackupPhase = 0;
-    engine.SetLastErrorText({});
+    engine.BeginRun();
 
     const uint32_t wanted = categories & (Sms | Contacts);
     // Without a category there is nothing to put into the work backup; restoring it anyway would
     // put an older state back on the phone.
     if (wanted == 0) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     // A requested category without its file is refused before anything is done.
     if (((wanted & Sms) != 0 && !IsGiven(smsPath)) ||
         ((wanted & Contacts) != 0 && !IsGiven(contactsPath))) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     // The manifest is prepared and the restore is run for exactly the imported databases.
-    engine.categories = wanted;
+    engine.SetCategories(wanted);
 
     for (const DataCategory category : {Sms, Contacts}) {
         if ((wanted & category) == 0) {
@@ -148,7 +113,7 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
         }
     }
 
-    const std::string work = platform::WideToAnsi(BackupEngine::TempBackupFolder());
+    const std::string work = BackupEngine::TempBackupFolder();
     const std::string deviceFolder = platform::JoinPath(work, engine.Udid());
     // The digests of both databases go into the manifest, not only the imported one's. A reused
     // work backup may hold a database that an earlier import changed, while the manifest put back
@@ -163,8 +128,14 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     int32_t result = PrepareCategoryRestore(digests, engine.Udid(), nullptr, work);
     if (result == 0) {
         result = engine.RequestRestore(work.c_str(), engine.Udid().c_str(), nullptr);
+    } else if (result != platform::kResultBadManifest) {
+        engine.NoteFailure(result, platform::Failure::LocalFiles);
     }
-    PutManifestBack(engine, deviceFolder);
+    // Whatever the restore gave, the work backup is a whole backup again; when the manifest
+    // cannot be put back the work backup is no longer ready and the next import takes a new one.
+    if (const int32_t putBack = engine.PutWorkBackupManifestBack(); putBack != 0) {
+        std::printf("Could not put the work backup's manifest back: %d\n", putBack);
+    }
     return result;
 }
 

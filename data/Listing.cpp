@@ -6,12 +6,13 @@
 
 #include "data/DataTexts.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 
 namespace tolvane {
@@ -32,30 +33,28 @@ constexpr DatabaseKind kContacts{
     "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",
     kListContactsFailedText};
 
-int32_t FindDatabaseFile(const std::wstring& backupFolder, const char* password, bool itunes,
-                         const DatabaseKind& kind, std::string& path) {
-    const std::string folder = platform::WideToAnsi(backupFolder);
+int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
+                         const DatabaseKind& kind, std::string& path, platform::Failure& what) {
     if (itunes) {
         if (password != nullptr && *password != '\0') {
             // An encrypted backup is read from the plain databases the decryption leaves.
-            std::wstring decrypted;
-            const int32_t r =
-                DecryptBackup(platform::AnsiToWide(password), backupFolder, decrypted);
+            std::string decrypted;
+            const int32_t r = DecryptBackup(password, folder, decrypted);
             if (r != 0) {
+                what = DecryptionFailure(r);
                 return r;
             }
-            path = platform::JoinPath(platform::WideToAnsi(decrypted), kind.hashedName);
+            path = platform::JoinPath(decrypted, kind.hashedName);
             return 0;
         }
         path = platform::JoinPath(folder, kind.hashedName);
         return 0;
     }
     // An own full backup keeps the device's backup in a folder named by the device identifier.
-    std::vector<std::wstring> deviceFolders;
-    ListDeviceFolderNames(backupFolder, deviceFolders);
+    std::vector<std::string> deviceFolders;
+    ListDeviceFolderNames(folder, deviceFolders);
     if (!deviceFolders.empty()) {
-        path = platform::JoinPath(
-            platform::JoinPath(folder, platform::WideToAnsi(deviceFolders[0])), kind.hashedName);
+        path = platform::JoinPath(platform::JoinPath(folder, deviceFolders[0]), kind.hashedName);
     } else {
         path = platform::JoinPath(folder, kind.copyName);
     }
@@ -107,16 +106,17 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     }
 }
 
-int32_t List(std::vector<std::wstring>& out, const std::wstring& backupFolder, BackupEngine& engine,
+int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, BackupEngine& engine,
              const char* password, bool itunes, const DatabaseKind& kind,
              void (*addLine)(sqlite3_stmt*, std::vector<std::wstring>&)) {
     std::string path;
-    int32_t result = FindDatabaseFile(backupFolder, password, itunes, kind, path);
+    platform::Failure what = platform::Failure::None;
+    int32_t result = FindDatabaseFile(backupFolder, password, itunes, kind, path, what);
     if (result != 0) {
-        return result;
+        return engine.NoteFailure(result, what);
     }
     if (!platform::FileExists(path)) {
-        return platform::kErrorFileNotFound;
+        return engine.NoteFailure(platform::kErrorFileNotFound, platform::Failure::MissingDatabase);
     }
     sqlite3* raw = nullptr;
     // Listing reads a backup; it must never change it.
@@ -138,7 +138,7 @@ int32_t List(std::vector<std::wstring>& out, const std::wstring& backupFolder, B
     }
     if (!ok) {
         engine.SetLastErrorText(kind.failureText);
-        return IMPORT_BAD_FILE;
+        return engine.NoteFailure(platform::IMPORT_BAD_FILE, platform::Failure::UnusableDatabase);
     }
     out.swap(lines);
     return 0;
@@ -158,12 +158,12 @@ std::string_view ContactPhonePart(std::string_view phone) {
     return second == std::string_view::npos ? phone : phone.substr(0, second);
 }
 
-int32_t ListMessages(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes) {
     return List(out, backupFolder, engine, password, itunes, kMessages, AddMessageLine);
 }
 
-int32_t ListContacts(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes) {
     return List(out, backupFolder, engine, password, itunes, kContacts, AddContactLine);
 }

@@ -10,18 +10,19 @@ namespace tolvane {
 
 class BackupEngine;
 
-// Lists the messages of the backup in `backupFolder`, newest first. `itunes` is set for a backup
+// Lists the messages of the backup in `backupFolder` (a path as the file system names it),
+// newest first. `itunes` is set for a backup
 // of the other program (database files directly in the folder under their hashed names); with a
 // `password` (not empty) such a backup is decrypted first (DecryptBackup) and the plain database
 // it leaves is read, once per call. Own backups are never decrypted. Returns 0, 2 when the
 // database file does not exist, the database library's code when it cannot be opened, the
 // decryption's code, or 1006 with the engine's last error text set when it cannot be read. `out`
-// is replaced only on success.
-int32_t ListMessages(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+// is replaced only on success. The Failure behind a non-zero result is noted in the engine.
+int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
 // Lists the contacts of a backup by first name: first name, last name and phone number.
-int32_t ListContacts(std::vector<std::wstring>& out, const std::wstring& backupFolder,
+int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
 // The phone part of a contact line: the search table's phone column cut at its first blank when

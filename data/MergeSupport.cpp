@@ -6,44 +6,31 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "data/DataTexts.h"
 #include "data/SqlLiterals.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Handles.h"
+#include "platform/Results.h"
 
 namespace tolvane {
 namespace {
 
-constexpr size_t kReadChunk = 65536;
 constexpr uint64_t kMinCacheKiB = 2048;  // SQLite's own default
 constexpr uint64_t kMaxCacheKiB = 32768;
-
-class ExportFd {
-  public:
-    explicit ExportFd(int fd) : fd_(fd) {}
-    ~ExportFd() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    ExportFd(const ExportFd&) = delete;
-    ExportFd& operator=(const ExportFd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 void DeleteTemporaryCopy(const std::string& temp) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
         const std::string path = temp + suffix;
         if (platform::PathExists(path)) {
-            platform::DeleteFile(path);
+            if (const int32_t r = platform::DeleteFile(path); r != 0) {
+                std::printf("Could not delete the temporary copy '%s': %d\n", path.c_str(), r);
+            }
         }
     }
 }
@@ -88,7 +75,7 @@ std::string MergeTemporaryPath(const char* fileName) {
 
 int32_t ReadExportFile(BackupEngine& engine, const std::string& path, std::string& bytes) {
     // The export is only read, so it is opened read-only: a read-only file imports as well.
-    const ExportFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return platform::LastSystemError();
     }
@@ -102,20 +89,13 @@ int32_t ReadExportFile(BackupEngine& engine, const std::string& path, std::strin
     const auto size = static_cast<uint64_t>(st.st_size);
     if (size > kMaxExportBytes) {
         engine.SetLastErrorText(kImportFileTooLargeText);
-        return IMPORT_BAD_FILE;
+        return platform::IMPORT_BAD_FILE;
     }
     bytes.resize(size);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = read(fd.get(), bytes.data() + done, std::min(kReadChunk, size - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            bytes.clear();
-            return kResultShortRead;
-        }
-        done += static_cast<size_t>(n);
+    size_t got = 0;
+    if (platform::ReadAll(fd.get(), bytes.data(), bytes.size(), got) != 0 || got != size) {
+        bytes.clear();
+        return platform::kResultShortRead;
     }
     return 0;
 }

@@ -4,7 +4,7 @@
 #include "data/ExportScan.h"
 #include "data/MergeSupport.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 
 namespace tolvane {
 namespace {
@@ -50,7 +50,7 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
             case RowOutcome::Refused:
                 if (record.number < kLayoutCheckRecords) {
                     engine.SetLastErrorText(kInvalidSmsFileText);
-                    result = IMPORT_BAD_FILE;
+                    result = platform::IMPORT_BAD_FILE;
                     return false;
                 }
                 return true;

@@ -1,96 +1,71 @@
+// The session operations of the engine and the password step; the runs are in BackupRun.cpp and
+// RestoreRun.cpp.
 #include "engine/BackupEngine.h"
 
-#include <cstdio>
+#include <libimobiledevice/mobilebackup2.h>
 
-#include "store/Catalogue.h"
+#include "engine/MessageLoop.h"
+#include "platform/Handles.h"
 
 namespace tolvane {
-
-std::atomic<double> OverallProgress{0.0};
-std::atomic<int32_t> AbortFlag{0};
-
-namespace {
-constexpr char kNotificationProxy[] = "com.apple.mobile.notification_proxy";
-constexpr char kLockdownLabel[] = "idevicebackup2";
-constexpr uint64_t kAfcUnlock = 12;  // AFC_LOCK_UN
-}  // namespace
-
-BackupEngine::BackupEngine() = default;
 
 BackupEngine::~BackupEngine() {
     CloseDevice();
     ClearWorkingBackup();
 }
 
-std::string BackupEngine::GetLastErrorText() const {
-    std::lock_guard lock(lastErrorMutex_);
-    return lastErrorText_;
-}
-
-void BackupEngine::SetLastErrorText(const std::string& text) {
-    std::lock_guard lock(lastErrorMutex_);
-    lastErrorText_ = text;
-}
-
-void BackupEngine::PostDeviceNotification(const char* name) {
-    if (device_ == nullptr || name == nullptr) {
-        return;
-    }
-    lockdownd_client_t rawLockdown = nullptr;
-    if (lockdownd_client_new_with_handshake(device_.get(), &rawLockdown, kLockdownLabel) !=
-        LOCKDOWN_E_SUCCESS) {
-        std::printf("Could not start %s\n", kNotificationProxy);
-        return;
-    }
-    LockdownPtr lockdown(rawLockdown);
-    lockdownd_service_descriptor_t rawService = nullptr;
-    const lockdownd_error_t started =
-        lockdownd_start_service(lockdown.get(), kNotificationProxy, &rawService);
-    ServiceDescriptorPtr service(rawService);
-    if (started != LOCKDOWN_E_SUCCESS || service == nullptr || service->port == 0) {
-        std::printf("Could not start %s\n", kNotificationProxy);
-        return;
-    }
-    np_client_t rawNp = nullptr;
-    if (np_client_new(device_.get(), service.get(), &rawNp) == NP_E_SUCCESS) {
-        NotificationPtr np(rawNp);
-        np_post_notification(np.get(), name);
-    }
-}
-
-void BackupEngine::ReleaseSyncLock() {
-    if (lockFile_ == 0) {
-        return;
-    }
-    if (afc_ != nullptr) {
-        afc_file_lock(afc_.get(), lockFile_, static_cast<afc_lock_op_t>(kAfcUnlock));
-        afc_file_close(afc_.get(), lockFile_);
-    }
-    lockFile_ = 0;
-    PostDeviceNotification("com.apple.itunes-mobdev.syncDidFinish");
-}
-
-int32_t BackupEngine::WriteFileInfo(const std::string& timestamp,
-                                    const std::string& fileinfoPath) const {
-    return tolvane::WriteFileInfo(categories, timestamp, deviceName_, deviceClass_, productVersion_,
-                                  fileinfoPath);
-}
-
-int32_t BackupEngine::ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries) {
-    return tolvane::ListOwnBackups(root, entries);
-}
-
-int32_t BackupEngine::ListItunesBackups(std::vector<BackupEntry>& entries) {
-    return tolvane::ListItunesBackups(entries);
+int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
+    run_.SetBackupPhase(false);
+    platform::Failure what = platform::Failure::None;
+    const int32_t result = session_.Connect(willEncrypt, what);
+    return run_.NoteFailure(result, what);
 }
 
 int32_t BackupEngine::CloseDevice() {
-    lockdown_.reset();
-    ReleaseSyncLock();
-    backup_.reset();
-    afc_.reset();
-    device_.reset();
-    return 0;
+    return session_.Close();
+}
+
+int32_t BackupEngine::GetDeviceName(std::string& name) {
+    return session_.GetDeviceName(name);
+}
+
+int32_t BackupEngine::GetProductVersion(std::string& version) {
+    return session_.GetProductVersion(version);
+}
+
+int32_t BackupEngine::GetDeviceClass(std::string& deviceClass) {
+    return session_.GetDeviceClass(deviceClass);
+}
+
+bool BackupEngine::IsDevicePresent() {
+    return session_.IsDevicePresent();
+}
+
+int32_t BackupEngine::UnlockBackupPassword(const char* password) {
+    using platform::Failure;
+    if (!session_.WillEncrypt()) {
+        return 0;
+    }
+    if (password == nullptr) {
+        return run_.NoteFailure(platform::kResultMissing, Failure::PasswordNeeded);
+    }
+    if (session_.BackupClient() == nullptr) {
+        return run_.NoteFailure(MOBILEBACKUP2_E_INVALID_ARG, Failure::DeviceService);
+    }
+    platform::PlistPtr request(plist_new_dict());
+    plist_dict_set_item(request.get(), "TargetIdentifier",
+                        plist_new_string(session_.Udid().c_str()));
+    plist_dict_set_item(request.get(), "OldPassword", plist_new_string(password));
+    const mobilebackup2_error_t sent =
+        mobilebackup2_send_message(session_.BackupClient(), "ChangePassword", request.get());
+    if (sent != MOBILEBACKUP2_E_SUCCESS) {
+        return run_.NoteFailure(sent, Failure::DeviceService);
+    }
+    const int32_t result = RunMessageLoop(nullptr, session_, run_);
+    if (result == 0) {
+        session_.NoteBackupsUnencrypted();
+    }
+    return result;
 }
 
 }  // namespace tolvane

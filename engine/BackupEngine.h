@@ -1,147 +1,125 @@
-// The one object through which the program talks to a phone.
+// The one object through which the program talks to a phone: a device session (DeviceSession),
+// the context of the run its caller sets up (RunContext) and the work backup (WorkBackup), with
+// the operations the windows and tolvanectl use. It has no public data: callers set a run up
+// through the setters and read results through the getters.
 //
-// Session states:
-//   no session   device_ null, every client null, lockFile_ 0.
-//   connected    ConnectDevice succeeded: device_, lockdown_ and (when the phone offers them)
-//                afc_ and backup_ are open; lockFile_ != 0 when the sync lock could be taken.
-//   running      a backup, restore, import or unlock conversation runs on one thread.
-//   unlocked     the conversation ended: RunMessageLoop released the sync lock (lockFile_ 0).
-//   closed       CloseDevice freed everything; the next ConnectDevice starts a new session.
-// Invariants: lockFile_ != 0 only while afc_ is open; ConnectDevice never closes an earlier
-// session itself (callers run CloseDevice first); the engine has no lock of its own, so its
-// callers take turns (one thread at a time).
+// Threads: the engine has no lock of its own, so its callers take turns (one thread at a time):
+// the connect worker runs CloseDevice, ConnectDevice and the queries; the timer thread runs
+// IsDevicePresent while nothing else uses the engine; a run worker sets up and runs one backup,
+// restore or import and then reconnects; the user interface thread runs UnlockBackupPassword.
+// GetLastErrorText and FailureOf may be called from any thread once the run has returned.
+//
+// Paths are byte strings (UTF-8 by convention, but any bytes a file name may hold), passed through
+// unchanged; texts for display are converted where they are shown.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <vector>
 
-#include "engine/DeviceHandles.h"
-#include "engine/Results.h"
+#include "engine/DeviceSession.h"
+#include "engine/RunContext.h"
+#include "engine/WorkBackup.h"
+#include "platform/Results.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 
-struct BackupEntry;
 struct RestorePlan;
-
-// Called with (user data, percent, is-backup phase 0 or 1): 0 goes on, any other value stops the
-// running conversation and becomes its result.
-using ProgressCallback = int32_t (*)(void* userData, int32_t nProcess, int32_t bIsBackup);
-
-// Engine-wide values of the running device-link conversation, reset when a loop starts:
-// the device's progress figure in percent, and the device-gone counter (> 0: the phone is gone).
-extern std::atomic<double> OverallProgress;
-extern std::atomic<int32_t> AbortFlag;
 
 class BackupEngine {
   public:
-    BackupEngine();
+    BackupEngine() = default;
     ~BackupEngine();  // CloseDevice, then ClearWorkingBackup
     BackupEngine(const BackupEngine&) = delete;
     BackupEngine& operator=(const BackupEngine&) = delete;
 
-    // --- device session -------------------------------------------------------------------
+    // --- device session ---------------------------------------------------------------------
+    // 0, or the first failing step's code (-1 without a phone); FailureOf tells which it was.
     int32_t ConnectDevice(uint8_t* willEncrypt);
     int32_t CloseDevice();
     int32_t GetDeviceName(std::string& name);
     int32_t GetProductVersion(std::string& version);
     int32_t GetDeviceClass(std::string& deviceClass);
     bool IsDevicePresent();
+    // Removes the phone's backup password: 0 (also when the phone does not encrypt), 87 for a
+    // null password, or the conversation's result.
     int32_t UnlockBackupPassword(const char* password);
-    // Posts a notification through a separate lockdown session; failures are only printed.
-    void PostDeviceNotification(const char* name);
-    // Unlocks and closes the sync lock file if it is held, then posts syncDidFinish.
-    void ReleaseSyncLock();
 
-    std::string GetLastErrorText() const;
-    void SetLastErrorText(const std::string& text);
+    const std::string& Udid() const { return session_.Udid(); }
+    bool WillEncrypt() const { return session_.WillEncrypt(); }
+    bool HasBackupService() const { return session_.BackupClient() != nullptr; }
+    // Device values cached by ConnectDevice (the name already in the ANSI code page).
+    const std::string& CachedDeviceName() const { return session_.CachedDeviceName(); }
+    const std::string& CachedDeviceClass() const { return session_.CachedDeviceClass(); }
+    const std::string& CachedProductVersion() const { return session_.CachedProductVersion(); }
+    bool HoldsSyncLock() const { return session_.HoldsSyncLock(); }
+    // Sync lock attempts and the wait between them (50 x 2000 ms); tests shorten them.
+    void SetSyncLockRetry(int attempts, int waitMs) { session_.SetSyncLockRetry(attempts, waitMs); }
 
-    // --- work backup folder ---------------------------------------------------------------
-    // The hidden work folder, worked out, created and hidden on first use, then fixed for the
-    // life of the process.
-    static std::wstring TempBackupFolder();
-    // Only for tests: forget the work folder so that the next call works it out again.
-    static void ResetTempBackupFolderForTesting();
-    // Deletes the files of the working backup folder and of its Snapshot subfolder, removes that
-    // subfolder when it is empty, clears workingBackupReady. Returns 0.
-    int32_t ClearWorkingBackup();
+    // --- the run, set up by the caller before it starts -------------------------------------
+    void SetProgressCallback(ProgressCallback callback) { run_.SetProgressCallback(callback); }
+    void SetCallbackUserData(void* userData) { run_.SetCallbackUserData(userData); }
+    void SetProgressScale(int32_t scale) { run_.SetProgressScale(scale); }
+    void SetCategories(uint32_t categories) { run_.SetCategories(categories); }
+    uint32_t Categories() const { return run_.Categories(); }
 
-    // --- catalogue (store/Catalogue.h) ----------------------------------------------------------
-    // Writes fileinfo for the operation that just finished, from `categories` and the cached
-    // device values. 0 or a system error code.
-    int32_t WriteFileInfo(const std::string& timestamp, const std::string& fileinfoPath) const;
-    int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries);
-    int32_t ListItunesBackups(std::vector<BackupEntry>& entries);
+    // The start of every backup, restore and import run (they call it themselves): clears the
+    // is-backup phase, the last error text and the failure kept from an earlier operation.
+    void BeginRun() { run_.BeginRun(); }
 
-    // --- runs --------------------------------------------------------------------------------
-    int32_t RunBackup(const std::wstring& baseFolder, const char* password);
+    // The phone's ErrorDescription of the last conversation, or a text an operation left.
+    std::string GetLastErrorText() const { return run_.LastErrorText(); }
+    void SetLastErrorText(const std::string& text) { run_.SetLastErrorText(text); }
+    // What the non-zero `result` of the last operation stands for (Failure::None when nothing
+    // more is known); read it right after the operation, before the next one.
+    platform::Failure FailureOf(int32_t result) const { return run_.FailureOf(result); }
+    // For operations outside the engine that run on it (the import, the listings): keeps what
+    // `result` stands for and returns it.
+    int32_t NoteFailure(int32_t result, platform::Failure what) {
+        return run_.NoteFailure(result, what);
+    }
+
+    // --- runs ---------------------------------------------------------------------------------
+    // A backup of the phone into a new timestamped folder in `folder` (whole, or copies of its
+    // databases, after Categories()). The folder of the finished backup is LastBackupFolder().
+    int32_t RunBackup(const std::string& folder, const char* password);
     int32_t RequestBackup(const char* folder);
-    int32_t RunRestore(const char* backupPassword, const std::wstring& backupFolder,
+    // A backup put back on the phone, whole or only its databases (after Categories());
+    // `itunes`: `backupFolder` is the other program's device folder.
+    int32_t RunRestore(const char* backupPassword, const std::string& backupFolder,
                        const char* devicePassword, bool itunes);
     int32_t RequestRestore(const char* folder, const char* sourceIdentifier, const char* password);
-
-    // --- state shared with the runs and their callers ---------------------------------------
-    uint32_t categories = 0;  // DataCategory bits of the next run
-    ProgressCallback progressCallback = nullptr;
-    void* callbackUserData = nullptr;
-    int32_t progressScale = 100;
-    bool workingBackupReady = false;
-    std::string workingBackupFolder;  // the folder ClearWorkingBackup empties
-    uint8_t isBackupPhase = 0;        // 1 while the phone sends a backup, 0 while it restores
-
-    // Session handles, for the conversation and transfer code of the engine.
-    idevice_t Device() const { return device_.get(); }
-    lockdownd_client_t Lockdown() const { return lockdown_.get(); }
-    afc_client_t Afc() const { return afc_.get(); }
-    mobilebackup2_client_t BackupClient() const { return backup_.get(); }
-    const std::string& Udid() const { return udid_; }
-    bool WillEncrypt() const { return willEncrypt_; }
     // The timestamped folder of the last backup that RunBackup finished (empty before one).
     const std::string& LastBackupFolder() const { return lastBackupFolder_; }
-    // Device values cached by ConnectDevice (the name already in the ANSI code page).
-    const std::string& CachedDeviceName() const { return deviceName_; }
-    const std::string& CachedDeviceClass() const { return deviceClass_; }
-    const std::string& CachedProductVersion() const { return productVersion_; }
 
-    // Sync lock attempts and the wait between them (50 x 2000 ms); tests shorten them.
-    void SetSyncLockRetry(int attempts, int waitMs) {
-        lockAttempts_ = attempts;
-        lockWaitMs_ = waitMs;
-    }
-    bool HoldsSyncLockFile() const { return lockFile_ != 0; }
+    // --- the work backup ------------------------------------------------------------------------
+    static std::string TempBackupFolder() { return WorkBackup::TempBackupFolder(); }
+    static void ResetTempBackupFolderForTesting() { WorkBackup::ResetTempBackupFolderForTesting(); }
+    // Empties the working backup folder (see WorkBackup::Clear) and clears the ready flag.
+    int32_t ClearWorkingBackup() { return work_.Clear(); }
+    const std::string& WorkingBackupFolder() const { return work_.Folder(); }
+    // The import's steps on the work backup: enter this phone's device folder of it (returned),
+    // whether it holds a backup the import may change again, mark it so, and put back the whole
+    // manifest after the restore (0, or the rename's code; the work backup is then not ready).
+    std::string EnterWorkBackup() { return work_.Enter(session_.Udid()); }
+    bool WorkingBackupReady() const { return work_.Ready(); }
+    void MarkWorkingBackupReady() { work_.MarkReady(); }
+    int32_t PutWorkBackupManifestBack() { return work_.PutManifestBack(); }
 
   private:
     friend class EngineTestAccess;
 
-    // Opens the lock file and tries to lock it; 0 also when another program keeps it.
-    int32_t TakeSyncLock();
-    // Takes the sync lock again when an earlier conversation of this session released it
-    // (syncWillStart, then as TakeSyncLock); going on without it when it cannot be had.
-    void RetakeSyncLock();
     // The part of RunRestore that talks to the phone: unlock, then the whole restore, or the
     // fresh backup, the databases put in and the work backup restored.
     int32_t RestoreToPhone(const RestorePlan& plan, const std::string& work,
                            const char* backupPassword, const char* devicePassword);
+    int32_t RunFullBackup(const std::string& base);
+    int32_t RunCategoryBackup(const std::string& base);
 
-    bool willEncrypt_ = true;
-    DevicePtr device_;
-    AfcPtr afc_;
-    uint64_t lockFile_ = 0;
-    int lockAttempts_ = 50;
-    int lockWaitMs_ = 2000;
-    BackupClientPtr backup_;
-    LockdownPtr lockdown_;
-    std::string udid_;
+    DeviceSession session_;
+    RunContext run_;
+    WorkBackup work_;
     std::string lastBackupFolder_;
-    std::string productVersion_;
-    std::string deviceName_;
-    std::string deviceClass_;
-    std::vector<std::wstring> folderList_;  // scratch list of the catalogue
-
-    mutable std::mutex lastErrorMutex_;
-    std::string lastErrorText_;
 };
 
 }  // namespace tolvane

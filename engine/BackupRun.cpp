@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -23,6 +24,7 @@
 #include "platform/Files.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
+#include "store/Catalogue.h"
 
 namespace tolvane {
 namespace {
@@ -197,16 +199,22 @@ int32_t CreateTimestampedFolder(const std::string& base, std::string& timestamp,
 }
 
 int32_t BackupEngine::RequestBackup(const char* folder) {
-    isBackupPhase = 1;
+    using platform::Failure;
+    run_.SetBackupPhase(true);
     if (folder == nullptr || !platform::FolderExists(folder)) {
-        return kResultMissing;
+        return run_.NoteFailure(platform::kResultMissing, Failure::MissingFolder);
     }
-    const std::string deviceFolder = platform::JoinPath(folder, udid_);
-    platform::CreateFolder(deviceFolder);
+    const std::string& udid = session_.Udid();
+    const std::string deviceFolder = platform::JoinPath(folder, udid);
+    if (const int32_t made = platform::CreateFolder(deviceFolder);
+        made != 0 && made != platform::kErrorAlreadyExists) {
+        return run_.NoteFailure(made, Failure::LocalFiles);
+    }
 
+    // Info.plist is in place before the request goes out, also when lockdown gave no values
+    // (then empty).
     const std::string infoPath = platform::JoinPath(deviceFolder, "Info.plist");
-    platform::DeleteFile(infoPath);
-    platform::PlistPtr info = BuildInfoPlist(udid_, lockdown_.get(), afc_.get());
+    platform::PlistPtr info = BuildInfoPlist(udid, session_.Lockdown(), session_.Afc());
     std::string xml;
     if (info != nullptr) {
         char* raw = nullptr;
@@ -217,75 +225,112 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
             plist_to_xml_free(raw);
         }
     }
-    platform::WriteWholeFileAtomic(infoPath, xml);
+    // The file is replaced in one rename, so no older Info.plist survives a failed write.
+    if (const int32_t written = platform::WriteWholeFileAtomic(infoPath, xml); written != 0) {
+        std::printf("Could not write '%s': %d\n", infoPath.c_str(), written);
+        return run_.NoteFailure(written, Failure::LocalFiles);
+    }
 
-    if (backup_ == nullptr) {
-        return MOBILEBACKUP2_E_INVALID_ARG;
+    if (session_.BackupClient() == nullptr) {
+        return run_.NoteFailure(MOBILEBACKUP2_E_INVALID_ARG, Failure::DeviceService);
     }
-    const mobilebackup2_error_t sent =
-        mobilebackup2_send_request(backup_.get(), "Backup", udid_.c_str(), udid_.c_str(), nullptr);
+    const mobilebackup2_error_t sent = mobilebackup2_send_request(
+        session_.BackupClient(), "Backup", udid.c_str(), udid.c_str(), nullptr);
     if (sent != MOBILEBACKUP2_E_SUCCESS) {
-        return sent;
+        return run_.NoteFailure(sent, Failure::DeviceService);
     }
-    return RunMessageLoop(folder, *this);
+    return RunMessageLoop(folder, session_, run_);
 }
 
-int32_t BackupEngine::RunBackup(const std::wstring& baseFolder, const char* password) {
-    SetLastErrorText({});
-    const std::string base = platform::WideToAnsi(baseFolder);
-    platform::CreateFolderWithParents(base);
-
-    if ((categories & Full) != 0) {
-        if (willEncrypt_) {
-            if (const int32_t r = UnlockBackupPassword(password); r != 0) {
-                return r;
-            }
+int32_t BackupEngine::RunBackup(const std::string& folder, const char* password) {
+    run_.BeginRun();
+    const int32_t made = platform::CreateFolderWithParents(folder);
+    if (made != 0 && made != platform::kErrorAlreadyExists) {
+        // The timestamped folder cannot be made in it either; that step reports it.
+        std::printf("Could not create '%s': %d\n", folder.c_str(), made);
+    }
+    const uint32_t categories = run_.Categories();
+    if ((categories & Full) == 0 && (categories & (Sms | Contacts)) == 0) {
+        return 0;
+    }
+    if (session_.WillEncrypt()) {
+        if (const int32_t r = UnlockBackupPassword(password); r != 0) {
+            return r;
         }
+    }
+    return (categories & Full) != 0 ? RunFullBackup(folder) : RunCategoryBackup(folder);
+}
+
+// A whole backup straight into base/<timestamp>/<udid>; on failure the files the phone wrote
+// there are deleted, on success fileinfo is written beside the device folder.
+int32_t BackupEngine::RunFullBackup(const std::string& base) {
+    using platform::Failure;
+    std::string timestamp;
+    std::string folder;
+    if (const int32_t made = CreateTimestampedFolder(base, timestamp, folder); made != 0) {
+        std::printf("Could not create '%s': %d\n", folder.c_str(), made);
+        // The number callers know for a backup folder that is not there.
+        return run_.NoteFailure(platform::kResultMissing, Failure::LocalFiles);
+    }
+    const std::string udid = session_.Udid();
+    work_.PointAt(platform::JoinPath(folder, udid));
+    int32_t result = RequestBackup(folder.c_str());
+    if (result != 0) {
+        ClearWorkingBackup();
+    } else {
+        // A backup the catalogue cannot list is not reported as done.
+        result = WriteFileInfo(run_.Categories(), timestamp, session_.CachedDeviceName(),
+                               session_.CachedDeviceClass(), session_.CachedProductVersion(),
+                               platform::JoinPath(folder, "fileinfo"));
+        if (result == 0) {
+            lastBackupFolder_ = folder;
+        } else {
+            run_.NoteFailure(result, Failure::LocalFiles);
+        }
+    }
+    // A later ClearWorkingBackup must never touch the finished backup.
+    work_.PointAt(platform::JoinPath(TempBackupFolder(), udid));
+    return result;
+}
+
+// A whole backup into the work backup, then copies of the chosen databases in a new timestamped
+// folder; the work backup's device folder is emptied before and after, whatever the result.
+int32_t BackupEngine::RunCategoryBackup(const std::string& base) {
+    using platform::Failure;
+    const std::string work = TempBackupFolder();
+    platform::CreateFolderWithParents(work);  // a folder that cannot be made fails the request
+    const std::string udid = session_.Udid();
+    work_.PointAt(platform::JoinPath(work, udid));
+    ClearWorkingBackup();
+    int32_t result = RequestBackup(work.c_str());
+    if (result == 0) {
         std::string timestamp;
         std::string folder;
-        CreateTimestampedFolder(base, timestamp, folder);  // a failure shows in RequestBackup
-        workingBackupFolder = platform::JoinPath(folder, udid_);
-        int32_t result = RequestBackup(folder.c_str());
+        result = CreateTimestampedFolder(base, timestamp, folder);
         if (result != 0) {
-            ClearWorkingBackup();
-        } else {
-            // A backup the catalogue cannot list is not reported as done.
-            result = WriteFileInfo(timestamp, platform::JoinPath(folder, "fileinfo"));
-            if (result == 0) {
-                lastBackupFolder_ = folder;
-            }
+            // The system's code, as the copy into the missing folder would have given.
+            std::printf("Could not create '%s': %d\n", folder.c_str(), result);
+            run_.NoteFailure(result, Failure::LocalFiles);
         }
-        workingBackupFolder = platform::JoinPath(platform::WideToAnsi(TempBackupFolder()), udid_);
-        return result;
-    }
-
-    if ((categories & (Sms | Contacts)) != 0) {
-        if (willEncrypt_) {
-            if (const int32_t r = UnlockBackupPassword(password); r != 0) {
-                return r;
-            }
-        }
-        const std::string workFolder = platform::WideToAnsi(TempBackupFolder());
-        platform::CreateFolderWithParents(workFolder);
-        workingBackupFolder = platform::JoinPath(workFolder, udid_);
-        ClearWorkingBackup();
-        int32_t result = RequestBackup(workFolder.c_str());
         if (result == 0) {
-            std::string timestamp;
-            std::string folder;
-            CreateTimestampedFolder(base, timestamp, folder);
-            result = CopySelectedDatabases(categories, workFolder, udid_, folder);
-            if (result == 0) {
-                result = WriteFileInfo(timestamp, platform::JoinPath(folder, "fileinfo"));
-            }
-            if (result == 0) {
-                lastBackupFolder_ = folder;
-            }
+            result = CopySelectedDatabases(run_.Categories(), work, udid, folder);
+            // The phone's backup without the database is the likely reason for a missing source.
+            run_.NoteFailure(result, result == platform::kErrorFileNotFound
+                                         ? Failure::MissingDatabase
+                                         : Failure::LocalFiles);
         }
-        ClearWorkingBackup();
-        return result;
+        if (result == 0) {
+            result = WriteFileInfo(run_.Categories(), timestamp, session_.CachedDeviceName(),
+                                   session_.CachedDeviceClass(), session_.CachedProductVersion(),
+                                   platform::JoinPath(folder, "fileinfo"));
+            run_.NoteFailure(result, Failure::LocalFiles);
+        }
+        if (result == 0) {
+            lastBackupFolder_ = folder;
+        }
     }
-    return 0;
+    ClearWorkingBackup();
+    return result;
 }
 
 }  // namespace tolvane

@@ -4,22 +4,22 @@
 
 #include <cstdlib>
 
-#include "engine/BackupEngine.h"
+#include "engine/DeviceSession.h"
 
 namespace tolvane {
 
-BackupServiceLink::BackupServiceLink(BackupEngine& engine) : engine_(engine) {}
+BackupServiceLink::BackupServiceLink(DeviceSession& session) : session_(session) {}
 
 int32_t BackupServiceLink::ReceiveMessage(platform::PlistPtr& message, std::string& name) {
     message.reset();
     name.clear();
-    if (engine_.BackupClient() == nullptr) {
+    if (session_.BackupClient() == nullptr) {
         return MOBILEBACKUP2_E_INVALID_ARG;
     }
     plist_t raw = nullptr;
     char* rawName = nullptr;
     const mobilebackup2_error_t err =
-        mobilebackup2_receive_message(engine_.BackupClient(), &raw, &rawName);
+        mobilebackup2_receive_message(session_.BackupClient(), &raw, &rawName);
     message.reset(raw);
     if (rawName != nullptr) {
         name = rawName;
@@ -29,30 +29,30 @@ int32_t BackupServiceLink::ReceiveMessage(platform::PlistPtr& message, std::stri
 }
 
 int32_t BackupServiceLink::SendStatusResponse(int32_t code, const char* text, plist_t dictionary) {
-    if (engine_.BackupClient() == nullptr) {
+    if (session_.BackupClient() == nullptr) {
         return MOBILEBACKUP2_E_INVALID_ARG;
     }
-    return mobilebackup2_send_status_response(engine_.BackupClient(), code, text, dictionary);
+    return mobilebackup2_send_status_response(session_.BackupClient(), code, text, dictionary);
 }
 
 int32_t BackupServiceLink::SendRaw(const char* data, uint32_t length, uint32_t& done) {
     done = 0;
-    if (engine_.BackupClient() == nullptr) {
+    if (session_.BackupClient() == nullptr) {
         return MOBILEBACKUP2_E_INVALID_ARG;
     }
-    return mobilebackup2_send_raw(engine_.BackupClient(), data, length, &done);
+    return mobilebackup2_send_raw(session_.BackupClient(), data, length, &done);
 }
 
 int32_t BackupServiceLink::ReceiveRaw(char* data, uint32_t length, uint32_t& done) {
     done = 0;
-    if (engine_.BackupClient() == nullptr) {
+    if (session_.BackupClient() == nullptr) {
         return MOBILEBACKUP2_E_INVALID_ARG;
     }
-    return mobilebackup2_receive_raw(engine_.BackupClient(), data, length, &done);
+    return mobilebackup2_receive_raw(session_.BackupClient(), data, length, &done);
 }
 
 bool BackupServiceLink::IsDevicePresent() {
-    return engine_.IsDevicePresent();
+    return session_.IsDevicePresent();
 }
 
 bool SendAll(DeviceLink& link, const char* data, uint32_t length, uint32_t* sent) {

@@ -14,7 +14,7 @@
 
 namespace tolvane {
 
-class BackupEngine;
+class DeviceSession;
 
 class DeviceLink {
   public:
@@ -37,10 +37,10 @@ class DeviceLink {
     virtual bool IsDevicePresent() = 0;
 };
 
-// The link over the engine's mobilebackup2 client; presence is the engine's IsDevicePresent.
+// The link over the session's mobilebackup2 client; presence is the session's IsDevicePresent.
 class BackupServiceLink : public DeviceLink {
   public:
-    explicit BackupServiceLink(BackupEngine& engine);
+    explicit BackupServiceLink(DeviceSession& session);
     int32_t ReceiveMessage(platform::PlistPtr& message, std::string& name) override;
     int32_t SendStatusResponse(int32_t code, const char* text, plist_t dictionary) override;
     int32_t SendRaw(const char* data, uint32_t length, uint32_t& done) override;
@@ -48,7 +48,7 @@ class BackupServiceLink : public DeviceLink {
     bool IsDevicePresent() override;
 
   private:
-    BackupEngine& engine_;
+    DeviceSession& session_;
 };
 
 // Sends all of `data`, repeating short sends. False when the link fails or stops taking bytes;

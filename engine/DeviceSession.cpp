@@ -1,13 +1,16 @@
-// Opening the session with the phone, the device queries, and the password step.
+// Opening the session with the phone, the device queries, notifications and the sync lock.
 //
-// ConnectDevice moves the engine from "no session" to "connected" (see BackupEngine.h): device,
-// lockdown session, AFC (optional), backup client (optional when the phone gives port 0), the sync
-// lock (optional: another program may hold it), the encryption flag and the cached device values.
-// A failing step returns at once and leaves what it opened in the engine for CloseDevice.
+// Connect moves the session from "none" to "connected" (see DeviceSession.h): device, lockdown
+// session, AFC (optional), backup client (optional when the phone gives port 0), the sync lock
+// (optional: another program may hold it), the encryption flag and the cached device values.
+// A failing step returns at once and leaves what it opened for Close.
+#include "engine/DeviceSession.h"
+
 #include <libimobiledevice/afc.h>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 #include <libimobiledevice/mobilebackup2.h>
+#include <libimobiledevice/notification_proxy.h>
 
 #include <cassert>
 #include <chrono>
@@ -15,8 +18,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "engine/BackupEngine.h"
-#include "engine/MessageLoop.h"
 #include "platform/Handles.h"
 #include "platform/Strings.h"
 
@@ -30,25 +31,25 @@ constexpr char kBackupService[] = "com.apple.mobilebackup2";
 constexpr char kLockFilePath[] = "/com.apple.itunes.lock_sync";
 constexpr uint64_t kAfcOpenReadWrite = 2;  // AFC_FOPEN_RW
 constexpr uint64_t kAfcLockExclusiveNonBlocking = 6;
+constexpr uint64_t kAfcUnlock = 12;     // AFC_LOCK_UN
 constexpr int32_t kAfcWouldBlock = 19;  // AFC_E_OP_WOULD_BLOCK
 
 // A string value of all the device's values, or nothing.
 int32_t QueryValue(lockdownd_client_t lockdown, const char* key, std::string& out) {
     if (lockdown == nullptr) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     plist_t raw = nullptr;
-    if (lockdownd_get_value(lockdown, nullptr, nullptr, &raw) != LOCKDOWN_E_SUCCESS ||
-        raw == nullptr) {
-        platform::PlistPtr drop(raw);
-        return kResultMissing;
-    }
+    const lockdownd_error_t queried = lockdownd_get_value(lockdown, nullptr, nullptr, &raw);
     platform::PlistPtr all(raw);
+    if (queried != LOCKDOWN_E_SUCCESS || all == nullptr) {
+        return platform::kResultMissing;
+    }
     plist_t node = plist_get_node_type(all.get()) == PLIST_DICT
                        ? plist_dict_get_item(all.get(), key)
                        : nullptr;
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     out = platform::PlistString(node);
     return 0;
@@ -56,20 +57,33 @@ int32_t QueryValue(lockdownd_client_t lockdown, const char* key, std::string& ou
 
 }  // namespace
 
-int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
+DeviceSession::~DeviceSession() {
+    Close();
+}
+
+void DeviceSession::AssertInvariants() const {
+    assert(lockFile_ == 0 || afc_ != nullptr);
+    assert(device_ != nullptr || (lockdown_ == nullptr && afc_ == nullptr && backup_ == nullptr));
+}
+
+int32_t DeviceSession::Connect(uint8_t* willEncrypt, platform::Failure& what) {
+    using platform::Failure;
     // A session left open would otherwise be dropped handle by handle in the wrong order.
     if (device_ != nullptr) {
-        CloseDevice();
+        Close();
     }
-    isBackupPhase = 0;
+    what = Failure::DeviceService;
 
     idevice_t rawDevice = nullptr;
     if (idevice_new(&rawDevice, nullptr) != IDEVICE_E_SUCCESS || rawDevice == nullptr) {
-        return kResultDeviceGone;
+        what = Failure::NoDevice;
+        return platform::kResultDeviceGone;
     }
     device_.reset(rawDevice);
     char* rawUdid = nullptr;
-    idevice_get_udid(device_.get(), &rawUdid);
+    if (idevice_get_udid(device_.get(), &rawUdid) != IDEVICE_E_SUCCESS) {
+        std::printf("idevice_get_udid failed\n");
+    }
     udid_ = rawUdid != nullptr ? rawUdid : "";
     std::free(rawUdid);
 
@@ -81,7 +95,7 @@ int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
         return hs;
     }
 
-    // The notification proxy must be there; the engine posts through its own sessions later.
+    // The notification proxy must be there; the session posts through its own sessions later.
     {
         lockdownd_service_descriptor_t raw = nullptr;
         const lockdownd_error_t started =
@@ -89,7 +103,7 @@ int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
         ServiceDescriptorPtr service(raw);
         if (started != LOCKDOWN_E_SUCCESS || service == nullptr || service->port == 0) {
             std::printf("lockdownd_start_service afc falied %d\n", started);
-            return kResultDeviceGone;
+            return platform::kResultDeviceGone;
         }
     }
 
@@ -164,13 +178,26 @@ int32_t BackupEngine::ConnectDevice(uint8_t* willEncrypt) {
         }
     }
 
+    // A value the phone does not give stays empty; the session is usable without it.
     GetProductVersion(productVersion_);
     GetDeviceName(deviceName_);
     GetDeviceClass(deviceClass_);
+    what = Failure::None;
+    AssertInvariants();
     return 0;
 }
 
-int32_t BackupEngine::TakeSyncLock() {
+int32_t DeviceSession::Close() {
+    lockdown_.reset();
+    ReleaseSyncLock();
+    backup_.reset();
+    afc_.reset();
+    device_.reset();
+    AssertInvariants();
+    return 0;
+}
+
+int32_t DeviceSession::TakeSyncLock() {
     assert(lockFile_ == 0);
     if (afc_ == nullptr) {
         return 0;
@@ -188,64 +215,108 @@ int32_t BackupEngine::TakeSyncLock() {
             afc_.get(), lockFile_, static_cast<afc_lock_op_t>(kAfcLockExclusiveNonBlocking));
         if (err == AFC_E_SUCCESS) {
             PostDeviceNotification("com.apple.itunes-mobdev.syncDidStart");
+            AssertInvariants();
             return 0;
         }
         if (err != kAfcWouldBlock) {
-            afc_file_close(afc_.get(), lockFile_);
+            if (afc_file_close(afc_.get(), lockFile_) != AFC_E_SUCCESS) {
+                std::printf("Could not close the sync lock file\n");
+            }
             lockFile_ = 0;
             return err;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(lockWaitMs_));
     }
     // Another program keeps the lock: go on without it, keeping the file open.
+    AssertInvariants();
     return 0;
 }
 
-int32_t BackupEngine::GetDeviceName(std::string& name) {
+void DeviceSession::RetakeSyncLock() {
+    if (lockFile_ != 0 || afc_ == nullptr) {
+        return;
+    }
+    PostDeviceNotification("com.apple.itunes-mobdev.syncWillStart");
+    // A lock that cannot be had is no reason to stop: the session went on without it before.
+    if (const int32_t locked = TakeSyncLock(); locked != 0) {
+        std::printf("Could not take the sync lock again: %d\n", locked);
+    }
+}
+
+void DeviceSession::ReleaseSyncLock() {
+    AssertInvariants();
+    if (lockFile_ == 0) {
+        return;
+    }
+    // The phone drops the lock with the file or the connection; a failure here leaves nothing
+    // held, so it is only reported.
+    if (afc_file_lock(afc_.get(), lockFile_, static_cast<afc_lock_op_t>(kAfcUnlock)) !=
+        AFC_E_SUCCESS) {
+        std::printf("Could not unlock the sync lock file\n");
+    }
+    if (afc_file_close(afc_.get(), lockFile_) != AFC_E_SUCCESS) {
+        std::printf("Could not close the sync lock file\n");
+    }
+    lockFile_ = 0;
+    PostDeviceNotification("com.apple.itunes-mobdev.syncDidFinish");
+}
+
+void DeviceSession::PostDeviceNotification(const char* name) {
+    if (device_ == nullptr || name == nullptr) {
+        return;
+    }
+    lockdownd_client_t rawLockdown = nullptr;
+    const lockdownd_error_t hs =
+        lockdownd_client_new_with_handshake(device_.get(), &rawLockdown, kLockdownLabel);
+    LockdownPtr lockdown(rawLockdown);
+    if (hs != LOCKDOWN_E_SUCCESS) {
+        std::printf("Could not start %s\n", kNotificationProxy);
+        return;
+    }
+    lockdownd_service_descriptor_t rawService = nullptr;
+    const lockdownd_error_t started =
+        lockdownd_start_service(lockdown.get(), kNotificationProxy, &rawService);
+    ServiceDescriptorPtr service(rawService);
+    if (started != LOCKDOWN_E_SUCCESS || service == nullptr || service->port == 0) {
+        std::printf("Could not start %s\n", kNotificationProxy);
+        return;
+    }
+    np_client_t rawNp = nullptr;
+    if (np_client_new(device_.get(), service.get(), &rawNp) != NP_E_SUCCESS) {
+        std::printf("Could not start %s\n", kNotificationProxy);
+        return;
+    }
+    NotificationPtr np(rawNp);
+    if (np_post_notification(np.get(), name) != NP_E_SUCCESS) {
+        std::printf("Could not post %s\n", name);
+    }
+}
+
+int32_t DeviceSession::Query(const char* key, std::string& out) {
+    std::lock_guard lock(queryMutex_);
+    return QueryValue(lockdown_.get(), key, out);
+}
+
+int32_t DeviceSession::GetDeviceName(std::string& name) {
     std::string utf8;
-    const int32_t r = QueryValue(lockdown_.get(), "DeviceName", utf8);
+    const int32_t r = Query("DeviceName", utf8);
     if (r == 0) {
         name = platform::WideToAnsi(platform::AnsiToWide(utf8));
     }
     return r;
 }
 
-int32_t BackupEngine::GetProductVersion(std::string& version) {
-    return QueryValue(lockdown_.get(), "ProductVersion", version);
+int32_t DeviceSession::GetProductVersion(std::string& version) {
+    return Query("ProductVersion", version);
 }
 
-int32_t BackupEngine::GetDeviceClass(std::string& deviceClass) {
-    return QueryValue(lockdown_.get(), "DeviceClass", deviceClass);
+int32_t DeviceSession::GetDeviceClass(std::string& deviceClass) {
+    return Query("DeviceClass", deviceClass);
 }
 
-bool BackupEngine::IsDevicePresent() {
+bool DeviceSession::IsDevicePresent() {
     std::string name;
     return GetDeviceName(name) == 0;
-}
-
-int32_t BackupEngine::UnlockBackupPassword(const char* password) {
-    if (!willEncrypt_) {
-        return 0;
-    }
-    if (password == nullptr) {
-        return kResultMissing;
-    }
-    if (backup_ == nullptr) {
-        return MOBILEBACKUP2_E_INVALID_ARG;
-    }
-    platform::PlistPtr request(plist_new_dict());
-    plist_dict_set_item(request.get(), "TargetIdentifier", plist_new_string(udid_.c_str()));
-    plist_dict_set_item(request.get(), "OldPassword", plist_new_string(password));
-    const mobilebackup2_error_t sent =
-        mobilebackup2_send_message(backup_.get(), "ChangePassword", request.get());
-    if (sent != MOBILEBACKUP2_E_SUCCESS) {
-        return sent;
-    }
-    const int32_t result = RunMessageLoop(nullptr, *this);
-    if (result == 0) {
-        willEncrypt_ = false;
-    }
-    return result;
 }
 
 }  // namespace tolvane

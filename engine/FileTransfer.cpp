@@ -13,10 +13,10 @@
 #include <optional>
 #include <vector>
 
-#include "engine/BackupEngine.h"
 #include "engine/DeviceLink.h"
 #include "engine/DevicePath.h"
 #include "engine/FileWriter.h"
+#include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 
@@ -46,8 +46,8 @@ void WriteBigEndian32(uint32_t v, char* p) {
 
 }  // namespace
 
-RawReader::RawReader(DeviceLink& link, char* buffer, uint32_t capacity)
-    : link_(link), buffer_(buffer), capacity_(capacity) {
+RawReader::RawReader(DeviceLink& link, RunContext& run, char* buffer, uint32_t capacity)
+    : link_(link), run_(run), buffer_(buffer), capacity_(capacity) {
     assert(capacity_ > 0);
 }
 
@@ -70,14 +70,15 @@ bool RawReader::Fill() {
         uint32_t got = 0;
         const int32_t err = link_.ReceiveRaw(buffer_, want, got);
         if (got > 0) {
+            assert(got <= want);
             end_ = got;
             return true;
         }
-        if (AbortFlag.load() > 0) {
+        if (run_.AbortFlag.load() > 0) {
             return false;
         }
         if (!link_.IsDevicePresent() || (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
-            AbortFlag.fetch_add(1);
+            run_.AbortFlag.fetch_add(1);
             return false;
         }
     }
@@ -139,28 +140,24 @@ void AddFileError(platform::PlistPtr& errors, const std::string& name, int err) 
     plist_dict_set_item(errors.get(), name.c_str(), entry);
 }
 
+// The status response after a list of files: 0, or -13 "Multi status" with the error entries. A
+// response that cannot be sent is printed; the next receive then finds the connection broken.
+void SendListStatus(DeviceLink& link, const platform::PlistPtr& errors) {
+    int32_t sent = 0;
+    if (errors != nullptr) {
+        sent = link.SendStatusResponse(-13, "Multi status", errors.get());
+    } else {
+        platform::PlistPtr empty(plist_new_dict());
+        sent = link.SendStatusResponse(0, nullptr, empty.get());
+    }
+    if (sent != 0) {
+        std::printf("Could not send status response, error %d\n", sent);
+    }
+}
+
 bool IsArrayOfAtLeast(plist_t node, uint32_t count) {
     return node != nullptr && plist_get_node_type(node) == PLIST_ARRAY &&
            plist_array_get_size(node) >= count;
-}
-
-// Reads up to `size` bytes from `fd`, repeating short reads; the count, or -1 with errno set.
-ssize_t ReadFull(int fd, char* data, size_t size) {
-    size_t have = 0;
-    while (have < size) {
-        const ssize_t n = read(fd, data + have, size - have);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        have += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(have);
 }
 
 enum class FileEnd {
@@ -171,7 +168,8 @@ enum class FileEnd {
 };
 
 // Receives the blocks of one file, passing its data to `sink` (null: dropped), up to its end.
-FileEnd ReceiveBlocks(RawReader& reader, const std::function<void(const char*, uint32_t)>& sink) {
+FileEnd ReceiveBlocks(RawReader& reader, const RunContext& run,
+                      const std::function<void(const char*, uint32_t)>& sink) {
     uint32_t length = 0;
     if (!reader.ReadU32(length)) {
         std::printf("ERROR: %s: could not receive code length!\n", "mb2_handle_receive_files");
@@ -209,7 +207,7 @@ FileEnd ReceiveBlocks(RawReader& reader, const std::function<void(const char*, u
             }
             return FileEnd::Failed;
         }
-        if (AbortFlag.load() > 0) {
+        if (run.AbortFlag.load() > 0) {
             return FileEnd::StreamLost;
         }
         if (!reader.ReadU32(length)) {
@@ -255,8 +253,8 @@ uint32_t mb2_receive_filename(RawReader& reader, std::string& name, NameStatus* 
     return length;
 }
 
-uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char* backupFolder,
-                                  ReceiveReport* report) {
+uint32_t mb2_handle_receive_files(DeviceLink& link, RunContext& run, plist_t message,
+                                  const char* backupFolder, ReceiveReport* report) {
     ReceiveReport local;
     ReceiveReport& rep = report != nullptr ? *report : local;
     rep = ReceiveReport{};
@@ -267,7 +265,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
     // Each buffer has room for one block's payload and the header that follows it, so that a
     // steady stream of data blocks costs one receive per block.
     FileWriter writer(kWriterBuffers, kTransferPiece + 5);
-    RawReader reader(link, writer.TakeBuffer(), kTransferPiece + 5);
+    RawReader reader(link, run, writer.TakeBuffer(), kTransferPiece + 5);
     reader.SetBufferSwap([&writer](char* used) {
         writer.GiveBack(used);
         return writer.TakeBuffer();
@@ -283,7 +281,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
         [&writer](const char* data, uint32_t n) { writer.Write(data, n); };
     const std::function<void(const char*, uint32_t)> dropped;
 
-    while (AbortFlag.load() == 0) {
+    while (run.AbortFlag.load() == 0) {
         std::string deviceName;
         std::string fileName;
         NameStatus st = NameStatus::Ok;
@@ -292,7 +290,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
             break;
         }
         if (st == NameStatus::Failed) {
-            rep.streamBroken = AbortFlag.load() == 0;
+            rep.streamBroken = run.AbortFlag.load() == 0;
             break;
         }
         bool refused = st == NameStatus::TooLong;
@@ -301,7 +299,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
             break;
         }
         if (st == NameStatus::Failed) {
-            rep.streamBroken = AbortFlag.load() == 0;
+            rep.streamBroken = run.AbortFlag.load() == 0;
             break;
         }
         refused = refused || st == NameStatus::TooLong;
@@ -319,7 +317,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
         } else {
             writer.Begin(fileName, *target);
         }
-        const FileEnd end = ReceiveBlocks(reader, target ? toWriter : dropped);
+        const FileEnd end = ReceiveBlocks(reader, run, target ? toWriter : dropped);
         if (target) {
             writer.End(end == FileEnd::Complete);
         }
@@ -327,7 +325,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
             break;
         }
         if (end == FileEnd::StreamLost) {
-            rep.streamBroken = AbortFlag.load() == 0;
+            rep.streamBroken = run.AbortFlag.load() == 0;
             break;
         }
     }
@@ -339,12 +337,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
         }
     }
 
-    if (errors != nullptr) {
-        link.SendStatusResponse(-13, "Multi status", errors.get());
-    } else {
-        platform::PlistPtr empty(plist_new_dict());
-        link.SendStatusResponse(0, nullptr, empty.get());
-    }
+    SendListStatus(link, errors);
     return rep.files;
 }
 
@@ -376,8 +369,8 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
     } else if (S_ISDIR(st.st_mode)) {
         err = EISDIR;
     } else if (st.st_size > 0) {
-        const int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        const platform::UniqueFd fd(open(path->c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0) {
             err = errno;
             std::printf("%s: Error opening local file '%s': %d\n", "mb2_handle_send_file",
                         path->c_str(), err);
@@ -386,11 +379,12 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
             while (remaining > 0) {
                 const size_t want =
                     static_cast<size_t>(std::min<uint64_t>(remaining, kTransferPiece));
-                const ssize_t got = ReadFull(fd, data, want);
-                if (got <= 0) {
+                size_t got = 0;
+                const int32_t read = platform::ReadAll(fd.get(), data, want, got);
+                if (read != 0 || got == 0) {
                     // A read error, or a file that shrank while it was sent: never end it with
                     // the success block.
-                    err = got < 0 ? errno : EIO;
+                    err = read != 0 ? errno : EIO;
                     std::printf("%s: read error\n", "mb2_handle_send_file");
                     break;
                 }
@@ -402,12 +396,10 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
                         std::printf("Error: sent only %d of %d bytes\n", static_cast<int>(sent - 5),
                                     static_cast<int>(got));
                     }
-                    close(fd);
                     return -1;
                 }
-                remaining -= static_cast<uint64_t>(got);
+                remaining -= got;
             }
-            close(fd);
         }
     }
 
@@ -461,13 +453,10 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
         }
     }
     const char end[4] = {0, 0, 0, 0};
-    SendAll(link, end, 4);
-    if (errors != nullptr) {
-        link.SendStatusResponse(-13, "Multi status", errors.get());
-    } else {
-        platform::PlistPtr empty(plist_new_dict());
-        link.SendStatusResponse(0, nullptr, empty.get());
+    if (!SendAll(link, end, 4)) {
+        std::printf("could not send the end of the file list\n");
     }
+    SendListStatus(link, errors);
 }
 
 }  // namespace tolvane

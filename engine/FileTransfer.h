@@ -6,17 +6,19 @@
 // names; a block is [length L][code][L - 1 bytes], codes 0x00 success, 0x06 local error, 0x0B
 // remote error, 0x0C file data (at most 32768 bytes).
 //
-// Receiving, per file: names -> blocks -> end of file. The data goes to a FileWriter, which stores
-// it on its own thread piece by piece into a hidden partial file and renames that onto the target
-// only when the phone ends the file with the success block; every other end (an error block, a
-// broken connection, a phone that went away, a local write error) deletes the partial file. So a
-// name in the backup folder always holds a complete file. Names that would leave the backup
-// folder, and files that cannot be stored, are read off the connection and dropped, so the stream
-// stays in step; they are reported to the phone in a "Multi status" reply and to the caller.
+// Receiving, per file: names -> blocks -> end of file. The data goes to a FileWriter, which gathers
+// it into a few buffers and writes them, on the receiving thread, into a hidden partial file, and
+// renames that onto the target only when the phone ends the file with the success block; every
+// other end (an error block, a broken connection, a phone that went away, a local write error)
+// deletes the partial file. So a name in the backup folder always holds a complete file. Names that
+// would leave the backup folder, and files that cannot be stored, are read off the connection and
+// dropped, so the stream stays in step; they are reported to the phone in a "Multi status" reply
+// and to the caller.
 #pragma once
 
 #include <plist/plist.h>
 
+#include <cassert>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -26,6 +28,7 @@
 namespace tolvane {
 
 class DeviceLink;
+class RunContext;
 
 inline constexpr uint32_t kTransferPiece = 32768;
 inline constexpr uint32_t kMaxReceivedNameLength = 4096;
@@ -56,9 +59,10 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
                              platform::PlistPtr& errors, char* buffer);
 
 // Answers DLMessageUploadFiles ([name, {}, progress, {}]): stores the files into `backupFolder`
-// and sends the status response. Returns the number of files stored.
-uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char* backupFolder,
-                                  ReceiveReport* report = nullptr);
+// and sends the status response. Returns the number of files stored. A phone that goes away
+// raises `run.AbortFlag`, and a raised flag ends the transfer.
+uint32_t mb2_handle_receive_files(DeviceLink& link, RunContext& run, plist_t message,
+                                  const char* backupFolder, ReceiveReport* report = nullptr);
 
 // Reads the raw stream of a transfer through one buffer of the caller's, so that the small
 // headers of the framing cost no receive of their own, and hands file data out of that buffer
@@ -69,7 +73,9 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, plist_t message, const char*
 //   bytes from pos_ on that the framing says must come (end_ - pos_ <= promised_ after a fill).
 class RawReader {
   public:
-    RawReader(DeviceLink& link, char* buffer, uint32_t capacity);
+    // A silent wait is retried while the phone answers; one that finds it gone raises
+    // `run.AbortFlag`, and a raised flag ends every wait.
+    RawReader(DeviceLink& link, RunContext& run, char* buffer, uint32_t capacity);
     // At least `count` bytes follow the bytes consumed so far.
     void Promise(uint64_t count);
     // Reading promises what it reads.
@@ -85,10 +91,12 @@ class RawReader {
   private:
     bool Fill();
     void Consume(uint32_t n) {
+        assert(n <= end_ - pos_ && n <= promised_);
         pos_ += n;
         promised_ -= n;
     }
     DeviceLink& link_;
+    RunContext& run_;
     char* buffer_;
     uint32_t capacity_;
     uint32_t pos_ = 0;

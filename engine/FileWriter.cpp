@@ -43,17 +43,19 @@ char* FileWriter::TakeBuffer() {
 
 void FileWriter::GiveBack(char* buffer) {
     givenBack_.push_back(buffer);
+    // Never more buffers than were made: the receiver gives back only what it took.
+    assert(free_.size() + givenBack_.size() <= storage_.size());
 }
 
 void FileWriter::Begin(const std::string& name, const std::string& target) {
-    assert(name_.empty() && fd_ < 0);
+    assert(name_.empty() && fd_.get() < 0);
     name_ = name;
     target_ = target;
     error_ = 0;
     const std::string parent = platform::ParentPath(target);
     partial_ = platform::JoinPath(parent.empty() ? "." : parent, kPartialName);
-    fd_ = open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
+    fd_.Reset(open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd_.get() < 0) {
         error_ = errno;
         partial_.clear();
         std::printf("Error opening '%s' for writing: %s\n", target_.c_str(),
@@ -62,7 +64,7 @@ void FileWriter::Begin(const std::string& name, const std::string& target) {
 }
 
 void FileWriter::Write(const char* data, size_t size) {
-    if (fd_ >= 0 && size > 0) {
+    if (fd_.get() >= 0 && size > 0) {
         pieces_.push_back(iovec{const_cast<char*>(data), size});
     }
 }
@@ -71,9 +73,9 @@ void FileWriter::Write(const char* data, size_t size) {
 // the buffers given back are free again.
 void FileWriter::Flush() {
     size_t first = 0;
-    while (fd_ >= 0 && first < pieces_.size()) {
+    while (fd_.get() >= 0 && first < pieces_.size()) {
         const int count = static_cast<int>(std::min<size_t>(pieces_.size() - first, IOV_MAX));
-        const ssize_t n = writev(fd_, pieces_.data() + first, count);
+        const ssize_t n = writev(fd_.get(), pieces_.data() + first, count);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -105,10 +107,9 @@ void FileWriter::End(bool complete) {
         Flush();
     }
     Outcome outcome{name_, 0, false};
-    if (complete && fd_ >= 0) {
-        const int fd = fd_;
-        fd_ = -1;
-        if (close(fd) != 0 || rename(partial_.c_str(), target_.c_str()) != 0) {
+    if (complete && fd_.get() >= 0) {
+        // A failed close can carry a deferred write failure: the file is then not whole.
+        if (fd_.Close() != 0 || rename(partial_.c_str(), target_.c_str()) != 0) {
             error_ = errno;
             std::printf("Error storing '%s': %s\n", target_.c_str(),
                         platform::ErrnoMessage(error_).c_str());
@@ -127,10 +128,7 @@ void FileWriter::End(bool complete) {
 
 void FileWriter::Abandon() {
     pieces_.clear();  // what was gathered for a file that is dropped is not written
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
+    fd_.Reset();
     if (!partial_.empty()) {
         unlink(partial_.c_str());
         partial_.clear();

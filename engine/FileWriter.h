@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Handles.h"
+
 namespace tolvane {
 
 class FileWriter {
@@ -59,8 +61,8 @@ class FileWriter {
     std::vector<iovec> pieces_;
     std::vector<Outcome> outcomes_;
 
-    // The current file. states: none (name_ empty) | writing (fd_ >= 0) | failed (error_ set)
-    int fd_ = -1;
+    // The current file. states: none (name_ empty) | writing (fd_ open) | failed (error_ set)
+    platform::UniqueFd fd_;
     int error_ = 0;
     std::string name_;
     std::string target_;

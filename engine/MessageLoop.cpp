@@ -25,10 +25,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/BackupEngine.h"
 #include "engine/DeviceLink.h"
 #include "engine/DevicePath.h"
+#include "engine/DeviceSession.h"
 #include "engine/FileTransfer.h"
+#include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
@@ -92,9 +93,9 @@ bool IsFolder(const std::string& path) {
 
 class MessageLoop {
   public:
-    MessageLoop(const char* backupFolder, BackupEngine& engine, DeviceLink& link,
+    MessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run, DeviceLink& link,
                 const LoopTiming& timing)
-        : folder_(backupFolder), engine_(engine), link_(link), timing_(timing) {}
+        : folder_(backupFolder), session_(session), run_(run), link_(link), timing_(timing) {}
 
     int32_t Run();
 
@@ -120,32 +121,37 @@ class MessageLoop {
     std::optional<std::string> Resolve(const std::string& name, bool allowFolderItself) const;
     void SendReply(int32_t code, const std::string& text, plist_t dictionary,
                    bool resultTakesStatus);
-    void KeepFailure(int32_t code) {
+    void KeepFailure(int32_t code, platform::Failure what) {
         if (pendingFailure_ == 0) {
             pendingFailure_ = code;
+            pendingWhat_ = what;
         }
     }
 
     const char* folder_;
-    BackupEngine& engine_;
+    DeviceSession& session_;
+    RunContext& run_;
     DeviceLink& link_;
     LoopTiming timing_;
     int32_t result_ = 0;
     bool outcomeSeen_ = false;
     int32_t pendingFailure_ = 0;
+    platform::Failure pendingWhat_ = platform::Failure::None;
+    platform::Failure what_ = platform::Failure::None;  // what result_ stands for
     int failuresInARow_ = 0;
 };
 
 int32_t MessageLoop::Run() {
-    OverallProgress.store(0.0);
-    AbortFlag.store(0);
+    using platform::Failure;
+    run_.ResetConversation();
     for (;;) {
         platform::PlistPtr message;
         std::string name;
         const int32_t err = link_.ReceiveMessage(message, name);
         if (err != 0 || message == nullptr || name.empty()) {
-            if (!WaitForSilentPhone() || AbortFlag.load() > 0) {
-                result_ = kResultDeviceGone;
+            if (!WaitForSilentPhone() || run_.AbortFlag.load() > 0) {
+                result_ = platform::kResultDeviceGone;
+                what_ = Failure::DeviceGone;
                 break;
             }
             // A phone that thinks for long must not keep the user from cancelling.
@@ -160,30 +166,28 @@ int32_t MessageLoop::Run() {
         if (ReportProgress()) {
             break;
         }
-        if (AbortFlag.load() > 0) {
-            result_ = kResultDeviceGone;
+        if (run_.AbortFlag.load() > 0) {
+            result_ = platform::kResultDeviceGone;
+            what_ = Failure::DeviceGone;
             break;
         }
     }
     if (result_ == 0) {
         result_ = pendingFailure_;
+        what_ = pendingWhat_;
     }
-    engine_.ReleaseSyncLock();
-    return result_;
+    session_.ReleaseSyncLock();
+    assert(!session_.HoldsSyncLock());
+    return run_.NoteFailure(result_, what_);
 }
 
 // Passes the progress figure to the callback (not while it is 0). True when the callback asks
 // to stop; its value is then the result.
 bool MessageLoop::ReportProgress() {
-    const double overall = OverallProgress.load();
-    if (overall <= 0 || engine_.progressCallback == nullptr) {
-        return false;
-    }
-    const int32_t percent = static_cast<int32_t>(overall * engine_.progressScale / 100);
-    const int32_t stop =
-        engine_.progressCallback(engine_.callbackUserData, percent, engine_.isBackupPhase);
+    const int32_t stop = run_.ReportProgress();
     if (stop != 0) {
         result_ = stop;
+        what_ = platform::Failure::Cancelled;
         return true;
     }
     return false;
@@ -200,7 +204,7 @@ bool MessageLoop::WaitForSilentPhone() {
         return true;
     }
     if (++failuresInARow_ >= timing_.failuresBeforeGone) {
-        AbortFlag.fetch_add(1);
+        run_.AbortFlag.fetch_add(1);
         return false;
     }
     return true;
@@ -248,8 +252,8 @@ void MessageLoop::SetProgressFromMessage(plist_t message, uint32_t index) {
     double x = 0;
     plist_get_real_val(node, &x);
     // A figure that jumps 99 points or more above the current one is not believed.
-    if (x > 0 && x - OverallProgress.load() < 99) {
-        OverallProgress.store(x);
+    if (x > 0 && x - run_.OverallProgress.load() < 99) {
+        run_.OverallProgress.store(x);
     }
 }
 
@@ -272,19 +276,20 @@ void MessageLoop::SendReply(int32_t code, const std::string& text, plist_t dicti
     if (status != 0) {
         std::printf("Could not send status response, error %d\n", status);
         if (resultTakesStatus) {
-            KeepFailure(status);
+            KeepFailure(status, platform::Failure::DeviceService);
         }
     }
 }
 
 void MessageLoop::ReceiveFiles(plist_t message) {
     ReceiveReport report;
-    mb2_handle_receive_files(link_, message, folder_, &report);
+    mb2_handle_receive_files(link_, run_, message, folder_, &report);
     if (report.firstError != 0) {
-        KeepFailure(report.firstError);
+        KeepFailure(report.firstError, platform::Failure::LocalFiles);
     }
     if (report.streamBroken) {
         result_ = kResultBrokenTransfer;
+        what_ = platform::Failure::DeviceService;
     }
 }
 
@@ -491,10 +496,11 @@ void MessageLoop::HandleOutcome(plist_t message) {
         plist_get_uint_val(code, &value);
         // Minus the low 32 bits, computed without overflow for any bit pattern.
         result_ = static_cast<int32_t>(0u - static_cast<uint32_t>(value));
+        what_ = platform::Failure::DeviceError;
     }
     plist_t description = plist_dict_get_item(dict, "ErrorDescription");
     if (IsString(description)) {
-        engine_.SetLastErrorText(StringItem(description));
+        run_.SetLastErrorText(StringItem(description));
     }
     plist_t content = plist_dict_get_item(dict, "Content");
     if (IsString(content)) {
@@ -504,15 +510,15 @@ void MessageLoop::HandleOutcome(plist_t message) {
 
 }  // namespace
 
-int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine, DeviceLink& link,
-                       const LoopTiming& timing) {
-    MessageLoop loop(backupFolder, engine, link, timing);
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
+                       DeviceLink& link, const LoopTiming& timing) {
+    MessageLoop loop(backupFolder, session, run, link, timing);
     return loop.Run();
 }
 
-int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine) {
-    BackupServiceLink link(engine);
-    return RunMessageLoop(backupFolder, engine, link);
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run) {
+    BackupServiceLink link(session);
+    return RunMessageLoop(backupFolder, session, run, link);
 }
 
 }  // namespace tolvane

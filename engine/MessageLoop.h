@@ -6,8 +6,9 @@
 
 namespace tolvane {
 
-class BackupEngine;
 class DeviceLink;
+class DeviceSession;
+class RunContext;
 
 // How long the loop waits after a receive that brought nothing before it asks whether the phone
 // is still there, and how many failed answers in a row mean that it has gone.
@@ -16,15 +17,16 @@ struct LoopTiming {
     int failuresBeforeGone = 6;
 };
 
-// Runs the conversation on the engine's backup client. `backupFolder` is null for the password
-// step (then no path of the phone is served). Returns 0, the negated ErrorCode of the phone's
-// outcome, -1 when the phone went away, the progress callback's non-zero value, the send status of
-// a failed move/remove/copy reply, or the system error code of a file that could not be stored.
-// Always releases the engine's sync lock before it returns.
-int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine);
+// Runs the conversation on the session's backup client, with the progress, phase and texts of
+// `run`. `backupFolder` is null for the password step (then no path of the phone is served).
+// Returns 0, the negated ErrorCode of the phone's outcome, -1 when the phone went away, the
+// progress callback's non-zero value, the send status of a failed move/remove/copy reply, or the
+// system error code of a file that could not be stored; the Failure behind a non-zero result is
+// noted in `run`. Always releases the session's sync lock before it returns.
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run);
 
 // The same on any link (the tests' in-memory phone).
-int32_t RunMessageLoop(const char* backupFolder, BackupEngine& engine, DeviceLink& link,
-                       const LoopTiming& timing = {});
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
+                       DeviceLink& link, const LoopTiming& timing = {});
 
 }  // namespace tolvane

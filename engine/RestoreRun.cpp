@@ -63,20 +63,25 @@ bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder,
     return true;
 }
 
-int32_t CheckRestoreSource(const char* folder, const char* name) {
+int32_t CheckRestoreSource(const char* folder, const char* name, platform::Failure* what) {
+    using platform::Failure;
+    Failure ignored = Failure::None;
+    Failure& kind = what != nullptr ? *what : ignored;
+    kind = Failure::None;
     if (folder == nullptr || name == nullptr || !platform::FolderExists(folder)) {
-        return kResultMissing;
+        kind = Failure::MissingFolder;
+        return platform::kResultMissing;
     }
     const std::string device = platform::JoinPath(folder, name);
-    if (!platform::FileExists(platform::JoinPath(device, "Info.plist"))) {
-        return kResultCancelled;
-    }
-    if (!ReadPlistFileOwned(platform::JoinPath(device, "Manifest.plist"))) {
-        return kResultCancelled;
+    if (!platform::FileExists(platform::JoinPath(device, "Info.plist")) ||
+        !ReadPlistFileOwned(platform::JoinPath(device, "Manifest.plist"))) {
+        kind = Failure::IncompleteBackup;
+        return platform::kResultCancelled;
     }
     if (mb2_status_check_snapshot_state(name, folder) == 0) {
         std::printf("ERROR: Cannot ensure we restore from a successful backup. Aborting.\n");
-        return kResultMissing;
+        kind = Failure::UnfinishedBackup;
+        return platform::kResultMissing;
     }
     return 0;
 }
@@ -93,15 +98,16 @@ platform::PlistPtr BuildRestoreOptions(bool wholeRestore, const char* password) 
 }
 
 int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
-                             const char* backupPassword, std::string& sourceFolder,
-                             bool& decrypted) {
+                             const char* backupPassword, std::string& sourceFolder, bool& decrypted,
+                             platform::Failure& what) {
+    using platform::Failure;
     decrypted = false;
+    what = Failure::None;
     if (!itunes) {
-        std::vector<std::wstring> names;
-        ListDeviceFolderNames(platform::AnsiToWide(backupFolder), names);
-        sourceFolder = names.empty()
-                           ? backupFolder
-                           : platform::JoinPath(backupFolder, platform::WideToAnsi(names.front()));
+        std::vector<std::string> names;
+        ListDeviceFolderNames(backupFolder, names);
+        sourceFolder =
+            names.empty() ? backupFolder : platform::JoinPath(backupFolder, names.front());
         return 0;
     }
     if (!IsEncryptedDeviceFolder(backupFolder)) {
@@ -110,24 +116,29 @@ int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
     }
     // Without a password the tool could only refuse it.
     if (backupPassword == nullptr || backupPassword[0] == '\0') {
-        return kResultWrongPassword;
+        what = Failure::WrongPassword;
+        return platform::kResultWrongPassword;
     }
-    std::wstring password = platform::AnsiToWide(backupPassword);
-    std::wstring output;
-    int32_t result = DecryptBackup(password, platform::AnsiToWide(backupFolder), output);
-    std::fill(password.begin(), password.end(), L'\0');
+    std::string output;
+    int32_t result = DecryptBackup(backupPassword, backupFolder, output);
     if (!output.empty()) {
         // From here on the output folder may hold plain databases of this backup.
         decrypted = true;
-        sourceFolder = platform::WideToAnsi(output);
+        sourceFolder = output;
     }
-    if (result == 0) {
-        result = ExposeDecryptedDatabases(output);
+    if (result != 0) {
+        what = DecryptionFailure(result);
+        return result;
     }
+    result = ExposeDecryptedDatabases(output);
+    // A tool that failed without saying so left no databases to expose.
+    what = result == platform::kErrorFileNotFound ? Failure::MissingDatabase : Failure::LocalFiles;
     return result;
 }
 
-int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder) {
+int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder,
+                            platform::Failure& what) {
+    what = platform::Failure::None;
     for (const CategoryFiles& files : kCategoryFiles) {
         if ((categories & files.category) == 0) {
             continue;
@@ -138,10 +149,12 @@ int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder
             path = platform::JoinPath(sourceFolder, files.hashedName);
         }
         if (!platform::FileExists(path)) {
+            what = platform::Failure::MissingDatabase;
             return platform::kErrorFileNotFound;
         }
         if (IsEncryptedDatabase(path)) {
-            return IMPORT_BAD_FILE;
+            what = platform::Failure::UnusableDatabase;
+            return platform::IMPORT_BAD_FILE;
         }
     }
     return 0;
@@ -156,19 +169,22 @@ void DiscardDecryptedDatabases(const std::string& folder) {
 
 int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdentifier,
                                      const char* password) {
-    isBackupPhase = 0;
-    if (const int32_t checked = CheckRestoreSource(folder, sourceIdentifier); checked != 0) {
-        return checked;
+    using platform::Failure;
+    run_.SetBackupPhase(false);
+    Failure what = Failure::None;
+    if (const int32_t checked = CheckRestoreSource(folder, sourceIdentifier, &what); checked != 0) {
+        return run_.NoteFailure(checked, what);
     }
-    if (backup_ == nullptr) {
-        return MOBILEBACKUP2_E_INVALID_ARG;
+    if (session_.BackupClient() == nullptr) {
+        return run_.NoteFailure(MOBILEBACKUP2_E_INVALID_ARG, Failure::DeviceService);
     }
-    RetakeSyncLock();
+    session_.RetakeSyncLock();
 
-    const bool whole = (categories & (Sms | Contacts)) == 0;
+    const bool whole = (run_.Categories() & (Sms | Contacts)) == 0;
     platform::PlistPtr options = BuildRestoreOptions(whole, password);
-    const mobilebackup2_error_t sent = mobilebackup2_send_request(
-        backup_.get(), "Restore", udid_.c_str(), sourceIdentifier, options.get());
+    const mobilebackup2_error_t sent =
+        mobilebackup2_send_request(session_.BackupClient(), "Restore", session_.Udid().c_str(),
+                                   sourceIdentifier, options.get());
     if (sent != MOBILEBACKUP2_E_SUCCESS) {
         if (sent == MOBILEBACKUP2_E_BAD_VERSION) {
             std::printf(
@@ -181,56 +197,65 @@ int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdent
             std::printf("ERROR: Could not start restore process: unspecified error occured\n");
         }
         // The conversation never started: give back the lock taken for it.
-        ReleaseSyncLock();
-        return sent;
+        session_.ReleaseSyncLock();
+        return run_.NoteFailure(sent, Failure::DeviceService);
     }
-    return RunMessageLoop(folder, *this);
+    return RunMessageLoop(folder, session_, run_);
 }
 
-int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool itunes,
+int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool itunes,
                     const char* backupPassword, RestorePlan& plan) {
+    using platform::Failure;
     plan = RestorePlan{};
-    const std::string chosen = platform::WideToAnsi(backupFolder);
     if ((categories & Full) != 0) {
         plan.whole = true;
         if (itunes) {
-            if (!SplitItunesBackupFolder(chosen, plan.folder, plan.name)) {
-                return kResultCancelled;
+            if (!SplitItunesBackupFolder(backupFolder, plan.folder, plan.name)) {
+                plan.failure = Failure::IncompleteBackup;
+                return platform::kResultCancelled;
             }
         } else {
-            std::vector<std::wstring> names;
+            std::vector<std::string> names;
             ListDeviceFolderNames(backupFolder, names);
             if (names.empty()) {
-                return kResultCancelled;
+                plan.failure = platform::FolderExists(backupFolder) ? Failure::IncompleteBackup
+                                                                    : Failure::MissingFolder;
+                return platform::kResultCancelled;
             }
-            plan.folder = chosen;
-            plan.name = platform::WideToAnsi(names.front());
+            plan.folder = backupFolder;
+            plan.name = names.front();
         }
-        return CheckRestoreSource(plan.folder.c_str(), plan.name.c_str());
+        return CheckRestoreSource(plan.folder.c_str(), plan.name.c_str(), &plan.failure);
     }
-    if (!platform::FolderExists(chosen)) {
-        return kResultMissing;
+    if (!platform::FolderExists(backupFolder)) {
+        plan.failure = Failure::MissingFolder;
+        return platform::kResultMissing;
     }
-    const int32_t result =
-        ChooseCategorySource(chosen, itunes, backupPassword, plan.source, plan.decrypted);
-    return result != 0 ? result : CheckCategorySource(categories, plan.source);
+    const int32_t result = ChooseCategorySource(backupFolder, itunes, backupPassword, plan.source,
+                                                plan.decrypted, plan.failure);
+    return result != 0 ? result : CheckCategorySource(categories, plan.source, plan.failure);
 }
 
-int32_t BackupEngine::RunRestore(const char* backupPassword, const std::wstring& backupFolder,
+int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& backupFolder,
                                  const char* devicePassword, bool itunes) {
-    isBackupPhase = 0;
-    SetLastErrorText({});
+    run_.BeginRun();
+    const uint32_t categories = run_.Categories();
     if ((categories & (Full | Sms | Contacts)) == 0) {
         return 0;  // nothing chosen: nothing to restore, and the phone is not troubled
     }
     RestorePlan plan;
     int32_t result = PlanRestore(categories, backupFolder, itunes, backupPassword, plan);
-    if (udid_.empty()) {
+    run_.NoteFailure(result, plan.failure);
+    const std::string& udid = session_.Udid();
+    if (udid.empty()) {
         // No session: nothing to restore to, and no work backup to name.
-        result = result != 0 ? result : MOBILEBACKUP2_E_INVALID_ARG;
+        if (result == 0) {
+            result =
+                run_.NoteFailure(MOBILEBACKUP2_E_INVALID_ARG, platform::Failure::DeviceService);
+        }
     } else {
-        const std::string work = platform::WideToAnsi(TempBackupFolder());
-        workingBackupFolder = platform::JoinPath(work, udid_);
+        const std::string work = TempBackupFolder();
+        work_.PointAt(platform::JoinPath(work, udid));
         if (result == 0) {
             result = RestoreToPhone(plan, work, backupPassword, devicePassword);
         }
@@ -244,34 +269,31 @@ int32_t BackupEngine::RunRestore(const char* backupPassword, const std::wstring&
 
 int32_t BackupEngine::RestoreToPhone(const RestorePlan& plan, const std::string& work,
                                      const char* backupPassword, const char* devicePassword) {
-    if (willEncrypt_) {
+    if (session_.WillEncrypt()) {
         if (const int32_t unlocked = UnlockBackupPassword(devicePassword); unlocked != 0) {
             return unlocked;
         }
     }
-    platform::CreateFolderWithParents(work);
+    if (const int32_t made = platform::CreateFolderWithParents(work);
+        made != 0 && made != platform::kErrorAlreadyExists) {
+        std::printf("Could not create the work folder '%s': %d\n", work.c_str(), made);
+    }
     if (plan.whole) {
         return RequestRestore(plan.folder.c_str(), plan.name.c_str(), backupPassword);
     }
     ClearWorkingBackup();  // nothing of an earlier work backup may mix with the fresh one
-    RetakeSyncLock();
+    session_.RetakeSyncLock();
     int32_t result = RequestBackup(work.c_str());
     if (result == 0) {
-        result = PrepareCategoryRestore(categories, udid_, &plan.source, work);
+        result = PrepareCategoryRestore(run_.Categories(), session_.Udid(), &plan.source, work);
+        if (result != platform::kResultBadManifest) {
+            run_.NoteFailure(result, platform::Failure::LocalFiles);
+        }
     }
     if (result == 0) {
-        result = RequestRestore(work.c_str(), udid_.c_str(), nullptr);
+        result = RequestRestore(work.c_str(), session_.Udid().c_str(), nullptr);
     }
     return result;
-}
-
-void BackupEngine::RetakeSyncLock() {
-    if (lockFile_ != 0 || afc_ == nullptr) {
-        return;
-    }
-    PostDeviceNotification("com.apple.itunes-mobdev.syncWillStart");
-    // A lock that cannot be had is no reason to stop: the session went on without it before.
-    TakeSyncLock();
 }
 
 }  // namespace tolvane

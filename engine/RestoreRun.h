@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/Handles.h"
+#include "platform/Results.h"
 
 namespace tolvane {
 
@@ -17,12 +18,13 @@ namespace tolvane {
 // root gets F = "/". False when the path has no "/" before its last name, or no name at all.
 bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder, std::string& name);
 
-// What RequestRestore checks before it asks the phone: kResultMissing (87) when `folder` is null
-// or not an existing folder; kResultCancelled (2) when folder/name has no Info.plist or no
-// Manifest.plist readable as a property list; kResultMissing when folder/name/Status.plist
-// records a snapshot state other than "finished" (a missing or unreadable Status.plist passes).
-// 0 when the restore may be asked for.
-int32_t CheckRestoreSource(const char* folder, const char* name);
+// What RequestRestore checks before it asks the phone: platform::kResultMissing (87) when `folder`
+// is null or not an existing folder; platform::kResultCancelled (2) when folder/name has no
+// Info.plist or no Manifest.plist readable as a property list; platform::kResultMissing when
+// folder/name/Status.plist records a snapshot state other than "finished" (a missing or unreadable
+// Status.plist passes). 0 when the restore may be asked for; `what` (when given) receives what a
+// failure stands for.
+int32_t CheckRestoreSource(const char* folder, const char* name, platform::Failure* what = nullptr);
 
 // The Options of a Restore request, in the order the phone is sent them: "RestoreSystemFiles"
 // (false for a whole restore, true for one by category), "RestoreDontCopyBackup" and
@@ -37,17 +39,18 @@ platform::PlistPtr BuildRestoreOptions(bool wholeRestore, const char* password);
 //                                                              with "sms" and "content" copies
 // `decrypted` tells the caller that the source holds plain copies of an encrypted backup, which
 // it should discard once they are used. Returns 0, or for an encrypted backup
-// kResultWrongPassword (no password, or the tool refused it) or the code of the failed
-// decryption step.
+// platform::kResultWrongPassword (no password, or the tool refused it) or the code of the failed
+// decryption step; `what` then says which.
 int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
-                             const char* backupPassword, std::string& sourceFolder,
-                             bool& decrypted);
+                             const char* backupPassword, std::string& sourceFolder, bool& decrypted,
+                             platform::Failure& what);
 
 // Checks that `sourceFolder` holds each chosen database (its "sms"/"content" copy, else the
 // hashed name) as a plain SQLite file, before a fresh backup of the phone is taken for nothing:
-// kErrorFileNotFound when one is missing, IMPORT_BAD_FILE (1006) when one is not a plain
+// kErrorFileNotFound when one is missing, platform::IMPORT_BAD_FILE (1006) when one is not a plain
 // database (an encrypted one would replace the phone's database with bytes it cannot read).
-int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder);
+int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder,
+                            platform::Failure& what);
 
 // What a restore run is going to do, worked out and checked before anything reaches the phone.
 struct RestorePlan {
@@ -56,6 +59,7 @@ struct RestorePlan {
     std::string name;        // whole: S, the backup's device folder (the SourceIdentifier)
     std::string source;      // by category: where the databases come from
     bool decrypted = false;  // by category: `source` holds plain copies of an encrypted backup
+    platform::Failure failure = platform::Failure::None;  // what a failed check stands for
 };
 
 // Works out the plan for `categories` (Full, or Sms and/or Contacts) and the chosen backup:
@@ -64,9 +68,10 @@ struct RestorePlan {
 //                CheckRestoreSource;
 //   by category  87 when the backup folder is not there, then ChooseCategorySource and
 //                CheckCategorySource.
-// Returns 0 or the code of the first check that failed. `plan.decrypted` may be set also when it
-// fails; the caller then discards the decrypted databases.
-int32_t PlanRestore(uint32_t categories, const std::wstring& backupFolder, bool itunes,
+// Returns 0 or the code of the first check that failed, with `plan.failure` saying what it stands
+// for. `plan.decrypted` may be set also when it fails; the caller then discards the decrypted
+// databases.
+int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool itunes,
                     const char* backupPassword, RestorePlan& plan);
 
 // Deletes the plain databases that decrypting an encrypted backup left in `folder` (the hashed

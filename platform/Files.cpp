@@ -25,9 +25,13 @@ std::string TempSibling(const std::string& target) {
     return JoinPath(dir.empty() ? std::string(".") : dir, "." + BaseName(target) + suffix);
 }
 
-int32_t WriteAll(int fd, const char* data, size_t size) {
+}  // namespace
+
+int32_t WriteAll(int fd, const void* data, size_t size, int64_t offset) {
+    const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = write(fd, data, size);
+        const ssize_t n = offset < 0 ? write(fd, bytes, size)
+                                     : pwrite(fd, bytes, size, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -37,13 +41,33 @@ int32_t WriteAll(int fd, const char* data, size_t size) {
         if (n == 0) {
             return kErrorDiskFull;
         }
-        data += n;
+        bytes += n;
         size -= static_cast<size_t>(n);
+        if (offset >= 0) {
+            offset += n;
+        }
     }
     return 0;
 }
 
-}  // namespace
+int32_t ReadAll(int fd, void* data, size_t size, size_t& got) {
+    char* bytes = static_cast<char*>(data);
+    got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, bytes + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastSystemError();
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return 0;
+}
 
 int32_t ListFolder(const std::string& folder, std::vector<DirEntry>& entries) {
     DIR* dir = opendir(folder.c_str());
@@ -220,20 +244,17 @@ int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t m
     contents.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
     for (;;) {
-        const ssize_t n = read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return LastSystemError();
+        size_t n = 0;
+        if (const int32_t r = ReadAll(fd.get(), buf, sizeof buf, n); r != 0) {
+            return r;
         }
         if (n == 0) {
             break;
         }
-        if (contents.size() + static_cast<size_t>(n) > maxBytes) {
+        if (contents.size() + n > maxBytes) {
             return kErrorFileTooLarge;
         }
-        contents.append(buf, static_cast<size_t>(n));
+        contents.append(buf, n);
     }
     return 0;
 }

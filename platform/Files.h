@@ -59,6 +59,19 @@ int32_t ReadWholeFile(const std::string& path, std::string& contents,
 // Writes a whole file through a temporary file and a rename, so readers never see half of it.
 int32_t WriteWholeFileAtomic(const std::string& path, std::string_view contents);
 
+// Writes all `size` bytes to `fd`, repeating short writes and writes cut by a signal; at `offset`
+// when it is not negative (the file position is then left alone). 0, the system error code of
+// the failed write, or kErrorDiskFull for a write that takes nothing.
+int32_t WriteAll(int fd, const void* data, size_t size, int64_t offset = -1);
+inline int32_t WriteAll(int fd, std::string_view data) {
+    return WriteAll(fd, data.data(), data.size());
+}
+
+// Reads from `fd` until `size` bytes have come or the file ends, repeating short reads and reads
+// cut by a signal. 0 with the count in `got` (less than `size` only at the end of the file), or
+// the system error code of the failed read (`got` then counts what came before it).
+int32_t ReadAll(int fd, void* data, size_t size, size_t& got);
+
 // "a" + "/" + "b", with exactly one "/" between them (none added after an empty `a`).
 std::string JoinPath(std::string_view a, std::string_view b);
 

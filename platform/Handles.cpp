@@ -18,6 +18,13 @@ int UniqueFd::Close() {
     return fd >= 0 ? close(fd) : 0;
 }
 
+void UniqueFd::Reset(int fd) {
+    if (fd_ >= 0 && fd_ != fd) {
+        close(fd_);
+    }
+    fd_ = fd;
+}
+
 std::string PlistString(plist_t node, const std::string& fallback) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
         return fallback;

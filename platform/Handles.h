@@ -36,7 +36,7 @@ using FilePtr = std::unique_ptr<FILE, FileDeleter>;
 // An owned file descriptor (negative: none), closed when the owner goes.
 class UniqueFd {
   public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd();
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
@@ -44,6 +44,14 @@ class UniqueFd {
     // Closes now and returns what close() returned (0, or -1 with errno set), which can carry a
     // deferred write failure; 0 when there was nothing to close.
     int Close();
+    // Closes what it holds (without looking at the result) and takes `fd`.
+    void Reset(int fd = -1);
+    // Gives up ownership without closing; returns the descriptor.
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
   private:
     int fd_;

@@ -13,21 +13,11 @@
 #include <thread>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
 
 extern char** environ;
 
 namespace platform {
-namespace {
-
-void CloseFd(int& fd) {
-    if (fd >= 0) {
-        close(fd);
-        fd = -1;
-    }
-}
-
-}  // namespace
-
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>& argv,
                                                   int32_t* error) {
     int32_t ignored = 0;
@@ -38,24 +28,26 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
         return nullptr;
     }
     // The parent's ends are close-on-exec, so no later child inherits them.
-    int in[2] = {-1, -1};
-    int out[2] = {-1, -1};
-    if (pipe2(in, O_CLOEXEC) != 0) {
+    int inFds[2] = {-1, -1};
+    if (pipe2(inFds, O_CLOEXEC) != 0) {
         err = LastSystemError();
         return nullptr;
     }
-    if (pipe2(out, O_CLOEXEC) != 0) {
+    UniqueFd inRead(inFds[0]);
+    UniqueFd inWrite(inFds[1]);
+    int outFds[2] = {-1, -1};
+    if (pipe2(outFds, O_CLOEXEC) != 0) {
         err = LastSystemError();
-        CloseFd(in[0]);
-        CloseFd(in[1]);
         return nullptr;
     }
+    UniqueFd outRead(outFds[0]);
+    UniqueFd outWrite(outFds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, inRead.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDERR_FILENO);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(
@@ -82,23 +74,23 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
     const int rc = posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    CloseFd(in[0]);
-    CloseFd(out[1]);
+    // The child's ends are the child's now; the parent keeps only its own.
+    inRead.Reset();
+    outWrite.Reset();
     if (rc != 0) {
         err = SystemErrorFromErrno(rc);
-        CloseFd(in[1]);
-        CloseFd(out[0]);
         return nullptr;
     }
-    return std::unique_ptr<ChildProcess>(new ChildProcess(pid, in[1], out[0]));
+    return std::unique_ptr<ChildProcess>(
+        new ChildProcess(pid, inWrite.Release(), outRead.Release()));
 }
 
 ChildProcess::ChildProcess(pid_t pid, int inputFd, int outputFd)
     : pid_(pid), inputFd_(inputFd), outputFd_(outputFd) {}
 
 ChildProcess::~ChildProcess() {
-    CloseFd(inputFd_);
-    CloseFd(outputFd_);
+    inputFd_.Reset();
+    outputFd_.Reset();
     if (!reaped_) {
         Kill();
         Wait(-1);
@@ -106,7 +98,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::WriteInput(const std::string& data) {
-    if (inputFd_ < 0) {
+    if (inputFd_.get() < 0) {
         return false;
     }
     // A child that has gone must not kill us with SIGPIPE: write with MSG-less send is not
@@ -116,20 +108,9 @@ bool ChildProcess::WriteInput(const std::string& data) {
     sigemptyset(&pipeSet);
     sigaddset(&pipeSet, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSet, &old);
-    size_t done = 0;
-    bool ok = true;
-    while (done < data.size()) {
-        const ssize_t n = write(inputFd_, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (!ok && errno == EPIPE) {
+    const int32_t written = WriteAll(inputFd_.get(), data);
+    const bool ok = written == 0;
+    if (written == kErrorBrokenPipe) {
         // Take the pending SIGPIPE so it does not fire once the mask is restored.
         timespec zero{0, 0};
         sigtimedwait(&pipeSet, nullptr, &zero);
@@ -139,14 +120,14 @@ bool ChildProcess::WriteInput(const std::string& data) {
 }
 
 void ChildProcess::CloseInput() {
-    CloseFd(inputFd_);
+    inputFd_.Reset();
 }
 
 int ChildProcess::Peek(int timeoutMs) {
-    if (outputFd_ < 0) {
+    if (outputFd_.get() < 0) {
         return -1;
     }
-    pollfd pfd{outputFd_, POLLIN, 0};
+    pollfd pfd{outputFd_.get(), POLLIN, 0};
     int rc;
     do {
         rc = poll(&pfd, 1, timeoutMs);
@@ -158,7 +139,7 @@ int ChildProcess::Peek(int timeoutMs) {
         return 0;
     }
     int waiting = 0;
-    if (ioctl(outputFd_, FIONREAD, &waiting) != 0) {
+    if (ioctl(outputFd_.get(), FIONREAD, &waiting) != 0) {
         return -1;
     }
     if (waiting == 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
@@ -168,11 +149,11 @@ int ChildProcess::Peek(int timeoutMs) {
 }
 
 long ChildProcess::Read(char* buffer, size_t size) {
-    if (outputFd_ < 0) {
+    if (outputFd_.get() < 0) {
         return -1;
     }
     for (;;) {
-        const ssize_t n = read(outputFd_, buffer, size);
+        const ssize_t n = read(outputFd_.get(), buffer, size);
         if (n < 0 && errno == EINTR) {
             continue;
         }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Handles.h"
+
 namespace platform {
 
 class ChildProcess {
@@ -49,8 +51,8 @@ class ChildProcess {
   private:
     ChildProcess(pid_t pid, int inputFd, int outputFd);
     pid_t pid_;
-    int inputFd_;
-    int outputFd_;
+    UniqueFd inputFd_;
+    UniqueFd outputFd_;
     bool reaped_ = false;
     int exitCode_ = 0;
 };

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/Errors.h"
+#include "platform/Files.h"
+#include "platform/Handles.h"
 
 namespace platform {
 
@@ -43,33 +45,25 @@ Sha1Digest Sha1Of(std::string_view data) {
 }
 
 int32_t Sha1OfFile(const std::string& path, Sha1Digest& digest) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         return LastSystemError();
     }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     Sha1 sha;
     std::vector<char> buf(65536);
-    int32_t result = 0;
     for (;;) {
-        const ssize_t n = read(fd, buf.data(), buf.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            result = LastSystemError();
-            break;
+        size_t n = 0;
+        if (const int32_t r = ReadAll(fd.get(), buf.data(), buf.size(), n); r != 0) {
+            return r;
         }
         if (n == 0) {
             break;
         }
-        sha.Update(buf.data(), static_cast<size_t>(n));
+        sha.Update(buf.data(), n);
     }
-    close(fd);
-    if (result == 0) {
-        digest = sha.Final();
-    }
-    return result;
+    digest = sha.Final();
+    return 0;
 }
 
 namespace {

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/Files.h"
 #include "platform/Folders.h"
 
 namespace platform {
@@ -31,24 +33,17 @@ SingleInstance::SingleInstance(std::string name) : name_(std::move(name)) {}
 
 SingleInstance::~SingleInstance() {
     if (listener_.joinable()) {
-        if (stopPipe_[1] >= 0) {
-            const char byte = 0;
-            [[maybe_unused]] ssize_t n = write(stopPipe_[1], &byte, 1);
+        const char byte = 0;
+        if (WriteAll(stopWrite_.get(), &byte, 1) != 0) {
+            std::fprintf(stderr, "SingleInstance: cannot stop the listener\n");
         }
         listener_.join();
     }
-    for (int fd : {stopPipe_[0], stopPipe_[1]}) {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-    if (listenFd_ >= 0) {
-        close(listenFd_);
+    if (listenFd_.get() >= 0) {
+        listenFd_.Reset();
         unlink(SocketPath().c_str());
     }
-    if (lockFd_ >= 0) {
-        close(lockFd_);  // releases the lock
-    }
+    // Closing the lock file (lockFd_ goes last, as a member) releases the lock.
 }
 
 std::string SingleInstance::LockPath() const {
@@ -60,23 +55,22 @@ std::string SingleInstance::SocketPath() const {
 }
 
 bool SingleInstance::IsAnotherInstanceRunning() {
-    if (lockFd_ >= 0) {
+    if (lockFd_.get() >= 0) {
         return false;
     }
-    const int fd = open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    UniqueFd fd(open(LockPath().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         return errno == EWOULDBLOCK;
     }
-    lockFd_ = fd;
+    lockFd_.Reset(fd.Release());
     return false;
 }
 
 void SingleInstance::ListenForShowRequests(std::function<void()> onShow) {
-    if (lockFd_ < 0 || listener_.joinable()) {
+    if (lockFd_.get() < 0 || listener_.joinable()) {
         return;
     }
     sockaddr_un addr{};
@@ -84,20 +78,22 @@ void SingleInstance::ListenForShowRequests(std::function<void()> onShow) {
     if (!FillAddress(path, addr)) {
         return;
     }
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) {
         return;
     }
     unlink(path.c_str());  // a socket left by a crashed first instance; we hold the lock now
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0 ||
-        pipe2(stopPipe_, O_CLOEXEC) != 0) {
-        close(fd);
+    int stop[2] = {-1, -1};
+    if (bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd.get(), 4) != 0 || pipe2(stop, O_CLOEXEC) != 0) {
         return;
     }
-    listenFd_ = fd;
+    stopRead_.Reset(stop[0]);
+    stopWrite_.Reset(stop[1]);
+    listenFd_.Reset(fd.Release());
     listener_ = std::thread([this, onShow = std::move(onShow)] {
         for (;;) {
-            pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+            pollfd fds[2] = {{listenFd_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
             if (poll(fds, 2, -1) < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -107,17 +103,17 @@ void SingleInstance::ListenForShowRequests(std::function<void()> onShow) {
             if (fds[1].revents != 0) {
                 return;
             }
-            const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) {
+            const UniqueFd client(accept4(listenFd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (client.get() < 0) {
                 continue;
             }
             char buf[16];
-            const ssize_t n = read(client, buf, sizeof buf);
+            const ssize_t n = read(client.get(), buf, sizeof buf);
             if (n >= 4 && std::memcmp(buf, "show", 4) == 0) {
                 onShow();
-                [[maybe_unused]] ssize_t w = write(client, "ok", 2);
+                // A later instance that has stopped waiting for the answer is no fault of ours.
+                (void)WriteAll(client.get(), "ok", 2);
             }
-            close(client);
         }
     });
 }
@@ -127,18 +123,17 @@ bool SingleInstance::AskFirstInstanceToShow() {
     if (!FillAddress(SocketPath(), addr)) {
         return false;
     }
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    const UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) {
         return false;
     }
     bool ok = false;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        send(fd, "show", 4, MSG_NOSIGNAL) == 4) {
-        pollfd pfd{fd, POLLIN, 0};
+    if (connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        send(fd.get(), "show", 4, MSG_NOSIGNAL) == 4) {
+        pollfd pfd{fd.get(), POLLIN, 0};
         char buf[2];
-        ok = poll(&pfd, 1, 2000) == 1 && read(fd, buf, 2) == 2;
+        ok = poll(&pfd, 1, 2000) == 1 && read(fd.get(), buf, 2) == 2;
     }
-    close(fd);
     return ok;
 }
 

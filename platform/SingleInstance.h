@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/Handles.h"
+
 namespace platform {
 
 class SingleInstance {
@@ -32,9 +34,10 @@ class SingleInstance {
 
   private:
     std::string name_;
-    int lockFd_ = -1;
-    int listenFd_ = -1;
-    int stopPipe_[2] = {-1, -1};
+    UniqueFd lockFd_;  // held: the lock is ours
+    UniqueFd listenFd_;
+    UniqueFd stopRead_;  // a byte on the stop pipe ends the listener
+    UniqueFd stopWrite_;
     std::thread listener_;
 };
 

@@ -6,6 +6,8 @@ namespace platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte that is not UTF-8, in a path: U+DC00 + the byte (0x80..0xFF give U+DC80..U+DCFF).
+constexpr char32_t kEscapedByte = 0xDC00;
 
 // Decodes one UTF-8 sequence at text[pos]. Returns the number of bytes used (0 when the bytes at
 // pos do not start a valid sequence) and the code point in `out`. Overlong forms, surrogates and
@@ -103,6 +105,41 @@ std::wstring AnsiToWide(std::string_view text) {
         } else {
             out.push_back(static_cast<wchar_t>(cp));
             pos += used;
+        }
+    }
+    return out;
+}
+
+std::wstring PathToWide(std::string_view path) {
+    std::wstring out;
+    out.reserve(path.size());
+    size_t pos = 0;
+    while (pos < path.size()) {
+        char32_t cp;
+        const size_t used = DecodeOne(path, pos, cp);
+        if (used == 0) {
+            out.push_back(static_cast<wchar_t>(kEscapedByte + static_cast<uint8_t>(path[pos])));
+            ++pos;
+        } else {
+            out.push_back(static_cast<wchar_t>(cp));
+            pos += used;
+        }
+    }
+    return out;
+}
+
+std::string PathToBytes(std::wstring_view path) {
+    std::string out;
+    out.reserve(path.size());
+    for (wchar_t wc : path) {
+        const auto cp = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
+        // Only bytes of 0x80 and above are ever escaped: U+DC00..U+DC7F stay unencodable.
+        if (cp >= kEscapedByte + 0x80 && cp <= kEscapedByte + 0xFF) {
+            out.push_back(static_cast<char>(cp - kEscapedByte));
+        } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            out.push_back('?');
+        } else {
+            AppendUtf8(out, cp);
         }
     }
     return out;

@@ -22,6 +22,14 @@ std::wstring Utf8ToWide(std::string_view text);
 // Wide text to UTF-8 (same as WideToAnsi on this platform).
 std::string WideToUtf8(std::wstring_view text);
 
+// A path (bytes, UTF-8 by convention) as wide text for the windows, and back, without loss: a
+// file name need not be UTF-8, so each byte that does not form UTF-8 becomes the lone surrogate
+// U+DC80 + byte, which PathToBytes turns back into that byte. Valid UTF-8 converts as AnsiToWide
+// does. Shown as text, such a byte appears as '?' (WideToUtf8). The paths of the engine are bytes;
+// these two are used once, where a path meets the windows.
+std::wstring PathToWide(std::string_view path);
+std::string PathToBytes(std::wstring_view path);
+
 // ASCII-only case folding, as used for identifiers, hex digits and markers.
 std::string AsciiUpper(std::string_view text);
 std::string AsciiLower(std::string_view text);

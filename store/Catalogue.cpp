@@ -4,18 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Handles.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 namespace {
@@ -48,10 +47,6 @@ std::string WithoutLineEnd(std::string line) {
     return line;
 }
 
-std::string Narrow(const std::wstring& path) {
-    return WideToAnsi(path);
-}
-
 // Reads the `fileinfo` of one own backup folder into `entry`.
 void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
     platform::FilePtr file(std::fopen(platform::JoinPath(folder, "fileinfo").c_str(), "rb"));
@@ -75,11 +70,11 @@ void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
                     return;
                 }
             } else {
-                std::vector<std::wstring> names;
-                ListDeviceFolderNames(AnsiToWide(folder), names);
+                std::vector<std::string> names;
+                ListDeviceFolderNames(folder, names);
                 if (!names.empty()) {
                     entry.encrypted =
-                        IsEncryptedDeviceFolder(platform::JoinPath(folder, Narrow(names.front())));
+                        IsEncryptedDeviceFolder(platform::JoinPath(folder, names.front()));
                 }
             }
         } else if (lineNo == 2) {
@@ -156,48 +151,45 @@ bool CaseInsensitiveGreater(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-std::wstring DefaultBackupRoot() {
-    return AnsiToWide(platform::DocumentsFolder() + "/TolvaneiPhoneBackup");
+std::string DefaultBackupRoot() {
+    return platform::DocumentsFolder() + "/TolvaneiPhoneBackup";
 }
 
-void ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& paths) {
+void ListFolderEntries(const std::string& folder, std::vector<std::string>& paths) {
     std::vector<platform::DirEntry> entries;
-    if (platform::ListFolder(Narrow(folder), entries) != 0) {
+    if (platform::ListFolder(folder, entries) != 0) {
         return;
     }
     std::sort(
         entries.begin(), entries.end(),
         [](const platform::DirEntry& a, const platform::DirEntry& b) { return a.name < b.name; });
-    std::wstring prefix = folder;
-    if (!prefix.empty() && prefix.back() != L'/') {
-        prefix.push_back(L'/');
-    }
     for (const platform::DirEntry& e : entries) {
         if (!e.name.empty() && e.name[0] != '.') {
-            paths.push_back(prefix + AnsiToWide(e.name));
+            paths.push_back(platform::JoinPath(folder, e.name));
         }
     }
 }
 
-void ListDeviceFolderNames(const std::wstring& folder, std::vector<std::wstring>& names) {
-    std::vector<std::wstring> paths;
+void ListDeviceFolderNames(const std::string& folder, std::vector<std::string>& names) {
+    std::vector<std::string> paths;
     ListFolderEntries(folder, paths);
-    for (const std::wstring& path : paths) {
-        const std::wstring name = path.substr(path.rfind(L'/') + 1);
-        if (name.size() == 40) {
-            names.push_back(name);
+    for (const std::string& path : paths) {
+        // Forty characters: a device identifier is ASCII, so characters and bytes agree for it.
+        std::string name = platform::BaseName(path);
+        if (platform::AnsiToWide(name).size() == 40) {
+            names.push_back(std::move(name));
         }
     }
 }
 
-int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries) {
-    std::vector<std::wstring> paths;
+int32_t ListOwnBackups(const std::string& root, std::vector<BackupEntry>& entries) {
+    std::vector<std::string> paths;
     ListFolderEntries(root, paths);
     // Folder names are timestamps: from the last to the first is newest first.
     for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
         BackupEntry entry;
         entry.folder = *it;
-        ReadFileInfo(Narrow(*it), entry);
+        ReadFileInfo(*it, entry);
         if (!entry.name.empty()) {
             entries.push_back(std::move(entry));
         }
@@ -205,7 +197,7 @@ int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entri
     return 0;
 }
 
-int32_t ListAllOwnBackups(const std::wstring& defaultRoot, const std::wstring& userFolder,
+int32_t ListAllOwnBackups(const std::string& defaultRoot, const std::string& userFolder,
                           std::vector<BackupEntry>& entries) {
     ListOwnBackups(defaultRoot, entries);
     if (!userFolder.empty() && userFolder != defaultRoot) {
@@ -214,16 +206,15 @@ int32_t ListAllOwnBackups(const std::wstring& defaultRoot, const std::wstring& u
     return 0;
 }
 
-int32_t ListItunesBackupsIn(const std::wstring& folder, std::vector<BackupEntry>& entries) {
-    std::vector<std::wstring> paths;
+int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>& entries) {
+    std::vector<std::string> paths;
     ListFolderEntries(folder, paths);
     for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
         BackupEntry entry;
         entry.categories = Full;
         entry.folder = *it;
-        const std::string path = Narrow(*it);
-        ReadItunesInfo(path, entry);
-        entry.encrypted = IsEncryptedDeviceFolder(path) ? 1 : 0;
+        ReadItunesInfo(*it, entry);
+        entry.encrypted = IsEncryptedDeviceFolder(*it) ? 1 : 0;
         if (!entry.name.empty()) {
             entries.push_back(std::move(entry));
         }
@@ -238,7 +229,7 @@ int32_t ListItunesBackupsIn(const std::wstring& folder, std::vector<BackupEntry>
 }
 
 int32_t ListItunesBackups(std::vector<BackupEntry>& entries) {
-    return ListItunesBackupsIn(AnsiToWide(platform::ItunesBackupFolder()), entries);
+    return ListItunesBackupsIn(platform::ItunesBackupFolder(), entries);
 }
 
 int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
@@ -247,24 +238,13 @@ int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
     const std::string text = std::to_string(static_cast<int32_t>(categories)) + "\r\n" + timestamp +
                              "\r\n" + deviceName + "(" + deviceClass + " " + productVersion + ")";
     // Truncate: a shorter text must not leave the tail of an older file behind.
-    const int fd = open(fileinfoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    platform::UniqueFd fd(
+        open(fileinfoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
         return platform::LastSystemError();
     }
-    int32_t result = 0;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            result = n < 0 ? platform::LastSystemError() : platform::kErrorDiskFull;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0 && result == 0) {
+    int32_t result = platform::WriteAll(fd.get(), text);
+    if (fd.Close() != 0 && result == 0) {
         result = platform::LastSystemError();
     }
     return result;

@@ -18,27 +18,30 @@ namespace tolvane {
 struct BackupEntry {
     uint8_t encrypted = 0;   // the backup's databases are encrypted
     int32_t categories = 0;  // DataCategory word (always Full for iTunes backups)
-    std::wstring name;       // own: fileinfo line 3; iTunes: the Display Name
+    std::wstring name;       // own: fileinfo line 3; iTunes: the Display Name (for display)
     std::wstring date;       // own: fileinfo line 2; iTunes: Last Backup Date, converted
-    std::wstring folder;     // full path of the backup folder
+    std::string folder;      // full path of the backup folder, as the file system names it
 };
 
+// Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
+// gives them; the names and dates of entries are wide text for display.
+
 // The default root of own backups: the documents folder + "/TolvaneiPhoneBackup".
-std::wstring DefaultBackupRoot();
+std::string DefaultBackupRoot();
 
 // Appends the own backups found directly under `root`, newest folder name first. Returns 0; a root
 // that does not exist yields nothing.
-int32_t ListOwnBackups(const std::wstring& root, std::vector<BackupEntry>& entries);
+int32_t ListOwnBackups(const std::string& root, std::vector<BackupEntry>& entries);
 
 // The own backups of both roots, as the restore side assembles them: the default root, then the
 // user's folder when it is set and is not the same text.
-int32_t ListAllOwnBackups(const std::wstring& defaultRoot, const std::wstring& userFolder,
+int32_t ListAllOwnBackups(const std::string& defaultRoot, const std::string& userFolder,
                           std::vector<BackupEntry>& entries);
 
 // Appends the iTunes backups of `folder` (by default the other program's backup folder), then
 // sorts the whole list by date, newest first. Returns 0.
 int32_t ListItunesBackups(std::vector<BackupEntry>& entries);
-int32_t ListItunesBackupsIn(const std::wstring& folder, std::vector<BackupEntry>& entries);
+int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>& entries);
 
 // Writes `fileinfo`: the categories word, CR LF, the timestamp, CR LF, the device name, "(", the
 // device class, " ", the product version, ")". An existing file is replaced whole. Returns 0 or a
@@ -56,11 +59,11 @@ bool IsEncryptedDeviceFolder(const std::string& folder);
 
 // Appends the full path of every entry of `folder` whose name does not begin with ".", in
 // ascending name order (the order the catalogue relies on, whatever the file system's own is).
-void ListFolderEntries(const std::wstring& folder, std::vector<std::wstring>& paths);
+void ListFolderEntries(const std::string& folder, std::vector<std::string>& paths);
 
 // Appends the bare names of exactly 40 characters among the entries of `folder` (hidden names
 // skipped), in the same order: the device folders of a full backup.
-void ListDeviceFolderNames(const std::wstring& folder, std::vector<std::wstring>& names);
+void ListDeviceFolderNames(const std::string& folder, std::vector<std::string>& names);
 
 // Turns an iTunes date ("2015-03-04T09:05:07Z", UTC) into local display form ("2015-03-04
 // 10:05:07") with the whole hours of the zone's standard bias (minutes, UTC = local + bias). The

@@ -1,7 +1,7 @@
 #include "store/CategoryRestore.h"
 
-#include "engine/Results.h"
 #include "platform/Files.h"
+#include "store/DataCategory.h"
 #include "store/Manifest.h"
 
 namespace tolvane {

@@ -2,16 +2,16 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
-#include "engine/Results.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
-#include "platform/Strings.h"
+#include "platform/Results.h"
+#include "store/DataCategory.h"
 
 namespace tolvane {
 namespace {
@@ -51,10 +51,15 @@ void RefreshToolCopy() {
 }
 
 // Databases left by an earlier run must not pass for the result of this one when the tool fails
-// without saying so.
-void RemoveEarlierDatabases(const std::string& output) {
-    platform::DeleteFile(platform::JoinPath(output, kSmsDatabaseName));
-    platform::DeleteFile(platform::JoinPath(output, kContactsDatabaseName));
+// without saying so: one that cannot be deleted stops the run with the system's code.
+int32_t RemoveEarlierDatabases(const std::string& output) {
+    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName}) {
+        const int32_t r = platform::DeleteFile(platform::JoinPath(output, name));
+        if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
+            return r;
+        }
+    }
+    return 0;
 }
 
 // Reads the child's output until it ends, or until "Wrong password" shows up in it (also when the
@@ -82,7 +87,7 @@ int32_t WatchToolOutput(platform::ChildProcess& child) {
         }
         window.append(chunk, static_cast<size_t>(n));
         if (window.find(kWrongPassword) != std::string::npos) {
-            return kResultWrongPassword;
+            return platform::kResultWrongPassword;
         }
         if (window.size() >= kWrongPassword.size()) {
             window.erase(0, window.size() - (kWrongPassword.size() - 1));
@@ -108,22 +113,24 @@ std::string BackupToolOutputFolder() {
     return platform::JoinPath(BackupToolDataFolder(), "Decrypt");
 }
 
-int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& password,
-                      std::wstring& outputFolder) {
+int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
+                      std::string& outputFolder) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
-    platform::CreateFolderWithParents(output);
-    RemoveEarlierDatabases(output);
-    outputFolder = platform::AnsiToWide(output);
+    platform::CreateFolderWithParents(output);  // a folder that cannot be made fails below
+    outputFolder = output;
+    if (const int32_t removed = RemoveEarlierDatabases(output); removed != 0) {
+        return removed;
+    }
 
     // Each path is one argument whatever it holds; "-" tells the tool that the password comes on
     // its standard input, where no other user can read it.
-    std::unique_ptr<platform::ChildProcess> child = platform::ChildProcess::Start(
-        {BackupToolCopyPath(), platform::WideToAnsi(inputFolder), output, "-"});
+    std::unique_ptr<platform::ChildProcess> child =
+        platform::ChildProcess::Start({BackupToolCopyPath(), inputFolder, output, "-"});
     if (!child) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
-    std::string secret = platform::WideToUtf8(password);
+    std::string secret(password);
     secret.push_back('\n');
     // A tool that has already gone cannot take it; its output says what happened.
     child->WriteInput(secret);
@@ -134,42 +141,44 @@ int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& passw
     return WatchToolOutput(*child);
 }
 
-int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFolder,
-                      std::wstring& outputFolder) {
+int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
+                      std::string& outputFolder) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
-    const std::string backup = platform::WideToAnsi(backupFolder);
     for (const char* name : kKeyFiles) {
-        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backup, name),
+        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backupFolder, name),
                                                          platform::JoinPath(input, name));
         if (result != 0) {
             return result;
         }
     }
-    return RunBackupTool(platform::AnsiToWide(input), password, outputFolder);
+    return RunBackupTool(input, password, outputFolder);
 }
 
-int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder) {
-    if (password.empty()) {
-        return kResultWrongPassword;
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder) {
+    if (password == nullptr || password[0] == '\0') {
+        return platform::kResultWrongPassword;
     }
-    std::wstring wide = platform::AnsiToWide(password);
-    std::wstring unused;
-    const int32_t result = DecryptBackup(wide, backupFolder, unused);
-    std::fill(wide.begin(), wide.end(), L'\0');
-    return result;
+    std::string unused;
+    return DecryptBackup(password, backupFolder, unused);
 }
 
-int32_t ExposeDecryptedDatabases(const std::wstring& folder) {
-    const std::string dir = platform::WideToAnsi(folder);
-    int32_t result = platform::CopyFileReplace(platform::JoinPath(dir, kSmsDatabaseName),
-                                               platform::JoinPath(dir, kSmsCopyName));
+platform::Failure DecryptionFailure(int32_t result) {
+    if (result == platform::kResultWrongPassword) {
+        return platform::Failure::WrongPassword;
+    }
+    return result == platform::kErrorFileNotFound ? platform::Failure::IncompleteBackup
+                                                  : platform::Failure::LocalFiles;
+}
+
+int32_t ExposeDecryptedDatabases(const std::string& folder) {
+    int32_t result = platform::CopyFileReplace(platform::JoinPath(folder, kSmsDatabaseName),
+                                               platform::JoinPath(folder, kSmsCopyName));
     if (result != 0) {
         return result;
     }
-    result = platform::CopyFileReplace(platform::JoinPath(dir, kContactsDatabaseName),
-                                       platform::JoinPath(dir, kContactsCopyName));
-    return result;
+    return platform::CopyFileReplace(platform::JoinPath(folder, kContactsDatabaseName),
+                                     platform::JoinPath(folder, kContactsCopyName));
 }
 
 }  // namespace tolvane

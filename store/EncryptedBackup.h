@@ -11,6 +11,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "platform/Results.h"
 
 namespace tolvane {
 
@@ -22,25 +25,34 @@ std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
 
 // Copies the key files of `backupFolder` into the input folder and runs the tool on them.
 // `outputFolder` is set to the output folder once the run is set up (also when the tool then
-// reports a wrong password). Returns 0, kResultWrongPassword, kResultMissing when the tool cannot
-// be started, or the system's error code of the first failed copy (the tool is then not run).
-int32_t DecryptBackup(const std::wstring& password, const std::wstring& backupFolder,
-                      std::wstring& outputFolder);
+// reports a wrong password). Returns 0, platform::kResultWrongPassword, platform::kResultMissing
+// when the tool cannot be started, or the system's error code of the first failed copy (the tool is
+// then not run). Paths are byte strings; the password is handed to the tool as its bytes (UTF-8 by
+// convention).
+int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
+                      std::string& outputFolder);
 
 // The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
-// reads its output until it ends. kResultWrongPassword as soon as the output holds
+// reads its output until it ends. platform::kResultWrongPassword as soon as the output holds
 // "Wrong password"; 0 when it ended without. The tool's exit code is not looked at: a tool that
-// fails silently gives 0, and the caller finds the databases missing from the output folder.
-int32_t RunBackupTool(const std::wstring& inputFolder, const std::wstring& password,
-                      std::wstring& outputFolder);
+// fails silently gives 0, and the caller finds the databases missing from the output folder. The
+// databases of an earlier run are deleted first; one that cannot be deleted gives the system's
+// code and the tool is not run.
+int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
+                      std::string& outputFolder);
 
-// Checks a password of an encrypted backup by decrypting it. An empty password gives
-// kResultWrongPassword at once, without starting anything.
-int32_t VerifyBackupPassword(const std::string& password, const std::wstring& backupFolder);
+// Checks a password of an encrypted backup by decrypting it. A null or empty password gives
+// platform::kResultWrongPassword at once, without starting anything.
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder);
+
+// What a failed DecryptBackup stands for: a refused password (kResultWrongPassword), a key file
+// the backup lacks (kErrorFileNotFound), or else a tool that cannot be run or files that cannot
+// be copied.
+platform::Failure DecryptionFailure(int32_t result);
 
 // Copies the two decrypted databases of `folder` to "sms" and "content" beside them, so that the
 // folder looks like one of the program's own category backups. Stops at the first failed copy and
 // returns its system error code.
-int32_t ExposeDecryptedDatabases(const std::wstring& folder);
+int32_t ExposeDecryptedDatabases(const std::string& folder);
 
 }  // namespace tolvane

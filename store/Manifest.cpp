@@ -9,9 +9,10 @@
 #include <new>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 
 namespace tolvane {
@@ -71,15 +72,15 @@ class Cursor {
     size_t pos_;
 };
 
-// Reads the whole manifest: 0, kResultBadManifest when it cannot be opened or read, or
-// kResultMissing when its memory cannot be had.
+// Reads the whole manifest: 0, platform::kResultBadManifest when it cannot be opened or read, or
+// platform::kResultMissing when its memory cannot be had.
 int32_t ReadManifest(const std::string& path, std::string& contents) {
     try {
-        return platform::ReadWholeFile(path, contents) == 0 ? 0 : kResultBadManifest;
+        return platform::ReadWholeFile(path, contents) == 0 ? 0 : platform::kResultBadManifest;
     } catch (const std::bad_alloc&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     } catch (const std::length_error&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
 }
 
@@ -111,33 +112,15 @@ bool DecodeDigestHex(const std::string& hex, uint8_t digest[kDigestSize]) {
     return true;
 }
 
-int32_t WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return platform::LastSystemError();
-        }
-        if (n == 0) {
-            return platform::kErrorDiskFull;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 }  // namespace
 
 int32_t WalkMbdbRecords(std::string_view manifest,
                         const std::function<void(const MbdbRecordSpan&)>& visit) {
     if (manifest.size() < 4 || manifest.substr(0, 4) != "mbdb") {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     if (manifest.size() < kHeaderSize) {
-        return kResultBadManifest;
+        return platform::kResultBadManifest;
     }
     size_t pos = kHeaderSize;
     while (pos < manifest.size()) {
@@ -149,23 +132,23 @@ int32_t WalkMbdbRecords(std::string_view manifest,
         std::string_view encryptionKey;
         if (!cursor.ReadString(record.domain) || !cursor.ReadString(record.path) ||
             !cursor.ReadString(linkTarget)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         record.digestField = cursor.Pos();
         if (!cursor.ReadString(digest) || !cursor.ReadString(encryptionKey) ||
             !cursor.Skip(kFixedFieldsSize - 1)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         record.digestLength = digest.size();
         uint8_t propertyCount = 0;
         if (!cursor.ReadU8(propertyCount)) {
-            return kResultBadManifest;
+            return platform::kResultBadManifest;
         }
         for (unsigned i = 0; i < propertyCount; ++i) {
             std::string_view name;
             std::string_view value;
             if (!cursor.ReadString(name) || !cursor.ReadString(value)) {
-                return kResultBadManifest;
+                return platform::kResultBadManifest;
             }
         }
         record.end = cursor.Pos();
@@ -224,7 +207,7 @@ int32_t FindDigestToPatch(std::string_view manifest, std::string_view pathText, 
     if (found && digestLength != kDigestSize) {
         // Twenty bytes written over a shorter or absent digest would overwrite the fields after it.
         found = false;
-        return kResultBadManifest;
+        return platform::kResultBadManifest;
     }
     return 0;
 }
@@ -239,7 +222,7 @@ int32_t StripAppDomainRecords(const std::string& source, const std::string& targ
     try {
         result = StripAppDomainRecordsInMemory(manifest, stripped);
     } catch (const std::bad_alloc&) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     if (result != 0) {
         return result;
@@ -248,12 +231,12 @@ int32_t StripAppDomainRecords(const std::string& source, const std::string& targ
 
     // The target is made anew (a link there is replaced, not followed).
     platform::DeleteFile(target);
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    platform::UniqueFd fd(open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) {
         return platform::LastSystemError();
     }
-    result = WriteAll(fd, stripped.data(), stripped.size());
-    if (close(fd) != 0 && result == 0) {
+    result = platform::WriteAll(fd.get(), stripped);
+    if (fd.Close() != 0 && result == 0) {
         result = platform::LastSystemError();
     }
     if (result != 0) {
@@ -267,7 +250,7 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
                             const std::string& pathText) {
     uint8_t digest[kDigestSize];
     if (!DecodeDigestHex(digestHex, digest)) {
-        return kResultMissing;
+        return platform::kResultMissing;
     }
     std::string manifest;
     int32_t result = ReadManifest(manifestPath, manifest);
@@ -280,24 +263,12 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
     if (result != 0 || !found) {
         return result;
     }
-    const int fd = open(manifestPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    platform::UniqueFd fd(open(manifestPath.c_str(), O_RDWR | O_CLOEXEC));
+    if (fd.get() < 0) {
         return platform::LastSystemError();
     }
-    size_t done = 0;
-    while (done < kDigestSize) {
-        const ssize_t n =
-            pwrite(fd, digest + done, kDigestSize - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            result = n < 0 ? platform::LastSystemError() : platform::kErrorDiskFull;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (close(fd) != 0 && result == 0) {
+    result = platform::WriteAll(fd.get(), digest, kDigestSize, static_cast<int64_t>(offset));
+    if (fd.Close() != 0 && result == 0) {
         result = platform::LastSystemError();
     }
     return result;
@@ -305,43 +276,34 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
 
 int32_t Sha1FileHex(const std::string& path, char out[41]) {
     out[0] = '\0';
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         return platform::LastSystemError();
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int32_t error =
-            S_ISDIR(st.st_mode) ? platform::kErrorAccessDenied : platform::LastSystemError();
-        close(fd);
-        return error;
+    if (fstat(fd.get(), &st) != 0) {
+        return platform::LastSystemError();
     }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!S_ISREG(st.st_mode)) {
+        return S_ISDIR(st.st_mode) ? platform::kErrorAccessDenied : platform::kErrorInvalidFunction;
+    }
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     platform::Sha1 sha;
     std::vector<char> buffer(kHashChunk);
     uint64_t total = 0;
-    int32_t result = 0;
     for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            result = kResultShortRead;
-            break;
+        size_t n = 0;
+        if (platform::ReadAll(fd.get(), buffer.data(), buffer.size(), n) != 0) {
+            return platform::kResultShortRead;
         }
         if (n == 0) {
             break;
         }
-        sha.Update(buffer.data(), static_cast<size_t>(n));
-        total += static_cast<uint64_t>(n);
+        sha.Update(buffer.data(), n);
+        total += n;
     }
-    close(fd);
-    if (result == 0 && total < static_cast<uint64_t>(st.st_size)) {
-        result = kResultShortRead;  // the file ended before the size it had when opened
-    }
-    if (result != 0) {
-        return result;
+    if (total < static_cast<uint64_t>(st.st_size)) {
+        return platform::kResultShortRead;  // the file ended before the size it had when opened
     }
     const std::string hex = platform::HexUpper(sha.Final());
     std::memcpy(out, hex.data(), hex.size());

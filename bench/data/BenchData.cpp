@@ -25,8 +25,8 @@
 #include "data/Listing.h"
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/tools/ExportWriter.h"
 #include "tests/tools/RealSchemaDb.h"
 
@@ -204,8 +204,7 @@ int RunOperation(const std::string& op, const std::string& dir) {
         const Timing t =
             Time([&] { lines.clear(); },
                  [&] {
-                     result = tolvane::ListMessages(lines, platform::AnsiToWide(dir + "/backup"),
-                                                    engine, nullptr, false);
+                     result = tolvane::ListMessages(lines, dir + "/backup", engine, nullptr, false);
                  });
         std::printf(
             "message listing: %zu messages in %.3f s (%.3f s CPU) (target < %.1f s) %s\n",

@@ -105,9 +105,9 @@ Figures EngineBackup(const std::string& base, std::string& folder) {
     if (engine.ConnectDevice(&willEncrypt) != 0) {
         return f;
     }
-    engine.categories = tolvane::Full;
+    engine.SetCategories(tolvane::Full);
     const auto start = Clock::now();
-    f.ok = engine.RunBackup(platform::AnsiToWide(base), nullptr) == 0;
+    f.ok = engine.RunBackup(base, nullptr) == 0;
     f.seconds = Seconds(start);
     folder = engine.LastBackupFolder();
     engine.CloseDevice();
@@ -121,10 +121,10 @@ Figures EngineRestore(const std::string& backup, double& peakMiB) {
     if (engine.ConnectDevice(&willEncrypt) != 0) {
         return f;
     }
-    engine.categories = tolvane::Full;
+    engine.SetCategories(tolvane::Full);
     ResetPeakMemory();
     const auto start = Clock::now();
-    const int32_t result = engine.RunRestore(nullptr, platform::AnsiToWide(backup), nullptr, false);
+    const int32_t result = engine.RunRestore(nullptr, backup, nullptr, false);
     f.seconds = Seconds(start);
     peakMiB = PeakMemoryMiB();
     f.ok = result == 0;

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "backuptool/BackupDecryptor.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/EncryptedBackupWriter.h"
@@ -250,16 +250,15 @@ TEST(Tool, RunnerOfTheProgramAndTheShippedToolWorkTogether) {
     testenv::WriteBackupFolder(
         backup.Path(), {testenv::SmsDatabase("messages"), testenv::ContactsDatabase("book")},
         options);
-    const std::wstring folder = platform::AnsiToWide(backup.Path());
+    const std::string folder = backup.Path();
 
     EXPECT_EQ(tolvane::VerifyBackupPassword("wrong password", folder),
-              tolvane::kResultWrongPassword);
+              platform::kResultWrongPassword);
     EXPECT_EQ(tolvane::VerifyBackupPassword("right password", folder), 0);
 
-    std::wstring output;
-    ASSERT_EQ(tolvane::DecryptBackup(L"right password", folder, output), 0);
-    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(output), 0);
-    const std::string out = platform::WideToAnsi(output);
+    std::string out;
+    ASSERT_EQ(tolvane::DecryptBackup("right password", folder, out), 0);
+    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(out), 0);
     EXPECT_EQ(ReadFile(out + "/sms"), "messages");
     EXPECT_EQ(ReadFile(out + "/content"), "book");
     platform::SetProgramFolderForTesting("");

@@ -6,12 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/CategoryRestore.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 #include "store/Manifest.h"
 #include "tests/support/Programs.h"
@@ -94,12 +95,11 @@ TEST_F(PhoneBackup, ProgramOpensThePhonesEncryptedBackupThroughTheTool) {
     Make({"--encrypt", kPassword});
     IsolatedHome home;
     platform::SetProgramFolderForTesting(std::string(TOLVANE_BIN_DIR) + "/");
-    const std::wstring folder = platform::AnsiToWide(Backup());
-    EXPECT_EQ(tolvane::VerifyBackupPassword("pass word", folder), tolvane::kResultWrongPassword);
-    std::wstring output;
-    ASSERT_EQ(tolvane::DecryptBackup(platform::Utf8ToWide(kPassword), folder, output), 0);
-    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(output), 0);
-    const std::string out = platform::WideToAnsi(output);
+    const std::string folder = Backup();
+    EXPECT_EQ(tolvane::VerifyBackupPassword("pass word", folder), platform::kResultWrongPassword);
+    std::string out;
+    ASSERT_EQ(tolvane::DecryptBackup(kPassword, folder, out), 0);
+    ASSERT_EQ(tolvane::ExposeDecryptedDatabases(out), 0);
     EXPECT_EQ(ReadFile(out + "/sms"), PhoneFile("Library/SMS/sms.db"));
     EXPECT_EQ(ReadFile(out + "/content"), PhoneFile("Library/AddressBook/AddressBook.sqlitedb"));
     platform::SetProgramFolderForTesting("");

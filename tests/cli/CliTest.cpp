@@ -9,7 +9,8 @@
 #include "cli/ImportCommand.h"
 #include "cli/ProgressPrinter.h"
 #include "cli/RestoreCommand.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
+#include "store/DataCategory.h"
 
 using namespace tolvane;
 using namespace tolvane::cli;
@@ -87,23 +88,46 @@ TEST(RestoreOptions, OneBackupFolderWithItsCategoryAndPasswords) {
     ParseRestore({""}, false);
 }
 
-TEST(RestoreOptions, FailuresWithoutAPhoneTextHaveTheirOwnSentence) {
+TEST(FailureTexts, SayWhatTheEngineFoundNotWhatTheNumberCouldMean) {
+    using platform::Failure;
+    // Every kind a restore can end with has its own sentence; the generic one is for the rest.
     std::set<std::string> texts;
-    for (int32_t code : {kResultDeviceGone, kResultCancelled, kResultWrongPassword, kResultMissing,
-                         IMPORT_BAD_FILE}) {
-        texts.insert(RestoreFailureText(code));
+    for (Failure what : {Failure::DeviceGone, Failure::Cancelled, Failure::IncompleteBackup,
+                         Failure::WrongPassword, Failure::MissingFolder, Failure::MissingDatabase,
+                         Failure::UnusableDatabase, Failure::PasswordNeeded, Failure::None}) {
+        texts.insert(RestoreFailureText(what));
     }
-    EXPECT_EQ(texts.size(), 5u);
-    EXPECT_EQ(texts.count(RestoreFailureText(-205)), 0u);
+    EXPECT_EQ(texts.size(), 9u);
+    EXPECT_EQ(RestoreFailureText(Failure::DeviceService), RestoreFailureText(Failure::None));
+    // 2 from a missing database is not a backup without its device folder.
+    EXPECT_NE(RestoreFailureText(Failure::MissingDatabase),
+              RestoreFailureText(Failure::IncompleteBackup));
+
+    // A backup is "cancelled" only when the callback stopped it; a phone without its message
+    // database (also 2) says so, and names the database that was asked for.
+    EXPECT_EQ(BackupFailureText(Failure::Cancelled, Sms), "the backup was cancelled");
+    EXPECT_EQ(BackupFailureText(Failure::MissingDatabase, Sms),
+              "the phone has no message database");
+    EXPECT_EQ(BackupFailureText(Failure::MissingDatabase, Contacts),
+              "the phone has no contacts database");
+    EXPECT_EQ(BackupFailureText(Failure::None, Full), "the backup failed");
+    EXPECT_EQ(BackupFailureText(Failure::DeviceError, Full), "the backup failed");
+
+    EXPECT_EQ(ListingFailureText(Failure::MissingDatabase, "message database"),
+              "the backup holds no message database");
+    EXPECT_EQ(ListingFailureText(Failure::IncompleteBackup, "message database"),
+              "the backup lacks files its decryption needs");
+    EXPECT_EQ(ListingFailureText(Failure::None, "contacts database"),
+              "cannot read the contacts database");
 }
 
 TEST(ExitStatus, IsZeroOrTheResultClampedIntoAByte) {
     EXPECT_EQ(ExitStatusFor(0), 0);
-    EXPECT_EQ(ExitStatusFor(kResultCancelled), 2);
-    EXPECT_EQ(ExitStatusFor(kResultMissing), 87);
+    EXPECT_EQ(ExitStatusFor(platform::kResultCancelled), 2);
+    EXPECT_EQ(ExitStatusFor(platform::kResultMissing), 87);
     EXPECT_EQ(ExitStatusFor(255), 255);
     EXPECT_EQ(ExitStatusFor(1006), 255);
-    EXPECT_EQ(ExitStatusFor(kResultDeviceGone), 1);
+    EXPECT_EQ(ExitStatusFor(platform::kResultDeviceGone), 1);
     EXPECT_EQ(ExitStatusFor(-208), 1);
 }
 

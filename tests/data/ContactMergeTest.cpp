@@ -5,7 +5,7 @@
 
 #include "data/ContactMerge.h"
 #include "data/DataTexts.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "platform/Time.h"
 #include "tests/data/DataFixture.h"
 #include "tests/data/ExportRecords.h"
@@ -173,7 +173,7 @@ TEST_F(ContactMergeTest, LayoutErrorsRefuseTheFileOnlyInTheFirstTenRecords) {
         SCOPED_TRACE(bad);
         const std::string target = MakeContactsTarget("refused" + std::to_string(bad) + ".db");
         const std::string before = testenv::ReadFile(target);
-        Merge(target, file(bad), IMPORT_BAD_FILE);
+        Merge(target, file(bad), platform::IMPORT_BAD_FILE);
         EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
         EXPECT_EQ(testenv::ReadFile(target), before);
         EXPECT_TRUE(LeftInDataFolder().empty());

@@ -5,7 +5,7 @@
 
 #include "data/DataTexts.h"
 #include "data/DatabaseCheck.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "tests/data/DataFixture.h"
 
 namespace tolvane {
@@ -64,25 +64,25 @@ TEST_F(DatabaseCheckTest, AnEmptyOrMissingMessageTableRefusesTheFile) {
         SCOPED_TRACE(table);
         engine_.SetLastErrorText("");
         const std::string path = SmsDb(std::string("empty-") + table + ".db", table);
-        EXPECT_EQ(CheckMessageDatabase(engine_, path), IMPORT_BAD_FILE);
+        EXPECT_EQ(CheckMessageDatabase(engine_, path), platform::IMPORT_BAD_FILE);
         EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
     }
     engine_.SetLastErrorText("");
     EXPECT_EQ(CheckMessageDatabase(engine_, SmsDb("dropped.db", "", "chat_handle_join")),
-              IMPORT_BAD_FILE);
+              platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
 }
 
 TEST_F(DatabaseCheckTest, FilesThatAreNoDatabasesAreRefused) {
     const std::string text = Write("notes.txt", "these are not the messages you are looking for");
-    EXPECT_EQ(CheckMessageDatabase(engine_, text), IMPORT_BAD_FILE);
-    EXPECT_EQ(CheckContactDatabase(engine_, text), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckMessageDatabase(engine_, text), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckContactDatabase(engine_, text), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
     // A missing file is not opened (and not created) at all.
     EXPECT_EQ(CheckMessageDatabase(engine_, Path("missing.db")), SQLITE_CANTOPEN);
     EXPECT_FALSE(platform::PathExists(Path("missing.db")));
     // A message database is no contacts database.
-    EXPECT_EQ(CheckContactDatabase(engine_, SmsDb("sms.db")), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckContactDatabase(engine_, SmsDb("sms.db")), platform::IMPORT_BAD_FILE);
 }
 
 TEST_F(DatabaseCheckTest, AContactsDatabaseNeedsRowsInItsThreeTables) {
@@ -91,7 +91,8 @@ TEST_F(DatabaseCheckTest, AContactsDatabaseNeedsRowsInItsThreeTables) {
     EXPECT_EQ(CheckContactDatabase(engine_, good), 0);
     EXPECT_EQ(testenv::ReadFile(good), before);
 
-    EXPECT_EQ(CheckContactDatabase(engine_, ContactsDb("nophone.db", false)), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckContactDatabase(engine_, ContactsDb("nophone.db", false)),
+              platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
 
     const std::string noSearch = ContactsDb("nosearch.db", true);
@@ -99,7 +100,7 @@ TEST_F(DatabaseCheckTest, AContactsDatabaseNeedsRowsInItsThreeTables) {
         testkit::Database db(noSearch);
         ASSERT_TRUE(db.Exec("DELETE FROM ABPersonFullTextSearch_content;"));
     }
-    EXPECT_EQ(CheckContactDatabase(engine_, noSearch), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckContactDatabase(engine_, noSearch), platform::IMPORT_BAD_FILE);
 }
 
 }  // namespace

@@ -6,8 +6,9 @@
 
 #include "data/DataTexts.h"
 #include "data/Listing.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/data/DataFixture.h"
 
 namespace tolvane {
@@ -40,8 +41,6 @@ class ListingTest : public testdata::DataFixture {
             ASSERT_TRUE(testkit::AddContact(db, row));
         }
     }
-
-    std::wstring Wide(const std::string& path) const { return platform::AnsiToWide(path); }
 };
 
 TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
@@ -49,7 +48,7 @@ TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
     MessagesDb(backup + "/" + kDevice + "/" + kSmsDatabaseName,
                {"first", std::nullopt, "", "fourth \xE2\x9C\x93", "caf\xE9"});
     Lines lines{L"old"};
-    ASSERT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false), 0);
+    ASSERT_EQ(ListMessages(lines, backup, engine_, nullptr, false), 0);
     // A text that is not UTF-8 keeps its readable part.
     EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
 }
@@ -65,7 +64,7 @@ TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
                 {6, "Cy", {}, {}, {}, "+1 5551234", {}},
                 {7, "J\xC3\xB8rn", "\xC3\x85s", {}, {}, "12 34 56 78", {}}});
     Lines lines;
-    ASSERT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false), 0);
+    ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
                             L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
 }
@@ -81,46 +80,48 @@ TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
                {{1, "Dev", {}, {}, {}, {}, {}}});
     ContactsDb(full + "/" + kContactsCopyName, {{1, "Copy", {}, {}, {}, {}, {}}});
     Lines lines;
-    ASSERT_EQ(ListMessages(lines, Wide(full), engine_, nullptr, false), 0);
+    ASSERT_EQ(ListMessages(lines, full, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, Lines{L"from the device folder"});
-    ASSERT_EQ(ListContacts(lines, Wide(full), engine_, nullptr, false), 0);
+    ASSERT_EQ(ListContacts(lines, full, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, Lines{L"Dev"});
 
     const std::string category = Path("category");
     MessagesDb(category + "/" + kSmsCopyName, {"copied"});
-    ASSERT_EQ(ListMessages(lines, Wide(category), engine_, nullptr, false), 0);
+    ASSERT_EQ(ListMessages(lines, category, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, Lines{L"copied"});
     // A password never makes the program decrypt one of its own backups.
     lines.clear();
-    ASSERT_EQ(ListMessages(lines, Wide(category), engine_, "secret", false), 0);
+    ASSERT_EQ(ListMessages(lines, category, engine_, "secret", false), 0);
     EXPECT_EQ(lines, Lines{L"copied"});
 
     // The other program's backups keep the hashed names at the top of the folder.
     const std::string itunes = Path("itunes");
     MessagesDb(itunes + "/" + kSmsDatabaseName, {"itunes"});
-    ASSERT_EQ(ListMessages(lines, Wide(itunes), engine_, "", true), 0);
+    ASSERT_EQ(ListMessages(lines, itunes, engine_, "", true), 0);
     EXPECT_EQ(lines, Lines{L"itunes"});
-    EXPECT_EQ(ListMessages(lines, Wide(category), engine_, nullptr, true), 2);
+    EXPECT_EQ(ListMessages(lines, category, engine_, nullptr, true), 2);
 }
 
 TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     Lines lines{L"kept"};
-    EXPECT_EQ(ListMessages(lines, Wide(Path("nothing")), engine_, nullptr, false), 2);
-    EXPECT_EQ(ListContacts(lines, Wide(Path("nothing")), engine_, nullptr, false), 2);
+    EXPECT_EQ(ListMessages(lines, Path("nothing"), engine_, nullptr, false), 2);
+    EXPECT_EQ(ListContacts(lines, Path("nothing"), engine_, nullptr, false), 2);
+    EXPECT_EQ(engine_.FailureOf(2), platform::Failure::MissingDatabase);
     EXPECT_EQ(lines, Lines{L"kept"});
 
     // An encrypted database opens but cannot be read.
     const std::string backup = Path("encrypted");
     testenv::WriteFile(backup + "/" + kSmsCopyName, std::string(4096, '\x5A'));
     const std::string before = testenv::ReadFile(backup + "/" + kSmsCopyName);
-    EXPECT_EQ(ListMessages(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListMessages(lines, backup, engine_, nullptr, false), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    EXPECT_EQ(engine_.FailureOf(platform::IMPORT_BAD_FILE), platform::Failure::UnusableDatabase);
     EXPECT_EQ(lines, Lines{L"kept"});
     EXPECT_EQ(testenv::ReadFile(backup + "/" + kSmsCopyName), before);
 
     // A message database offered as the contacts database has no search table.
     MessagesDb(backup + "/" + kContactsCopyName, {"x"});
-    EXPECT_EQ(ListContacts(lines, Wide(backup), engine_, nullptr, false), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListContacts(lines, backup, engine_, nullptr, false), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }

@@ -6,7 +6,7 @@
 #include "data/DataTexts.h"
 #include "data/MergeSupport.h"
 #include "data/MessageMerge.h"
-#include "engine/Results.h"
+#include "platform/Results.h"
 #include "tests/data/DataFixture.h"
 #include "tests/data/ExportRecords.h"
 #include "tests/tools/ExportWriter.h"
@@ -118,7 +118,7 @@ TEST_F(MessageMergeTest, LayoutErrorsRefuseTheFileOnlyInTheFirstTenRecords) {
         const std::string before = testenv::ReadFile(target);
         engine_.SetLastErrorText("");
         EXPECT_EQ(MergeMessages(engine_, target, Write("bad.csv", FileWithBadRecord(14, bad))),
-                  IMPORT_BAD_FILE);
+                  platform::IMPORT_BAD_FILE);
         EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
         EXPECT_EQ(testenv::ReadFile(target), before);
         EXPECT_TRUE(LeftInDataFolder().empty());
@@ -141,7 +141,7 @@ TEST_F(MessageMergeTest, AFileOfExactlySixtyFourMebibytesIsReadOneByteMoreIsRefu
     std::string file = SmsRecord(1, "\"first\"", 1) + SmsRecord(2, "\"second\"", 1);
     file.resize(kMaxExportBytes + 1, 'x');  // the padding is an unended last record
 
-    EXPECT_EQ(MergeMessages(engine_, target, Write("over.csv", file)), IMPORT_BAD_FILE);
+    EXPECT_EQ(MergeMessages(engine_, target, Write("over.csv", file)), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), "Invalid file format,Import file failed.");
     EXPECT_EQ(testenv::ReadFile(target), before);
 
@@ -194,7 +194,7 @@ TEST_F(MessageMergeTest, ARecordCanOnlyEverInsertOneMessage) {
 
     // Among the first ten records such a record counts as a layout error of the file.
     const std::string second = MakeSmsTarget("second.db", 2);
-    EXPECT_EQ(MergeMessages(engine_, second, Write("first.csv", drop)), IMPORT_BAD_FILE);
+    EXPECT_EQ(MergeMessages(engine_, second, Write("first.csv", drop)), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(DumpRows(second, "select count(*) from handle;"), std::vector<std::string>{"i:2"});
 }
 

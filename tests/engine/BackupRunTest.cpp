@@ -9,6 +9,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
+#include "tests/engine/EngineTestAccess.h"
 #include "tests/engine/ScriptedLink.h"
 #include "tests/support/Plists.h"
 #include "tests/support/TestEnv.h"
@@ -168,12 +169,13 @@ TEST(TimestampedFolder, NeverReusesAFolderThatExists) {
 TEST(BackupRunWithoutDevice, NoCategoryIsDoneAndAMissingFolderIs87) {
     testenv::IsolatedHome home;
     BackupEngine engine;
-    engine.categories = 0;
-    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(home.Home() + "/Backups"), nullptr), 0);
+    engine.SetCategories(0);
+    EXPECT_EQ(engine.RunBackup(home.Home() + "/Backups", nullptr), 0);
     EXPECT_TRUE(platform::FolderExists(home.Home() + "/Backups"));
-    EXPECT_EQ(engine.RequestBackup((home.Home() + "/absent").c_str()), kResultMissing);
-    EXPECT_EQ(engine.RequestBackup(nullptr), kResultMissing);
-    EXPECT_EQ(engine.isBackupPhase, 1);
+    EXPECT_EQ(engine.RequestBackup((home.Home() + "/absent").c_str()), platform::kResultMissing);
+    EXPECT_EQ(engine.FailureOf(platform::kResultMissing), platform::Failure::MissingFolder);
+    EXPECT_EQ(engine.RequestBackup(nullptr), platform::kResultMissing);
+    EXPECT_EQ(EngineTestAccess::Run(engine).BackupPhase(), 1);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "tests/engine/EngineTestAccess.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
 
@@ -83,7 +84,7 @@ std::string StringAt(plist_t dict, const char* key) {
 
 std::vector<BackupEntry> Catalogue(const std::string& base) {
     std::vector<BackupEntry> entries;
-    ListOwnBackups(platform::AnsiToWide(base), entries);
+    ListOwnBackups(base, entries);
     return entries;
 }
 
@@ -95,15 +96,13 @@ class BackupRunTest : public ::testing::Test {
         udid_ = phone.Udid();
     }
     int32_t Backup(uint32_t categories, const char* password = nullptr) {
-        engine_.categories = categories;
-        engine_.progressCallback = Record;
-        engine_.callbackUserData = &progress_;
-        engine_.progressScale = 100;
-        return engine_.RunBackup(platform::AnsiToWide(base_), password);
+        engine_.SetCategories(categories);
+        engine_.SetProgressCallback(Record);
+        engine_.SetCallbackUserData(&progress_);
+        engine_.SetProgressScale(100);
+        return engine_.RunBackup(base_, password);
     }
-    std::string WorkDeviceFolder() const {
-        return platform::WideToAnsi(BackupEngine::TempBackupFolder()) + "/" + udid_;
-    }
+    std::string WorkDeviceFolder() const { return BackupEngine::TempBackupFolder() + "/" + udid_; }
 
     IsolatedHome home_;
     std::string base_ = home_.Home() + "/Backups";
@@ -174,7 +173,7 @@ TEST_F(BackupRunTest, FullBackupHoldsEveryFileOfThePhoneAndIsCatalogued) {
     EXPECT_EQ(ReadFile(folder + "/fileinfo"), "8\r\n" + stamp + "\r\nZoë's iPhone(iPhone 7.1.2)");
     const std::vector<BackupEntry> listed = Catalogue(base_);
     ASSERT_EQ(listed.size(), 2u);
-    EXPECT_EQ(platform::WideToAnsi(listed[0].folder), folder);
+    EXPECT_EQ(listed[0].folder, folder);
     EXPECT_EQ(listed[0].categories, 8);
     EXPECT_EQ(listed[0].encrypted, 0);
 
@@ -260,7 +259,7 @@ TEST_F(BackupRunTest, CancelledRunLeavesNoFilesAndNoCatalogueEntry) {
     SimulatedPhone phone(options);
     Connect(phone);
     progress_.stopAt = 1;
-    EXPECT_EQ(Backup(Full), kResultCancelled);
+    EXPECT_EQ(Backup(Full), platform::kResultCancelled);
     EXPECT_TRUE(Catalogue(base_).empty());
     const std::vector<std::string> folders = Entries(base_);
     ASSERT_EQ(folders.size(), 1u);  // the timestamped folder stays, without fileinfo
@@ -280,7 +279,7 @@ TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
     SimulatedPhone phone(options, {"unplug-after-bytes=1500000"});
     Connect(phone);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Backup(Full), kResultDeviceGone);
+    EXPECT_EQ(Backup(Full), platform::kResultDeviceGone);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(30));  // about 12 s of presence checks
     EXPECT_TRUE(Catalogue(base_).empty());
@@ -414,12 +413,14 @@ TEST_F(BackupRunTest, TheConversationServesARestoreFromTheBackupFolder) {
     plist_dict_set_item(restoreOptions.get(), "RestoreSystemFiles", plist_new_bool(0));
     plist_dict_set_item(restoreOptions.get(), "RestoreDontCopyBackup", plist_new_bool(1));
     plist_dict_set_item(restoreOptions.get(), "RestorePreserveSettings", plist_new_bool(1));
-    ASSERT_EQ(mobilebackup2_send_request(engine_.BackupClient(), "Restore", udid_.c_str(),
+    DeviceSession& session = EngineTestAccess::Session(engine_);
+    RunContext& run = EngineTestAccess::Run(engine_);
+    ASSERT_EQ(mobilebackup2_send_request(session.BackupClient(), "Restore", udid_.c_str(),
                                          udid_.c_str(), restoreOptions.get()),
               MOBILEBACKUP2_E_SUCCESS);
-    engine_.isBackupPhase = 0;
+    run.SetBackupPhase(false);
     progress_ = {};
-    EXPECT_EQ(RunMessageLoop(folder.c_str(), engine_), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(RunMessageLoop(folder.c_str(), session, run), 0) << engine_.GetLastErrorText();
     EXPECT_EQ(ReadFile(picture), contents);
     const std::vector<std::string> events = phone.Events();
     EXPECT_NE(std::find(events.begin(), events.end(), "restore finished 0"), events.end());

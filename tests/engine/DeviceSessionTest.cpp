@@ -2,9 +2,12 @@
 // notifications, the encryption flag, and the password step.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "engine/BackupEngine.h"
+#include "tests/engine/EngineTestAccess.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
 
@@ -38,12 +41,13 @@ TEST(DeviceSession, WithoutAPhoneThereIsNoSession) {
     ScopedEnv socket("USBMUXD_SOCKET_ADDRESS", "UNIX:" + dir.Path() + "/nobody.sock");
     BackupEngine engine;
     uint8_t willEncrypt = 7;
-    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
+    EXPECT_EQ(engine.FailureOf(platform::kResultDeviceGone), platform::Failure::NoDevice);
     EXPECT_EQ(willEncrypt, 7);
     std::string value;
-    EXPECT_EQ(engine.GetDeviceName(value), kResultMissing);
-    EXPECT_EQ(engine.GetProductVersion(value), kResultMissing);
-    EXPECT_EQ(engine.GetDeviceClass(value), kResultMissing);
+    EXPECT_EQ(engine.GetDeviceName(value), platform::kResultMissing);
+    EXPECT_EQ(engine.GetProductVersion(value), platform::kResultMissing);
+    EXPECT_EQ(engine.GetDeviceClass(value), platform::kResultMissing);
     EXPECT_FALSE(engine.IsDevicePresent());
     EXPECT_EQ(engine.CloseDevice(), 0);
 }
@@ -63,9 +67,9 @@ TEST(DeviceSession, ConnectsTakesTheLockAndReadsTheDeviceValues) {
     EXPECT_EQ(engine.CachedDeviceName(), "Zoë's iPhone");
     EXPECT_EQ(engine.CachedDeviceClass(), "iPhone");
     EXPECT_EQ(engine.CachedProductVersion(), "7.1.2");
-    EXPECT_NE(engine.BackupClient(), nullptr);
-    EXPECT_NE(engine.Afc(), nullptr);
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HasBackupService());
+    EXPECT_NE(EngineTestAccess::Session(engine).Afc(), nullptr);
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_TRUE(engine.IsDevicePresent());
     std::string name;
     EXPECT_EQ(engine.GetDeviceName(name), 0);
@@ -74,14 +78,14 @@ TEST(DeviceSession, ConnectsTakesTheLockAndReadsTheDeviceValues) {
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
 
     EXPECT_EQ(engine.CloseDevice(), 0);
-    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_FALSE(engine.HoldsSyncLock());
     EXPECT_FALSE(engine.IsDevicePresent());
     EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart, kDidFinish}));
     EXPECT_EQ(Count(phone.Events(), "lock released"), 1);
 
     // The caller's reconnect (CloseDevice, ConnectDevice) gives a new session with the lock.
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 2);
 }
 
@@ -105,7 +109,7 @@ TEST(DeviceSession, LockHeldForAWhileIsTakenOnceFree) {
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::seconds(2));
-    EXPECT_TRUE(engine.HoldsSyncLockFile());
+    EXPECT_TRUE(engine.HoldsSyncLock());
     EXPECT_GE(Count(phone.Events(), "lock busy"), 1);
     EXPECT_EQ(Count(phone.Events(), "lock acquired"), 1);
     EXPECT_EQ(phone.Notifications(), (Names{kWillStart, kLockRequest, kDidStart}));
@@ -164,8 +168,8 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         uint8_t willEncrypt = 7;
         ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
         EXPECT_EQ(willEncrypt, 7);  // not written: no backup client, no query
-        EXPECT_EQ(engine.BackupClient(), nullptr);
-        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_FALSE(engine.HasBackupService());
+        EXPECT_FALSE(engine.HoldsSyncLock());
         EXPECT_TRUE(phone.Notifications().empty());
         EXPECT_EQ(engine.CachedDeviceName(), "Test iPhone");
     }
@@ -174,15 +178,17 @@ TEST(DeviceSession, ServicesThatAreMissing) {
         BackupEngine engine;
         uint8_t willEncrypt = 7;
         ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
-        EXPECT_EQ(engine.Afc(), nullptr);
-        EXPECT_FALSE(engine.HoldsSyncLockFile());
+        EXPECT_EQ(EngineTestAccess::Session(engine).Afc(), nullptr);
+        EXPECT_FALSE(engine.HoldsSyncLock());
         EXPECT_EQ(phone.Notifications(), (Names{kWillStart}));  // no lock without AFC
     }
     {
         SimulatedPhone phone({}, {"np-unavailable"});
         BackupEngine engine;
         uint8_t willEncrypt = 7;
-        EXPECT_EQ(engine.ConnectDevice(&willEncrypt), kResultDeviceGone);
+        EXPECT_EQ(engine.ConnectDevice(&willEncrypt), platform::kResultDeviceGone);
+        // The same -1 as no phone at all, but a phone is there.
+        EXPECT_EQ(engine.FailureOf(platform::kResultDeviceGone), platform::Failure::DeviceService);
     }
 }
 
@@ -195,14 +201,15 @@ TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
     uint8_t willEncrypt = 0;
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     ASSERT_TRUE(engine.WillEncrypt());
-    EXPECT_EQ(engine.UnlockBackupPassword(nullptr), kResultMissing);
+    EXPECT_EQ(engine.UnlockBackupPassword(nullptr), platform::kResultMissing);
+    EXPECT_EQ(engine.FailureOf(platform::kResultMissing), platform::Failure::PasswordNeeded);
 
     const int32_t wrong = engine.UnlockBackupPassword("wrong one");
     EXPECT_EQ(wrong, -207);
     EXPECT_TRUE(engine.WillEncrypt());
     EXPECT_TRUE(phone.WillEncrypt());
     // The conversation released the sync lock.
-    EXPECT_FALSE(engine.HoldsSyncLockFile());
+    EXPECT_FALSE(engine.HoldsSyncLock());
     EXPECT_EQ(phone.Notifications().back(), kDidFinish);
 
     EXPECT_EQ(engine.UnlockBackupPassword("right one"), 0);
@@ -214,6 +221,36 @@ TEST(DeviceSession, PasswordStepRemovesTheBackupPassword) {
     const size_t events = phone.Events().size();
     EXPECT_EQ(engine.UnlockBackupPassword("anything"), 0);
     EXPECT_EQ(phone.Events().size(), events);
+}
+
+// The timer thread asks whether the phone is there while another thread (the password window's)
+// asks the same lockdown session; neither may garble the other's question.
+TEST(DeviceSession, QueriesFromTwoThreadsTakeTurns) {
+    IsolatedHome home;
+    SimulatedPhone phone;
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+    constexpr int kRounds = 150;
+    std::atomic<int> timerFailures{0};
+    std::thread timer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            if (!engine.IsDevicePresent()) {
+                ++timerFailures;
+            }
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        std::string version;
+        if (engine.GetProductVersion(version) != 0 || version != "7.1.2") {
+            ++failures;
+        }
+    }
+    timer.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(timerFailures.load(), 0);
+    EXPECT_EQ(engine.CloseDevice(), 0);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "engine/BackupEngine.h"
+#include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "tests/engine/ScriptedLink.h"
@@ -64,10 +64,9 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 class FileTransfer : public ::testing::Test {
   protected:
-    void SetUp() override { AbortFlag.store(0); }
-    void TearDown() override { AbortFlag.store(0); }
     TempDir dir_;
     ScriptedLink link_;
+    RunContext run_;
 };
 
 // --- sending (the phone asks for files) --------------------------------------------------------
@@ -184,7 +183,7 @@ TEST_F(FileTransfer, ReceivesFilesBlockAfterBlockIntoTheirNamedPaths) {
 
     auto msg = UploadMessage();
     ReceiveReport report;
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str(), &report), 2u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str(), &report), 2u);
     EXPECT_EQ(ReadFile(dir_ / "UDID/one"), big);
     EXPECT_EQ(ReadFile(dir_ / "UDID/two"), "");
     EXPECT_EQ(Entries(dir_ / "UDID"), (std::vector<std::string>{"one", "two"}));
@@ -209,7 +208,7 @@ TEST_F(FileTransfer, LargeFilesPassThroughTheGatheredBuffersIntact) {
     link_.EndOfList();
     link_.receivePiece = 20000;  // blocks arrive split across receives
     auto msg = UploadMessage();
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 2u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str()), 2u);
     EXPECT_EQ(ReadFile(dir_ / "big"), big);
     EXPECT_EQ(ReadFile(dir_ / "small"), small);
     EXPECT_FALSE(link_.askedBeyondScript);
@@ -231,7 +230,7 @@ TEST_F(FileTransfer, FileEndedByAnErrorBlockIsNotKept) {
     link_.EndOfList();
 
     auto msg = UploadMessage();
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 1u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str()), 1u);
     EXPECT_EQ(ReadFile(dir_ / "good"), "whole");
     EXPECT_FALSE(platform::PathExists(dir_ / "never"));
     // The phone's own error is the phone's to report; the engine only keeps no torn file.
@@ -263,7 +262,7 @@ TEST_F(FileTransfer, NameLengthLimitIs4096Bytes) {
 
     auto msg = UploadMessage();
     ReceiveReport report;
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str(), &report), 3u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str(), &report), 3u);
     EXPECT_EQ(ReadFile(dir_ / "second"), "second data");
     EXPECT_EQ(ReadFile(dir_ / "third"), "third data");
     EXPECT_EQ(Entries(dir_.Path()).size(), 3u);
@@ -294,7 +293,7 @@ TEST_F(FileTransfer, HostileNamesTouchNothingAndTheRestStillArrives) {
 
     auto msg = UploadMessage();
     ReceiveReport report;
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), folder.c_str(), &report), 1u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), folder.c_str(), &report), 1u);
     EXPECT_EQ(ReadFile(dir_ / "victim"), "untouched");
     EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"backup", "victim"}));
     EXPECT_EQ(Entries(folder), (std::vector<std::string>{"fine"}));
@@ -318,7 +317,7 @@ TEST_F(FileTransfer, FileThatCannotBeCreatedIsSkippedInStep) {
 
     auto msg = UploadMessage();
     ReceiveReport report;
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str(), &report), 1u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str(), &report), 1u);
     EXPECT_EQ(ReadFile(dir_ / "after"), "after data");
     EXPECT_EQ(report.firstError, platform::kErrorFileNotFound);
     EXPECT_EQ(link_.UnreadRaw(), 0u);
@@ -336,10 +335,10 @@ TEST_F(FileTransfer, SilentWaitIsRetriedWhileThePhoneAnswers) {
     link_.EndOfList();
 
     auto msg = UploadMessage();
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 1u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str()), 1u);
     EXPECT_EQ(ReadFile(dir_ / "slow"), "hello world");
     EXPECT_EQ(link_.presenceChecks, 2);
-    EXPECT_EQ(AbortFlag.load(), 0);
+    EXPECT_EQ(run_.AbortFlag.load(), 0);
 }
 
 TEST_F(FileTransfer, PhoneGoneInsideAFileLeavesNoFileAndRaisesAbortFlag) {
@@ -355,8 +354,8 @@ TEST_F(FileTransfer, PhoneGoneInsideAFileLeavesNoFileAndRaisesAbortFlag) {
 
     auto msg = UploadMessage();
     ReceiveReport report;
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str(), &report), 1u);
-    EXPECT_GT(AbortFlag.load(), 0);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str(), &report), 1u);
+    EXPECT_GT(run_.AbortFlag.load(), 0);
     EXPECT_FALSE(report.streamBroken);
     EXPECT_EQ(Entries(dir_.Path()), (std::vector<std::string>{"done"}));
 }
@@ -367,8 +366,8 @@ TEST_F(FileTransfer, ClosedConnectionIsGivenUpEvenWhileThePhoneAnswers) {
     link_.Raw(BigEndian(1001) + static_cast<char>(kBlockFileData) + Pattern(10));
     // Nothing more: every further receive fails at once, while lockdown still answers.
     auto msg = UploadMessage();
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 0u);
-    EXPECT_GT(AbortFlag.load(), 0);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str()), 0u);
+    EXPECT_GT(run_.AbortFlag.load(), 0);
     EXPECT_TRUE(Entries(dir_.Path()).empty());
 }
 
@@ -379,7 +378,7 @@ TEST_F(FileTransfer, UploadWithoutBackupFolderIsReadOffAndRefused) {
     link_.Block(kBlockSuccess, "");
     link_.EndOfList();
     auto msg = UploadMessage();
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), nullptr), 0u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), nullptr), 0u);
     EXPECT_EQ(link_.UnreadRaw(), 0u);
     ASSERT_EQ(link_.replies.size(), 1u);
     EXPECT_EQ(link_.replies[0].code, -13);
@@ -389,7 +388,7 @@ TEST_F(FileTransfer, UploadWithoutBackupFolderIsReadOffAndRefused) {
 TEST_F(FileTransfer, ShortUploadMessageIsNotAnswered) {
     platform::PlistPtr msg(enginetest::Array(
         {enginetest::Str("DLMessageUploadFiles"), enginetest::Dict({}), enginetest::Real(1)}));
-    EXPECT_EQ(mb2_handle_receive_files(link_, msg.get(), dir_.Path().c_str()), 0u);
+    EXPECT_EQ(mb2_handle_receive_files(link_, run_, msg.get(), dir_.Path().c_str()), 0u);
     EXPECT_TRUE(link_.replies.empty());
 }
 

@@ -15,9 +15,10 @@
 #include <deque>
 #include <string>
 
-#include "engine/BackupEngine.h"
 #include "engine/DeviceLink.h"
+#include "engine/DeviceSession.h"
 #include "engine/MessageLoop.h"
+#include "engine/RunContext.h"
 #include "platform/Files.h"
 
 namespace {
@@ -212,8 +213,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     FuzzLink link;
     Build(in, link);
-    tolvane::BackupEngine engine;
-    tolvane::RunMessageLoop(gBackup.c_str(), engine, link, tolvane::LoopTiming{0, 1});
+    tolvane::DeviceSession session;
+    tolvane::RunContext run;
+    tolvane::RunMessageLoop(gBackup.c_str(), session, run, link, tolvane::LoopTiming{0, 1});
     CheckOutsideUntouched();
     RemoveInside(gBackup);
     return 0;

@@ -6,8 +6,9 @@
 
 #include <vector>
 
-#include "engine/BackupEngine.h"
+#include "engine/DeviceSession.h"
 #include "engine/FileTransfer.h"
+#include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "tests/engine/ScriptedLink.h"
@@ -54,17 +55,18 @@ plist_t Progress(double x) {
 class MessageLoopTest : public ::testing::Test {
   protected:
     MessageLoopTest() {
-        engine_.progressCallback = RecordProgress;
-        engine_.callbackUserData = &log_;
-        engine_.progressScale = 100;
+        run_.SetProgressCallback(RecordProgress);
+        run_.SetCallbackUserData(&log_);
+        run_.SetProgressScale(100);
     }
     int32_t Run(const char* folder) {
-        return RunMessageLoop(folder, engine_, link_, LoopTiming{0, 6});
+        return RunMessageLoop(folder, session_, run_, link_, LoopTiming{0, 6});
     }
     std::string Folder() const { return dir_.Path(); }
 
     TempDir dir_;
-    BackupEngine engine_;
+    DeviceSession session_;  // no phone: the loop has no sync lock to release
+    RunContext run_;
     ScriptedLink link_;
     ProgressLog log_;
 };
@@ -75,8 +77,8 @@ TEST_F(MessageLoopTest, ProgressIgnoresAFirstJumpToAHundredAndFollowsFallingFigu
     link_.Message(Progress(40));    // lower figures are taken as they come
     link_.Message(Progress(99.5));  // 59.5 above: believed
     link_.Message(Ok());
-    engine_.isBackupPhase = 1;
-    engine_.progressScale = 50;
+    run_.SetBackupPhase(true);
+    run_.SetProgressScale(50);
     EXPECT_EQ(Run(Folder().c_str()), 0);
     const std::vector<std::pair<int32_t, int32_t>> expected = {{30, 1}, {20, 1}, {49, 1}};
     EXPECT_EQ(log_.calls, expected);
@@ -90,6 +92,7 @@ TEST_F(MessageLoopTest, CallbackThatAsksToStopEndsTheLoopWithItsValue) {
     log_.stopAt = 1;
     log_.stopValue = 2;
     EXPECT_EQ(Run(Folder().c_str()), 2);
+    EXPECT_EQ(run_.FailureOf(2), platform::Failure::Cancelled);
     EXPECT_EQ(log_.calls.size(), 2u);
     // The phone's later messages are not read.
     platform::PlistPtr next;
@@ -99,25 +102,25 @@ TEST_F(MessageLoopTest, CallbackThatAsksToStopEndsTheLoopWithItsValue) {
 }
 
 TEST_F(MessageLoopTest, OutcomeGivesTheNegatedErrorCodeAndKeepsTheLastText) {
-    engine_.SetLastErrorText("earlier text");
+    run_.SetLastErrorText("earlier text");
     link_.Message(Ok());
     EXPECT_EQ(Run(Folder().c_str()), 0);
-    EXPECT_EQ(engine_.GetLastErrorText(), "earlier text");
+    EXPECT_EQ(run_.LastErrorText(), "earlier text");
 
     ScriptedLink refused;
     refused.Message(Outcome(
         Dict({{"ErrorCode", plist_new_uint(208)}, {"ErrorDescription", Str("Backup refused")}})));
-    EXPECT_EQ(RunMessageLoop(Folder().c_str(), engine_, refused, LoopTiming{0, 6}), -208);
-    EXPECT_EQ(engine_.GetLastErrorText(), "Backup refused");
+    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, refused, LoopTiming{0, 6}), -208);
+    EXPECT_EQ(run_.LastErrorText(), "Backup refused");
 
     // Only the low 32 bits count, and no bit pattern overflows.
     ScriptedLink odd;
     odd.Message(Outcome(Dict({{"ErrorCode", plist_new_uint(0x100000000ULL + 0x80000000ULL)}})));
-    EXPECT_EQ(RunMessageLoop(Folder().c_str(), engine_, odd, LoopTiming{0, 6}), INT32_MIN);
+    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, odd, LoopTiming{0, 6}), INT32_MIN);
 
     ScriptedLink noCode;
     noCode.Message(Outcome(Dict({{"Content", Str("just a note")}})));
-    EXPECT_EQ(RunMessageLoop(Folder().c_str(), engine_, noCode, LoopTiming{0, 6}), 0);
+    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, noCode, LoopTiming{0, 6}), 0);
 }
 
 TEST_F(MessageLoopTest, UnknownMessageIsSkippedButStillReportsProgress) {
@@ -134,9 +137,10 @@ TEST_F(MessageLoopTest, PhoneThatStopsAnsweringIsGoneAfterSixFailedChecks) {
         link_.Silence();
     }
     link_.present = false;
-    EXPECT_EQ(Run(Folder().c_str()), kResultDeviceGone);
+    EXPECT_EQ(Run(Folder().c_str()), platform::kResultDeviceGone);
     EXPECT_EQ(link_.presenceChecks, 6);
-    EXPECT_GT(AbortFlag.load(), 0);
+    EXPECT_GT(run_.AbortFlag.load(), 0);
+    EXPECT_EQ(run_.FailureOf(platform::kResultDeviceGone), platform::Failure::DeviceGone);
 }
 
 TEST_F(MessageLoopTest, SilentPhoneThatStillAnswersIsWaitedFor) {
@@ -183,7 +187,7 @@ TEST_F(MessageLoopTest, RemovingReportsTheLastFailureAndGoesOn) {
     ScriptedLink nonEmpty;
     nonEmpty.Message(Array({Str("DLMessageRemoveItems"), StrArray({"full"}), Dict({}), Real(5)}));
     nonEmpty.Message(Ok());
-    EXPECT_EQ(RunMessageLoop(Folder().c_str(), engine_, nonEmpty, LoopTiming{0, 6}), 0);
+    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, nonEmpty, LoopTiming{0, 6}), 0);
     ASSERT_EQ(nonEmpty.replies.size(), 1u);
     EXPECT_EQ(nonEmpty.replies[0].code, -14);
     EXPECT_EQ(nonEmpty.replies[0].text, platform::ErrnoMessage(14));
@@ -317,7 +321,7 @@ TEST_F(MessageLoopTest, UnplugDuringAnUploadEndsWithDeviceGoneAndNoTornFile) {
               std::string(100, 'q'));
     link_.RawSilence();
     link_.present = false;
-    EXPECT_EQ(Run(Folder().c_str()), kResultDeviceGone);
+    EXPECT_EQ(Run(Folder().c_str()), platform::kResultDeviceGone);
     EXPECT_FALSE(platform::PathExists(dir_ / "torn"));
     std::vector<platform::DirEntry> entries;
     platform::ListFolder(dir_.Path(), entries);

@@ -63,10 +63,10 @@ TEST(SlowBackup, PhoneUnpluggedBetweenMessagesIsGoneAfterTheChecks) {
     BackupEngine engine;
     uint8_t willEncrypt = 0;
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
-    engine.categories = Full;
+    engine.SetCategories(Full);
     const std::string base = home.Home() + "/Backups";
     Stopwatch watch;
-    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), kResultDeviceGone);
+    EXPECT_EQ(engine.RunBackup(base, nullptr), platform::kResultDeviceGone);
     // Six checks 2 s apart; an unplugged phone fails each at once.
     EXPECT_GE(watch.Seconds(), 10.0);
     EXPECT_LT(watch.Seconds(), 20.0);
@@ -85,11 +85,12 @@ TEST(SlowBackup, SilentPhoneCanStillBeCancelled) {
     uint8_t willEncrypt = 0;
     ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
     Stopwatch watch;
-    engine.categories = Full;
-    engine.progressCallback = CancelAfterTwentySeconds;
-    engine.callbackUserData = &watch;
+    engine.SetCategories(Full);
+    engine.SetProgressCallback(CancelAfterTwentySeconds);
+    engine.SetCallbackUserData(&watch);
     const std::string base = home.Home() + "/Backups";
-    EXPECT_EQ(engine.RunBackup(platform::AnsiToWide(base), nullptr), kResultCancelled);
+    EXPECT_EQ(engine.RunBackup(base, nullptr), platform::kResultCancelled);
+    EXPECT_EQ(engine.FailureOf(platform::kResultCancelled), platform::Failure::Cancelled);
     // The library waits 30 s for a message, then the loop 2 s before it asks again.
     EXPECT_LT(watch.Seconds(), 80.0);
     EXPECT_TRUE(FilesUnder(base).empty());

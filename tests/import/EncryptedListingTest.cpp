@@ -8,9 +8,9 @@
 #include "data/DataTexts.h"
 #include "data/Listing.h"
 #include "engine/BackupEngine.h"
-#include "engine/Results.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/Programs.h"
@@ -63,7 +63,7 @@ class EncryptedListingTest : public ::testing::Test {
         std::vector<platform::DirEntry> entries;
         ASSERT_EQ(platform::ListFolder(backups_.Path(), entries), 0);
         ASSERT_EQ(entries.size(), 1u);
-        folder_ = platform::AnsiToWide(backups_ / entries[0].name);
+        folder_ = backups_ / entries[0].name;
     }
     void TearDown() override { platform::SetProgramFolderForTesting(""); }
 
@@ -74,7 +74,7 @@ class EncryptedListingTest : public ::testing::Test {
     IsolatedHome home_;
     TempDir phone_{"tolvane-phone"};
     TempDir backups_{"tolvane-backups"};
-    std::wstring folder_;
+    std::string folder_;
     BackupEngine engine_;
 };
 
@@ -101,14 +101,17 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
     Lines lines{L"kept"};
-    EXPECT_EQ(ListMessages(lines, folder_, engine_, "not it", true), kResultWrongPassword);
-    EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true), kResultWrongPassword);
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, "not it", true),
+              platform::kResultWrongPassword);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "not it", true),
+              platform::kResultWrongPassword);
+    EXPECT_EQ(engine_.FailureOf(platform::kResultWrongPassword), platform::Failure::WrongPassword);
     EXPECT_EQ(lines, Lines{L"kept"});
 
     // Without a password the encrypted file opens as a database but cannot be read.
-    EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
-    EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), IMPORT_BAD_FILE);
+    EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }
@@ -121,7 +124,7 @@ TEST_F(EncryptedListingTest, WithoutTheToolTheListingEndsWithTheDecryptionsCode)
     platform::SetProgramFolderForTesting(noTool.Path() + "/");
     platform::DeleteFile(BackupToolCopyPath());
     Lines kept{L"kept"};
-    EXPECT_EQ(ListMessages(kept, folder_, engine_, kPassword, true), kResultMissing);
+    EXPECT_EQ(ListMessages(kept, folder_, engine_, kPassword, true), platform::kResultMissing);
     EXPECT_EQ(kept, Lines{L"kept"});
 }
 

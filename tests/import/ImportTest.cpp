@@ -122,10 +122,10 @@ class ImportTest : public ::testing::Test {
 
     int32_t Import(uint32_t categories, const std::string& sms, const std::string& contacts,
                    const char* password = nullptr) {
-        engine_.categories = categories;
-        engine_.progressCallback = Record;
-        engine_.callbackUserData = &progress_;
-        engine_.progressScale = 100;
+        engine_.SetCategories(categories);
+        engine_.SetProgressCallback(Record);
+        engine_.SetCallbackUserData(&progress_);
+        engine_.SetProgressScale(100);
         return ImportData(engine_, sms.c_str(), contacts.c_str(), password, categories);
     }
 
@@ -188,7 +188,7 @@ class ImportTest : public ::testing::Test {
         return phone.FilePath("HomeDomain", kContactsPath);
     }
     std::string WorkDeviceFolder(const SimulatedPhone& phone) const {
-        return platform::WideToAnsi(BackupEngine::TempBackupFolder()) + "/" + phone.Udid();
+        return BackupEngine::TempBackupFolder() + "/" + phone.Udid();
     }
 
     IsolatedHome home_;
@@ -229,7 +229,7 @@ TEST_F(ImportTest, BothExportsGoOntoThePhoneWithOneBackupAndOneRestore) {
     const std::string work = WorkDeviceFolder(phone);
     EXPECT_FALSE(platform::PathExists(work + "/Manifest.mbdb_bak"));
     EXPECT_GT(CountManifest(work + "/Manifest.mbdb").appRecords, 0u);
-    EXPECT_TRUE(engine_.workingBackupReady);
+    EXPECT_TRUE(engine_.WorkingBackupReady());
     EXPECT_EQ(ReadFile(work + "/" + kSmsDatabaseName), ReadFile(PhoneSms(phone)));
 
     // The callback saw the backup first, then the restore.
@@ -300,11 +300,11 @@ TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
     const std::string emptySms = dir_ / "empty-sms.db";
     ASSERT_TRUE(testkit::CreateSmsDb(emptySms));
 
-    EXPECT_EQ(Import(Sms, contactsDb, ""), IMPORT_BAD_FILE);
+    EXPECT_EQ(Import(Sms, contactsDb, ""), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
-    EXPECT_EQ(Import(Sms, emptySms, ""), IMPORT_BAD_FILE);
+    EXPECT_EQ(Import(Sms, emptySms, ""), platform::IMPORT_BAD_FILE);
     // The second category fails its check although the first is fine: nothing is restored.
-    EXPECT_EQ(Import(Sms | Contacts, MessageExport("sms", 3), emptySms), IMPORT_BAD_FILE);
+    EXPECT_EQ(Import(Sms | Contacts, MessageExport("sms", 3), emptySms), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
     EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
     // Only the import with a usable first category got as far as a backup.
@@ -321,7 +321,7 @@ TEST_F(ImportTest, ARefusedExportEndsTheImportBeforeTheSecondCategoryAndTheResto
     const std::string sms = dir_ / "bad-sms.csv";
     testenv::WriteFile(sms, testdata::SmsRecord(1001, "\"one\"", 1) +
                                 testdata::SmsRecord(1002, "\"two\"", 1, "0,0"));
-    EXPECT_EQ(Import(Sms | Contacts, sms, ContactExport("contacts", 3)), IMPORT_BAD_FILE);
+    EXPECT_EQ(Import(Sms | Contacts, sms, ContactExport("contacts", 3)), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
     EXPECT_EQ(CountEvents(phone, "backup started"), 1u);
     EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
@@ -341,7 +341,8 @@ TEST_F(ImportTest, APhoneThatEncryptsNeedsItsPasswordBeforeAnyBackup) {
     ASSERT_TRUE(engine_.WillEncrypt());
     const std::string sms = MessageExport("sms", 4);
 
-    EXPECT_EQ(Import(Sms, sms, ""), kResultMissing);
+    EXPECT_EQ(Import(Sms, sms, ""), platform::kResultMissing);
+    EXPECT_EQ(engine_.FailureOf(platform::kResultMissing), platform::Failure::PasswordNeeded);
     EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
     EXPECT_EQ(CountEvents(phone, "password"), 0u);
     EXPECT_TRUE(phone.WillEncrypt());
@@ -390,8 +391,8 @@ TEST_F(ImportTest, ACancelledBackupRestoresNothing) {
     Connect();
     const std::string smsBefore = ReadFile(PhoneSms(phone));
     progress_.stopAt = 1;
-    EXPECT_EQ(Import(Sms, MessageExport("sms", 3), ""), kResultCancelled);
-    EXPECT_FALSE(engine_.workingBackupReady);
+    EXPECT_EQ(Import(Sms, MessageExport("sms", 3), ""), platform::kResultCancelled);
+    EXPECT_FALSE(engine_.WorkingBackupReady());
     EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
     EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
 }
@@ -401,7 +402,7 @@ TEST_F(ImportTest, AWorkBackupTakenForAnotherPhoneIsNeitherUsedNorRestoredLater)
     SimulatedPhone first;
     Connect();
     ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
-    ASSERT_TRUE(engine_.workingBackupReady);
+    ASSERT_TRUE(engine_.WorkingBackupReady());
     first.Stop();
 
     // Another phone on the same engine gets a work backup of its own.
@@ -439,12 +440,12 @@ TEST_F(ImportTest, AWorkBackupTakenForAnotherPhoneIsNeitherUsedNorRestoredLater)
 TEST_F(ImportTest, WithoutACategoryOrAFileNothingHappens) {
     SimulatedPhone phone;
     Connect();
-    EXPECT_EQ(Import(0, "sms.csv", "contacts.csv"), kResultMissing);
-    EXPECT_EQ(Import(Full, "sms.csv", "contacts.csv"), kResultMissing);
-    EXPECT_EQ(ImportData(engine_, nullptr, nullptr, nullptr, Sms), kResultMissing);
-    EXPECT_EQ(Import(Contacts, "sms.csv", ""), kResultMissing);
+    EXPECT_EQ(Import(0, "sms.csv", "contacts.csv"), platform::kResultMissing);
+    EXPECT_EQ(Import(Full, "sms.csv", "contacts.csv"), platform::kResultMissing);
+    EXPECT_EQ(ImportData(engine_, nullptr, nullptr, nullptr, Sms), platform::kResultMissing);
+    EXPECT_EQ(Import(Contacts, "sms.csv", ""), platform::kResultMissing);
     // The missing second file is noticed before the first is imported.
-    EXPECT_EQ(Import(Sms | Contacts, MessageExport("sms", 2), ""), kResultMissing);
+    EXPECT_EQ(Import(Sms | Contacts, MessageExport("sms", 2), ""), platform::kResultMissing);
     EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
 }
 

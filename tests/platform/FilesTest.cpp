@@ -1,11 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
 #include "tests/support/TestEnv.h"
 
 using namespace platform;
@@ -97,6 +101,49 @@ TEST(Files, ReadWholeFileHonoursItsLimit) {
     EXPECT_EQ(contents, "0123456789");
     EXPECT_EQ(ReadWholeFile(dir / "f", contents, 9), kErrorFileTooLarge);
     EXPECT_EQ(ReadWholeFile(dir.Path(), contents), kErrorAccessDenied);
+}
+
+TEST(Files, WriteAllAndReadAllGoOnUntilEveryByteHasMoved) {
+    // A pipe takes and gives at most its buffer at a time, so both must repeat.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    std::string sent(1 << 20, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) {
+        sent[i] = static_cast<char>(i * 7 + i / 4096);
+    }
+    int32_t written = -1;
+    std::thread writer([&] {
+        written = WriteAll(writeEnd.get(), sent);
+        writeEnd.Close();
+    });
+    std::string received(sent.size() + 10, '\0');
+    size_t got = 0;
+    EXPECT_EQ(ReadAll(readEnd.get(), received.data(), received.size(), got), 0);
+    writer.join();
+    EXPECT_EQ(written, 0);
+    ASSERT_EQ(got, sent.size());  // the end of the stream stops it short of what was asked
+    received.resize(got);
+    EXPECT_TRUE(received == sent);
+
+    // At an offset the file position stays where it was.
+    TempDir dir;
+    WriteFile(dir / "f", "0123456789");
+    UniqueFd file(open((dir / "f").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_GE(file.get(), 0);
+    EXPECT_EQ(WriteAll(file.get(), "ab", 2, 4), 0);
+    char head[3] = {};
+    EXPECT_EQ(ReadAll(file.get(), head, 2, got), 0);
+    EXPECT_EQ(std::string(head), "01");
+    EXPECT_EQ(ReadFile(dir / "f"), "0123ab6789");
+
+    // Failures give the system's codes.
+    UniqueFd full(open("/dev/full", O_WRONLY | O_CLOEXEC));
+    ASSERT_GE(full.get(), 0);
+    EXPECT_EQ(WriteAll(full.get(), "x", 1), kErrorDiskFull);
+    EXPECT_EQ(ReadAll(full.get(), head, 1, got), kErrorInvalidHandle);
+    EXPECT_EQ(got, 0u);
 }
 
 TEST(Files, AtomicWriteReplacesWholeFile) {

@@ -34,6 +34,25 @@ TEST(Strings, UnencodableWideCharactersBecomeQuestionMarks) {
     EXPECT_EQ(WideToAnsi(wide), "a??z");
 }
 
+TEST(Strings, PathsMakeTheRoundTripThroughWideTextWhateverTheirBytes) {
+    // Latin-1 e-acute, a stray continuation byte, a cut sequence at the end, valid UTF-8 between.
+    const std::string path = "/home/u/caf\xE9-\x80-Jos\xC3\xA9-\xE2\x80";
+    const std::wstring wide = PathToWide(path);
+    EXPECT_EQ(PathToBytes(wide), path);
+    EXPECT_EQ(wide.substr(0, 11), L"/home/u/caf");
+    EXPECT_EQ(static_cast<char32_t>(wide[11]), U'\xDCE9');
+    EXPECT_EQ(static_cast<char32_t>(wide[13]), U'\xDC80');
+    EXPECT_EQ(wide.substr(15, 4), L"Jos\u00E9");
+    // Valid UTF-8 converts as the ANSI conversion does, both ways.
+    EXPECT_EQ(PathToWide("Jos\xC3\xA9"), AnsiToWide("Jos\xC3\xA9"));
+    EXPECT_EQ(PathToBytes(L"Jos\u00E9"), "Jos\xC3\xA9");
+    // Shown as text, an escaped byte is a question mark; other lone surrogates stay unencodable.
+    EXPECT_EQ(WideToUtf8(PathToWide("a\xFFz")), "a?z");
+    std::wstring other = L"a";
+    other.push_back(static_cast<wchar_t>(0xDC41));  // would be byte 0x41, which is never escaped
+    EXPECT_EQ(PathToBytes(other), "a?");
+}
+
 TEST(Strings, AsciiCaseHelpersLeaveOtherBytesAlone) {
     EXPECT_EQ(AsciiUpper("abc\xC3\xA9z"), "ABC\xC3\xA9Z");
     EXPECT_TRUE(EqualsIgnoreAsciiCase("SQLite", "sqlITE"));

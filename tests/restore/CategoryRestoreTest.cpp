@@ -147,10 +147,10 @@ TEST_F(CategoryRestore, EncryptedBackupOfAnotherProgramIsDecryptedFirst) {
     const PhoneFiles changed = ReadPhoneFiles(*phone_);
 
     // A wrong password is found by the tool before the phone hears of the restore.
-    EXPECT_EQ(Restore(Sms | Contacts, backup, true, "wrong"), kResultWrongPassword);
+    EXPECT_EQ(Restore(Sms | Contacts, backup, true, "wrong"), platform::kResultWrongPassword);
     EXPECT_EQ(EventsStartingWith(*phone_, "backup started"), Lines{});
     EXPECT_EQ(Differences(changed, ReadPhoneFiles(*phone_)), Lines{});
-    EXPECT_EQ(Restore(Sms, backup, true, nullptr), kResultWrongPassword);
+    EXPECT_EQ(Restore(Sms, backup, true, nullptr), platform::kResultWrongPassword);
     EXPECT_EQ(EventsStartingWith(*phone_, "backup started"), Lines{});
 
     ASSERT_EQ(Restore(Sms | Contacts, backup, true, "pass wörd"), 0) << engine_.GetLastErrorText();
@@ -174,7 +174,7 @@ TEST_F(CategoryRestore, DatabasesOfAnEarlierDecryptionAreNeverUsed) {
     }
 
     // A wrong password, and a tool that fails without saying so.
-    EXPECT_EQ(Restore(Sms, backup, true, "wrong"), kResultWrongPassword);
+    EXPECT_EQ(Restore(Sms, backup, true, "wrong"), platform::kResultWrongPassword);
     EXPECT_EQ(Differences(changed, ReadPhoneFiles(*phone_)), Lines{});
     EXPECT_EQ(FilesUnder(output), Lines{});
 

@@ -2,12 +2,21 @@
 // progress) and what the phone holds afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "platform/Files.h"
+#include "platform/Strings.h"
+#include "store/Catalogue.h"
 #include "tests/restore/RestoreFixture.h"
 #include "tests/support/Programs.h"
 
 using namespace restoretest;
 using testenv::CommandRun;
 using testenv::RunTolvanectl;
+using tolvane::BackupEntry;
+using tolvane::Full;
+using tolvane::ListOwnBackups;
+using tolvane::Sms;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -64,9 +73,90 @@ TEST_F(CliRestore, FailuresGiveTheirCodeAndThePhonesText) {
         << run.output;
     run = RunTolvanectl({"restore", home_.Home() + "/nothing here"});
     EXPECT_EQ(run.exitCode, 2) << run.output;
-    EXPECT_NE(run.output.find("(code 2)"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("error: the backup folder does not exist, or its backup did not "
+                              "finish (code 2)"),
+              std::string::npos)
+        << run.output;
     run = RunTolvanectl({"restore"});
     EXPECT_EQ(run.exitCode, 64) << run.output;
+}
+
+// 2 is a cancel, a missing file and a backup without its device folder; the messages say which.
+TEST_F(CliRestore, AMissingDatabaseIsNamedAsSuchNotAsACancel) {
+    StartPhone();
+    engine_.CloseDevice();
+    CommandRun run = RunTolvanectl({"backup", "--contacts", "--folder", base_});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::vector<BackupEntry> own;
+    ListOwnBackups(base_, own);
+    ASSERT_EQ(own.size(), 1u);
+
+    // The contacts-only backup has no messages to restore; the phone is not asked.
+    run = RunTolvanectl({"restore", own[0].folder, "--sms"});
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    EXPECT_NE(run.output.find("error: the backup holds no database of the chosen kind (code 2)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(EventsStartingWith(*phone_, "backup started"), Lines{"backup started"});
+
+    // A phone without its message database: its backup has nothing to copy.
+    ASSERT_EQ(platform::DeleteFile(phone_->FilePath("HomeDomain", "Library/SMS/sms.db")), 0);
+    run = RunTolvanectl({"backup", "--sms", "--folder", base_});
+    EXPECT_EQ(run.exitCode, 2) << run.output;
+    EXPECT_NE(run.output.find("error: the phone has no message database (code 2)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("cancelled"), std::string::npos) << run.output;
+}
+
+// A file name need not be UTF-8. A backup folder whose name is not makes the whole trip: backed
+// up into, found in the catalogue, listed, and restored from, whole and by category.
+TEST_F(CliRestore, AFolderWhoseNameIsNotUtf8WorksAsAnyOther) {
+    StartPhone();
+    const PhoneFiles atBackup = ReadPhoneFiles(*phone_);
+    engine_.CloseDevice();
+    // Latin-1 e-acute and a byte that never occurs in UTF-8.
+    const std::string root = home_.Home() + "/Sauvegardes caf\xE9 \xFF";
+    ASSERT_TRUE(platform::Utf8ToWide(root).empty());  // really not UTF-8
+
+    CommandRun run = RunTolvanectl({"backup", "--full", "--folder", root});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    run = RunTolvanectl({"backup", "--sms", "--folder", root});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    std::vector<BackupEntry> own;
+    ListOwnBackups(root, own);
+    ASSERT_EQ(own.size(), 2u);
+    const BackupEntry& messagesOnly = own[0];  // newest first
+    const BackupEntry& whole = own[1];
+    EXPECT_EQ(messagesOnly.categories, static_cast<int32_t>(Sms));
+    EXPECT_EQ(whole.categories, static_cast<int32_t>(Full));
+    for (const BackupEntry* e : {&messagesOnly, &whole}) {
+        EXPECT_EQ(e->folder.rfind(root + "/", 0), 0u) << e->folder;
+    }
+    EXPECT_NE(run.output.find("Backup complete: " + messagesOnly.folder), std::string::npos)
+        << run.output;
+
+    // Both backups list the same messages.
+    const CommandRun fromWhole = RunTolvanectl({"messages", whole.folder});
+    const CommandRun fromCopy = RunTolvanectl({"messages", messagesOnly.folder});
+    ASSERT_EQ(fromWhole.exitCode, 0) << fromWhole.output;
+    ASSERT_EQ(fromCopy.exitCode, 0) << fromCopy.output;
+    EXPECT_EQ(fromWhole.output, fromCopy.output);
+    EXPECT_GT(std::atoi(fromWhole.output.c_str()), 10) << fromWhole.output;
+    EXPECT_NE(fromWhole.output.find(" messages\n"), std::string::npos) << fromWhole.output;
+
+    Scribble(*phone_, kSmsPath);
+    Scribble(*phone_, kContactsPath);
+    run = RunTolvanectl({"restore", messagesOnly.folder, "--sms"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    PhoneFiles now = ReadPhoneFiles(*phone_);
+    EXPECT_TRUE(now.at(kSmsPath) == atBackup.at(kSmsPath));
+    EXPECT_FALSE(now.at(kContactsPath) == atBackup.at(kContactsPath));
+
+    run = RunTolvanectl({"restore", whole.folder});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(Differences(atBackup, ReadPhoneFiles(*phone_)), Lines{});
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ TEST_F(RestoreFaults, UnfinishedSnapshotIsRefusedBeforeAnythingReachesThePhone) 
     const std::string backup = WriteOtherProgramsBackup(*phone_, parent);
     testenv::WriteFile(backup + "/Status.plist", kUnfinishedStatus);
     // Whole restores check it; the phone's password is not even removed.
-    ExpectRefusedBeforeThePhone(Full, backup, true, kResultMissing);
+    ExpectRefusedBeforeThePhone(Full, backup, true, platform::kResultMissing);
 
     // A Status.plist that cannot be read does not stop a restore.
     testenv::WriteFile(backup + "/Status.plist", "not a property list");
@@ -81,32 +81,34 @@ TEST_F(RestoreFaults, BackupsThatCannotBeRestoredAreRefusedOnTheComputer) {
 
     // Own folders without a device folder, or that are not there at all.
     testenv::WriteFile(home + "/empty/fileinfo", "8\r\n2015-01-01-00-00-00\r\nX(iPhone 7.1)");
-    ExpectRefusedBeforeThePhone(Full, home + "/empty", false, kResultCancelled);
-    ExpectRefusedBeforeThePhone(Full, home + "/not there", false, kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, home + "/empty", false, platform::kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, home + "/not there", false, platform::kResultCancelled);
     // Other programs' folders: no "/" to split at, a missing parent, a file, a missing Info.plist
     // or an unreadable Manifest.plist.
-    ExpectRefusedBeforeThePhone(Full, "relative-name", true, kResultCancelled);
-    ExpectRefusedBeforeThePhone(Full, "/", true, kResultCancelled);
-    ExpectRefusedBeforeThePhone(Full, home + "/no such parent/" + udid_, true, kResultMissing);
+    ExpectRefusedBeforeThePhone(Full, "relative-name", true, platform::kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, "/", true, platform::kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, home + "/no such parent/" + udid_, true,
+                                platform::kResultMissing);
     testenv::WriteFile(home + "/plain file", "x");
-    ExpectRefusedBeforeThePhone(Full, home + "/plain file/" + udid_, true, kResultMissing);
+    ExpectRefusedBeforeThePhone(Full, home + "/plain file/" + udid_, true,
+                                platform::kResultMissing);
     ASSERT_EQ(platform::MovePath(itunes + "/Manifest.plist", itunes + "/Manifest.keep"), 0);
-    ExpectRefusedBeforeThePhone(Full, itunes, true, kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, itunes, true, platform::kResultCancelled);
     testenv::WriteFile(itunes + "/Manifest.plist", "<plist><dict><key>");
-    ExpectRefusedBeforeThePhone(Full, itunes, true, kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, itunes, true, platform::kResultCancelled);
     ASSERT_EQ(platform::RenameReplace(itunes + "/Manifest.keep", itunes + "/Manifest.plist"), 0);
     ASSERT_EQ(platform::DeleteFile(itunes + "/Info.plist"), 0);
-    ExpectRefusedBeforeThePhone(Full, itunes, true, kResultCancelled);
+    ExpectRefusedBeforeThePhone(Full, itunes, true, platform::kResultCancelled);
 
     // By category: a backup folder that is not there, and one that lacks the chosen database.
-    ExpectRefusedBeforeThePhone(Sms, home + "/not there", false, kResultMissing);
+    ExpectRefusedBeforeThePhone(Sms, home + "/not there", false, platform::kResultMissing);
     testenv::WriteFile(home + "/contacts only/content", "SQLite format 3");
     testenv::WriteFile(home + "/contacts only/fileinfo", "2\r\n2015\r\nX(iPhone 7.1)");
     ExpectRefusedBeforeThePhone(Sms | Contacts, home + "/contacts only", false,
                                 platform::kErrorFileNotFound);
     // A database that is not plain SQLite would leave the phone with one it cannot read.
     testenv::WriteFile(home + "/scrambled/sms", std::string(4096, '\x5a'));
-    ExpectRefusedBeforeThePhone(Sms, home + "/scrambled", false, IMPORT_BAD_FILE);
+    ExpectRefusedBeforeThePhone(Sms, home + "/scrambled", false, platform::IMPORT_BAD_FILE);
 
     // Nothing asked, nothing done: the phone is not even unlocked.
     ExpectRefusedBeforeThePhone(0, home + "/not there", false, 0);
@@ -142,7 +144,7 @@ TEST_F(RestoreFaults, UnpluggedPhoneEndsTheRestoreWithMinusOneAndKeepsItsFiles) 
     Reconnect();
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Restore(Full, backup, true), kResultDeviceGone);
+    EXPECT_EQ(Restore(Full, backup, true), platform::kResultDeviceGone);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40));
     EXPECT_EQ(EventsStartingWith(*phone_, "unplugged"), Lines{"unplugged after-bytes"});
     EXPECT_EQ(EventsStartingWith(*phone_, "restore applied"), Lines{});
@@ -161,7 +163,7 @@ TEST_F(RestoreFaults, UnplugDuringTheFreshBackupOfACategoryRestore) {
     phone_->Restart({"unplug-after-bytes=2000000"});
     Reconnect();
 
-    EXPECT_EQ(Restore(Sms, own), kResultDeviceGone);
+    EXPECT_EQ(Restore(Sms, own), platform::kResultDeviceGone);
     EXPECT_EQ(EventsStartingWith(*phone_, "restore started"), Lines{});
     EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});
     EXPECT_EQ(FilesUnder(WorkDeviceFolder()), Lines{});
@@ -181,7 +183,7 @@ TEST_F(RestoreFaults, CancelledRestoreChangesNothingAndThePhoneRestoresAfterward
     const PhoneFiles before = ReadPhoneFiles(*phone_);
 
     progress_.stopAt = 1;
-    EXPECT_EQ(Restore(Full, backup, true), kResultCancelled);
+    EXPECT_EQ(Restore(Full, backup, true), platform::kResultCancelled);
     EXPECT_EQ(engine_.CloseDevice(), 0);  // the abandoned conversation ends with the session
     EXPECT_EQ(EventsStartingWith(*phone_, "restore applied"), Lines{});
     EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});

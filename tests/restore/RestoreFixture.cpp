@@ -111,9 +111,9 @@ void RestoreTest::Reconnect() {
 }
 
 std::string RestoreTest::OwnBackup(uint32_t categories, const char* password) {
-    engine_.categories = categories;
-    engine_.progressCallback = nullptr;
-    const int32_t result = engine_.RunBackup(platform::AnsiToWide(base_), password);
+    engine_.SetCategories(categories);
+    engine_.SetProgressCallback(nullptr);
+    const int32_t result = engine_.RunBackup(base_, password);
     EXPECT_EQ(result, 0) << engine_.GetLastErrorText();
     Reconnect();
     return engine_.LastBackupFolder();
@@ -121,15 +121,15 @@ std::string RestoreTest::OwnBackup(uint32_t categories, const char* password) {
 
 int32_t RestoreTest::Restore(uint32_t categories, const std::string& backup, bool itunes,
                              const char* backupPassword, const char* devicePassword) {
-    engine_.categories = categories;
-    engine_.progressCallback = RecordProgress;
-    engine_.callbackUserData = &progress_;
-    engine_.progressScale = 100;
-    return engine_.RunRestore(backupPassword, platform::AnsiToWide(backup), devicePassword, itunes);
+    engine_.SetCategories(categories);
+    engine_.SetProgressCallback(RecordProgress);
+    engine_.SetCallbackUserData(&progress_);
+    engine_.SetProgressScale(100);
+    return engine_.RunRestore(backupPassword, backup, devicePassword, itunes);
 }
 
 std::string RestoreTest::WorkDeviceFolder() const {
-    return platform::WideToAnsi(BackupEngine::TempBackupFolder()) + "/" + udid_;
+    return BackupEngine::TempBackupFolder() + "/" + udid_;
 }
 
 }  // namespace restoretest

@@ -4,10 +4,11 @@
 
 #include "engine/BackupEngine.h"
 #include "engine/RestoreRun.h"
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "tests/support/Plists.h"
 #include "tests/support/TestEnv.h"
 
@@ -116,36 +117,37 @@ TEST_F(BackupFolder, FinishedMissingOrUnreadableStatusLetsTheRestoreGoOn) {
 TEST_F(BackupFolder, AnyOtherSnapshotStateIsRefusedWith87) {
     for (const char* state : {"new", "", "Finished", "finished ", "uploading"}) {
         MakeDeviceFolder(StatusPlist(state));
-        EXPECT_EQ(Check(), kResultMissing) << state;
+        EXPECT_EQ(Check(), platform::kResultMissing) << state;
     }
 }
 
 TEST_F(BackupFolder, MissingPiecesGiveTheirCodes) {
-    EXPECT_EQ(CheckRestoreSource(nullptr, "dev"), kResultMissing);
-    EXPECT_EQ(CheckRestoreSource((dir_ / "none").c_str(), "dev"), kResultMissing);
+    EXPECT_EQ(CheckRestoreSource(nullptr, "dev"), platform::kResultMissing);
+    EXPECT_EQ(CheckRestoreSource((dir_ / "none").c_str(), "dev"), platform::kResultMissing);
     WriteFile(dir_ / "file", "x");
-    EXPECT_EQ(CheckRestoreSource((dir_ / "file").c_str(), "dev"), kResultMissing);
-    EXPECT_EQ(Check(), kResultCancelled);  // no device folder
+    EXPECT_EQ(CheckRestoreSource((dir_ / "file").c_str(), "dev"), platform::kResultMissing);
+    EXPECT_EQ(Check(), platform::kResultCancelled);  // no device folder
 
     MakeDeviceFolder(StatusPlist("finished"));
     platform::DeleteFile(device_ + "/Info.plist");
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     WriteFile(device_ + "/Info.plist", "");
     platform::DeleteFile(device_ + "/Manifest.plist");
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     WriteFile(device_ + "/Manifest.plist", "<plist><dict>");  // cut short
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
     // The device folder comes before the snapshot: a missing manifest wins over a bad state.
     WriteFile(device_ + "/Status.plist", StatusPlist("new"));
-    EXPECT_EQ(Check(), kResultCancelled);
+    EXPECT_EQ(Check(), platform::kResultCancelled);
 }
 
 TEST(CategorySource, OwnBackupsUseTheirFirstDeviceFolderOrThemselves) {
     TempDir dir;
     std::string source;
     bool decrypted = true;
+    platform::Failure what = platform::Failure::None;
     WriteFile(dir / "sms", "SQLite format 3");
-    EXPECT_EQ(ChooseCategorySource(dir.Path(), false, nullptr, source, decrypted), 0);
+    EXPECT_EQ(ChooseCategorySource(dir.Path(), false, nullptr, source, decrypted, what), 0);
     EXPECT_EQ(source, dir.Path());
     EXPECT_FALSE(decrypted);
 
@@ -154,42 +156,48 @@ TEST(CategorySource, OwnBackupsUseTheirFirstDeviceFolderOrThemselves) {
     WriteFile(dir / second + "/x", "");
     WriteFile(dir / first + "/x", "");
     WriteFile(dir / std::string(39, 'c'), "");
-    EXPECT_EQ(ChooseCategorySource(dir.Path(), false, nullptr, source, decrypted), 0);
+    EXPECT_EQ(ChooseCategorySource(dir.Path(), false, nullptr, source, decrypted, what), 0);
     EXPECT_EQ(source, dir / first);
 
     // A plain backup of another program is its own source.
     WriteFile(dir / first + "/" + kContactsDatabaseName, "SQLite format 3");
-    EXPECT_EQ(ChooseCategorySource(dir / first, true, "ignored", source, decrypted), 0);
+    EXPECT_EQ(ChooseCategorySource(dir / first, true, "ignored", source, decrypted, what), 0);
     EXPECT_EQ(source, dir / first);
     EXPECT_FALSE(decrypted);
 
     // An encrypted one without a password is refused before the tool is started.
     WriteFile(dir / first + "/" + kContactsDatabaseName, std::string(64, '\x11'));
-    EXPECT_EQ(ChooseCategorySource(dir / first, true, nullptr, source, decrypted),
-              kResultWrongPassword);
-    EXPECT_EQ(ChooseCategorySource(dir / first, true, "", source, decrypted), kResultWrongPassword);
+    EXPECT_EQ(ChooseCategorySource(dir / first, true, nullptr, source, decrypted, what),
+              platform::kResultWrongPassword);
+    EXPECT_EQ(ChooseCategorySource(dir / first, true, "", source, decrypted, what),
+              platform::kResultWrongPassword);
+    EXPECT_EQ(what, platform::Failure::WrongPassword);
     EXPECT_FALSE(decrypted);
 }
 
 TEST(CategorySource, MustHoldEachChosenDatabaseAsPlainSqlite) {
     TempDir dir;
     const std::string plain = "SQLite format 3";
-    EXPECT_EQ(CheckCategorySource(0, dir.Path()), 0);
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), platform::kErrorFileNotFound);
-    EXPECT_EQ(CheckCategorySource(Sms, dir / "missing"), platform::kErrorFileNotFound);
+    platform::Failure what = platform::Failure::None;
+    EXPECT_EQ(CheckCategorySource(0, dir.Path(), what), 0);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path(), what), platform::kErrorFileNotFound);
+    EXPECT_EQ(CheckCategorySource(Sms, dir / "missing", what), platform::kErrorFileNotFound);
+    // The 2 of a missing database, not of a backup without its device folder.
+    EXPECT_EQ(what, platform::Failure::MissingDatabase);
 
     WriteFile(dir / kSmsDatabaseName, plain);
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), 0);
-    EXPECT_EQ(CheckCategorySource(Sms | Contacts, dir.Path()), platform::kErrorFileNotFound);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path(), what), 0);
+    EXPECT_EQ(CheckCategorySource(Sms | Contacts, dir.Path(), what), platform::kErrorFileNotFound);
     WriteFile(dir / "content", plain);
-    EXPECT_EQ(CheckCategorySource(Sms | Contacts, dir.Path()), 0);
+    EXPECT_EQ(CheckCategorySource(Sms | Contacts, dir.Path(), what), 0);
 
     // The copy is what a restore would use, so the copy is what is checked.
     WriteFile(dir / "sms", "scrambled bytes");
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), IMPORT_BAD_FILE);
-    EXPECT_EQ(CheckCategorySource(Contacts, dir.Path()), 0);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path(), what), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(what, platform::Failure::UnusableDatabase);
+    EXPECT_EQ(CheckCategorySource(Contacts, dir.Path(), what), 0);
     WriteFile(dir / "sms", "");
-    EXPECT_EQ(CheckCategorySource(Sms, dir.Path()), IMPORT_BAD_FILE);
+    EXPECT_EQ(CheckCategorySource(Sms, dir.Path(), what), platform::IMPORT_BAD_FILE);
 }
 
 TEST(CategorySource, DecryptedDatabasesAreDiscardedAndNothingElse) {
@@ -216,18 +224,18 @@ namespace {
 TEST(RunRestoreWithoutPhone, FailsAndTouchesNoWorkFolder) {
     testenv::IsolatedHome home;
     BackupEngine::ResetTempBackupFolderForTesting();
-    const std::string work = platform::WideToAnsi(BackupEngine::TempBackupFolder());
+    const std::string work = BackupEngine::TempBackupFolder();
     WriteFile(work + "/keep", "not the engine's to delete");
     const std::string backup = home.Home() + "/b";
     WriteFile(backup + "/" + std::string(40, 'a') + "/Info.plist", "");
     WriteFile(backup + "/" + std::string(40, 'a') + "/Manifest.plist", StatusPlist("finished"));
 
     BackupEngine engine;  // never connected
-    engine.categories = Full;
-    EXPECT_NE(engine.RunRestore(nullptr, platform::AnsiToWide(backup), nullptr, false), 0);
-    engine.categories = Sms;
+    engine.SetCategories(Full);
+    EXPECT_NE(engine.RunRestore(nullptr, backup, nullptr, false), 0);
+    engine.SetCategories(Sms);
     WriteFile(backup + "/sms", "SQLite format 3");
-    EXPECT_NE(engine.RunRestore(nullptr, platform::AnsiToWide(backup), nullptr, false), 0);
+    EXPECT_NE(engine.RunRestore(nullptr, backup, nullptr, false), 0);
     EXPECT_EQ(testenv::ReadFile(work + "/keep"), "not the engine's to delete");
 }
 

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "engine/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
+#include "store/DataCategory.h"
 #include "tests/support/TestEnv.h"
 
 using namespace tolvane;
-using platform::AnsiToWide;
-using platform::WideToAnsi;
 using testenv::IsolatedHome;
 using testenv::ReadFile;
 using testenv::ScopedEnv;
@@ -21,10 +19,6 @@ const std::string kSqliteHeader = std::string("SQLite format 3") + '\0' + "rest 
 
 void MakeOwn(const std::string& root, const std::string& stamp, const std::string& fileinfo) {
     WriteFile(root + "/" + stamp + "/fileinfo", fileinfo);
-}
-
-std::wstring W(const std::string& s) {
-    return AnsiToWide(s);
 }
 
 std::string ItunesInfo(const std::string& name, const std::string& date) {
@@ -52,12 +46,12 @@ TEST(OwnBackups, NewestFolderFirstAndFileinfoReadExactly) {
     WriteFile(root / "2015-02-01-10-00-00/sms", kSqliteHeader);
     WriteFile(root / "2015-02-01-10-00-00/content", kSqliteHeader);
     std::vector<BackupEntry> entries;
-    EXPECT_EQ(ListOwnBackups(W(root.Path()), entries), 0);
+    EXPECT_EQ(ListOwnBackups(root.Path(), entries), 0);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].date, L"2015-02-01-10-00-00");
     EXPECT_EQ(entries[0].name, L"Jos\u00E9(iPhone 7.1)");
     EXPECT_EQ(entries[0].categories, 6);
-    EXPECT_EQ(entries[0].folder, W(root / "2015-02-01-10-00-00"));
+    EXPECT_EQ(entries[0].folder, root / "2015-02-01-10-00-00");
     EXPECT_EQ(entries[1].categories, 8);
     EXPECT_EQ(entries[1].name, L"My iPhone(iPhone 7.1.2)");  // no CR left at the end
     EXPECT_EQ(entries[1].encrypted, 0);
@@ -76,7 +70,7 @@ TEST(OwnBackups, EncryptedCategoryCopiesAreNotListedAndDoNotAffectOthers) {
     // Contacts only, copy missing: cannot be opened, so it counts as not encrypted.
     MakeOwn(root.Path(), "2015-01-01-00-00-04", "2\r\n2015-01-01-00-00-04\r\nD(iPhone 7.1)");
     std::vector<BackupEntry> entries;
-    ListOwnBackups(W(root.Path()), entries);
+    ListOwnBackups(root.Path(), entries);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].name, L"D(iPhone 7.1)");
     EXPECT_EQ(entries[1].name, L"C(iPhone 7.1)");
@@ -94,7 +88,7 @@ TEST(OwnBackups, FullBackupEncryptionComesFromItsDeviceFolder) {
     WriteFile(root / ("2015-03-02-00-00-00/" + kUdid + "/" + kContactsDatabaseName + ".mddata"),
               "\x01\x02\x03\x04\x05\x06\x07");
     std::vector<BackupEntry> entries;
-    ListOwnBackups(W(root.Path()), entries);
+    ListOwnBackups(root.Path(), entries);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].name, L"Locked(iPhone 7.1)");
     EXPECT_EQ(entries[0].encrypted, 1);
@@ -110,12 +104,12 @@ TEST(OwnBackups, IncompleteOrOddFileinfo) {
     WriteFile(root / ".hidden/fileinfo", "8\r\nh\r\nHidden(iPhone 7.1)");
     WriteFile(root / "stray-file", "x");
     std::vector<BackupEntry> entries;
-    ListOwnBackups(W(root.Path()), entries);
+    ListOwnBackups(root.Path(), entries);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, L"X(iPhone 7.1)");
     EXPECT_EQ(entries[0].categories, 0);  // read as a full backup
     std::vector<BackupEntry> none;
-    EXPECT_EQ(ListOwnBackups(W(root / "missing"), none), 0);
+    EXPECT_EQ(ListOwnBackups(root / "missing", none), 0);
     EXPECT_TRUE(none.empty());
 }
 
@@ -123,13 +117,13 @@ TEST(OwnBackups, UserFolderEqualToTheDefaultIsListedOnce) {
     TempDir root;
     MakeOwn(root.Path(), "2015-01-01-00-00-00", "8\r\n2015-01-01-00-00-00\r\nA(iPhone 7.1)");
     std::vector<BackupEntry> entries;
-    ListAllOwnBackups(W(root.Path()), W(root.Path()), entries);
+    ListAllOwnBackups(root.Path(), root.Path(), entries);
     EXPECT_EQ(entries.size(), 1u);
     entries.clear();
-    ListAllOwnBackups(W(root.Path()), W(root.Path() + "/"), entries);  // written differently
+    ListAllOwnBackups(root.Path(), root.Path() + "/", entries);  // written differently
     EXPECT_EQ(entries.size(), 2u);
     entries.clear();
-    ListAllOwnBackups(W(root.Path()), L"", entries);
+    ListAllOwnBackups(root.Path(), "", entries);
     EXPECT_EQ(entries.size(), 1u);
 }
 
@@ -147,7 +141,7 @@ TEST(FileInfo, WrittenExactlyAndTruncated) {
                             dir / "2015-03-04-09-05-07/fileinfo"),
               0);
     std::vector<BackupEntry> entries;
-    ListOwnBackups(W(dir.Path()), entries);
+    ListOwnBackups(dir.Path(), entries);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].categories, Sms);
     EXPECT_EQ(entries[0].date, L"2015-03-04-09-05-07");
@@ -178,17 +172,17 @@ TEST(Listing, EntriesAndDeviceFolderNames) {
     WriteFile(dir / "fileinfo", "");
     WriteFile(dir / ".0123456789abcdef0123456789abcdef0123456", "");  // hidden, 40 characters
     WriteFile(dir / "ffffffffffffffffffffffffffffffffffffffff", "");  // a file of 40 characters
-    std::vector<std::wstring> paths;
-    ListFolderEntries(W(dir.Path()), paths);
+    std::vector<std::string> paths;
+    ListFolderEntries(dir.Path(), paths);
     ASSERT_EQ(paths.size(), 3u);
-    EXPECT_EQ(paths[0], W(dir / kUdid));
-    std::vector<std::wstring> paths2;
-    ListFolderEntries(W(dir.Path() + "/"), paths2);
+    EXPECT_EQ(paths[0], dir / kUdid);
+    std::vector<std::string> paths2;
+    ListFolderEntries(dir.Path() + "/", paths2);
     EXPECT_EQ(paths2, paths);  // no doubled separator
-    std::vector<std::wstring> names;
-    ListDeviceFolderNames(W(dir.Path()), names);
+    std::vector<std::string> names;
+    ListDeviceFolderNames(dir.Path(), names);
     ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[0], W(kUdid));
+    EXPECT_EQ(names[0], kUdid);
 }
 
 TEST(ItunesDate, StandardOffsetWithoutChangingTheDate) {
@@ -204,8 +198,7 @@ TEST(ItunesDate, StandardOffsetWithoutChangingTheDate) {
 TEST(ItunesBackups, NameDateSortAndEncryption) {
     IsolatedHome home;
     ScopedEnv tz("TZ", "EST5EDT,M3.2.0,M11.1.0");
-    const std::string base =
-        WideToAnsi(W(home.Home() + "/.local/share/Apple Computer/MobileSync/Backup"));
+    const std::string base = home.Home() + "/.local/share/Apple Computer/MobileSync/Backup";
     WriteFile(base + "/aaaa/Info.plist", ItunesInfo("Old &amp; Trusty", "2014-01-01T12:00:00Z"));
     WriteFile(base + "/bbbb/Info.plist", ItunesInfo("Newest", "2015-06-01T02:10:00Z"));
     WriteFile(base + "/bbbb/" + kContactsDatabaseName, std::string(32, '\x7E'));
@@ -219,7 +212,7 @@ TEST(ItunesBackups, NameDateSortAndEncryption) {
     EXPECT_EQ(entries[0].date, L"2015-06-01 21:10:00");
     EXPECT_EQ(entries[0].encrypted, 1);
     EXPECT_EQ(entries[0].categories, Full);
-    EXPECT_EQ(entries[0].folder, W(base + "/bbbb"));
+    EXPECT_EQ(entries[0].folder, base + "/bbbb");
     EXPECT_EQ(entries[1].name, L"Old & Trusty");
     EXPECT_EQ(entries[1].encrypted, 0);
     EXPECT_EQ(entries[2].name, L"No date");
@@ -234,7 +227,7 @@ TEST(ItunesBackups, MalformedValueLinesReadNothingOutsideTheLine) {
     WriteFile(dir / "y/Info.plist", "<key>Display Name</key>\n<string>Last line");
     WriteFile(dir / "z/Info.plist", "<key>Display Name</key>");  // marker on the last line
     std::vector<BackupEntry> entries;
-    ListItunesBackupsIn(W(dir.Path()), entries);
+    ListItunesBackupsIn(dir.Path(), entries);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].name, L"Last line");
 }

@@ -3,11 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 #include "store/CategoryRestore.h"
+#include "store/DataCategory.h"
 #include "tests/support/MbdbWriter.h"
 #include "tests/support/TestEnv.h"
 
@@ -138,7 +139,8 @@ TEST(PrepareCategoryRestore, DamagedManifestEndsWithTheManifestCode) {
     WorkBackup work;
     const std::string damaged = work.Original().substr(0, work.Original().size() - 5);
     WriteFile(work.Device() + "/Manifest.mbdb", damaged);
-    EXPECT_EQ(PrepareCategoryRestore(Sms, kUdid, nullptr, work.Work()), kResultBadManifest);
+    EXPECT_EQ(PrepareCategoryRestore(Sms, kUdid, nullptr, work.Work()),
+              platform::kResultBadManifest);
     EXPECT_FALSE(platform::PathExists(work.Device() + "/Manifest.mbdb"));
     EXPECT_EQ(ReadFile(work.Device() + "/Manifest.mbdb_bak"), damaged);
 }
@@ -153,6 +155,6 @@ TEST(PrepareCategoryRestore, FailedMessagePatchIsNotHiddenByTheContacts) {
     WriteFile(device + "/" + kSmsDatabaseName, "s");
     WriteFile(device + "/" + kContactsDatabaseName, "c");
     EXPECT_EQ(PrepareCategoryRestore(Sms | Contacts, kUdid, nullptr, work.Path()),
-              kResultBadManifest);
+              platform::kResultBadManifest);
     EXPECT_EQ(ReadFile(device + "/Manifest.mbdb"), BuildMbdb(entries));
 }

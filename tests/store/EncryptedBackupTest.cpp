@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/TestEnv.h"
 
@@ -80,22 +81,22 @@ TEST(DecryptBackup, CopiesKeyFilesAndPassesThePasswordOnlyOnStandardInput) {
     FakeTool tool(kRecordingTool);
     TempDir backup;
     WriteBackup(backup.Path());
-    const std::wstring password = L"pass word \u00e9\u4e2d";
-    std::wstring output;
+    const std::string password = "pass word \xC3\xA9\xE4\xB8\xAD";
+    std::string output;
 
     testing::internal::CaptureStdout();
-    EXPECT_EQ(DecryptBackup(password, platform::AnsiToWide(backup.Path()), output), 0);
+    EXPECT_EQ(DecryptBackup(password, backup.Path(), output), 0);
     const std::string printed = testing::internal::GetCapturedStdout();
 
     const std::string dataFolder = home.Home() + "/my data/Tolvane";
-    EXPECT_EQ(platform::WideToAnsi(output), dataFolder + "/Decrypt");
+    EXPECT_EQ(output, dataFolder + "/Decrypt");
     for (const char* name : kKeyFiles) {
         EXPECT_EQ(ReadFile(dataFolder + "/Encrypt/" + name), std::string("content of ") + name);
     }
     const std::vector<std::string> args = Lines(ReadFile(dataFolder + "/Decrypt/args"));
     EXPECT_EQ(args, (std::vector<std::string>{dataFolder + "/tool.exe", dataFolder + "/Encrypt",
                                               dataFolder + "/Decrypt", "-"}));
-    const std::string narrow = platform::WideToUtf8(password);
+    const std::string& narrow = password;
     EXPECT_EQ(ReadFile(dataFolder + "/Decrypt/stdin"), narrow);
     EXPECT_EQ(printed.find(narrow), std::string::npos);
     struct stat st {};
@@ -109,10 +110,9 @@ TEST(DecryptBackup, MissingKeyFileStopsBeforeTheToolRuns) {
     TempDir backup;
     WriteBackup(backup.Path());
     platform::DeleteFile(backup / "Manifest.plist");
-    std::wstring output = L"untouched";
-    EXPECT_EQ(DecryptBackup(L"pw", platform::AnsiToWide(backup.Path()), output),
-              platform::kErrorFileNotFound);
-    EXPECT_EQ(output, L"untouched");
+    std::string output = "untouched";
+    EXPECT_EQ(DecryptBackup("pw", backup.Path(), output), platform::kErrorFileNotFound);
+    EXPECT_EQ(output, "untouched");
     const std::string input = BackupToolInputFolder();
     for (int i = 0; i < 4; ++i) {
         EXPECT_TRUE(platform::FileExists(input + "/" + kKeyFiles[i])) << kKeyFiles[i];
@@ -121,19 +121,18 @@ TEST(DecryptBackup, MissingKeyFileStopsBeforeTheToolRuns) {
     EXPECT_FALSE(platform::PathExists(BackupToolOutputFolder() + "/ran"));
 
     platform::DeleteFile(backup / kContactsDatabaseName);
-    EXPECT_EQ(DecryptBackup(L"pw", platform::AnsiToWide(backup.Path()), output),
-              platform::kErrorFileNotFound);
+    EXPECT_EQ(DecryptBackup("pw", backup.Path(), output), platform::kErrorFileNotFound);
     EXPECT_FALSE(platform::PathExists(BackupToolOutputFolder() + "/ran"));
 }
 
 TEST(RunBackupTool, WrongPasswordIsSeenWhileTheToolGoesOnRunning) {
     IsolatedHome home;
     FakeTool tool("echo 'Wrong password'\nexec sleep 30\n");
-    std::wstring output;
+    std::string output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kResultWrongPassword);
     EXPECT_LT(SecondsSince(start), 10.0);
-    EXPECT_EQ(platform::WideToAnsi(output), BackupToolOutputFolder());
+    EXPECT_EQ(output, BackupToolOutputFolder());
     EXPECT_TRUE(platform::FolderExists(BackupToolOutputFolder()));
 }
 
@@ -143,37 +142,37 @@ TEST(RunBackupTool, WrongPasswordSplitAcrossReadsIsStillSeen) {
     FakeTool tool(
         "head -c 4090 /dev/zero | tr '\\0' x; printf 'Wrong '; sleep 0.2; printf 'pa'; "
         "sleep 0.2; printf 'ssword\\n'\n");
-    std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    std::string output;
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kResultWrongPassword);
 }
 
 TEST(RunBackupTool, OtherOutputOrSilenceIsSuccessWhateverTheExitCode) {
     IsolatedHome home;
     FakeTool tool("echo 'Wrong passwor'; echo 'd'; head -c 100000 /dev/zero; exit 3\n");
-    std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    std::string output;
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
     tool.Install("exit 1\n");
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
 }
 
 TEST(RunBackupTool, ToolThatEndsWhileItsChildHoldsTheOutputStopsAfterItsPasses) {
     IsolatedHome home;
     FakeTool tool("sleep 30 &\nexit 0\n");
-    std::wstring output;
+    std::string output;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
     EXPECT_LT(SecondsSince(start), 10.0);
 }
 
 TEST(RunBackupTool, WithoutAShippedToolAnEarlierCopyRunsAndWithoutEitherNothingStarts) {
     IsolatedHome home;
     FakeTool tool("echo 'Wrong password'\n");
-    std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    std::string output;
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kResultWrongPassword);
     tool.Remove();
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultWrongPassword);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kResultWrongPassword);
     platform::DeleteFile(BackupToolCopyPath());
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), kResultMissing);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kResultMissing);
 }
 
 TEST(RunBackupTool, DatabasesOfAnEarlierRunAreGoneBeforeTheNextStarts) {
@@ -183,12 +182,18 @@ TEST(RunBackupTool, DatabasesOfAnEarlierRunAreGoneBeforeTheNextStarts) {
     WriteFile(out + "/" + kSmsDatabaseName, "someone else's messages");
     WriteFile(out + "/" + kContactsDatabaseName, "someone else's contacts");
     WriteFile(out + "/other", "stays");
-    std::wstring output;
-    EXPECT_EQ(RunBackupTool(L"/nonexistent", L"pw", output), 0);
+    std::string output;
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
     EXPECT_FALSE(platform::PathExists(out + "/" + kSmsDatabaseName));
     EXPECT_FALSE(platform::PathExists(out + "/" + kContactsDatabaseName));
     EXPECT_TRUE(platform::FileExists(out + "/other"));
     EXPECT_EQ(ExposeDecryptedDatabases(output), platform::kErrorFileNotFound);
+
+    // One that cannot be deleted (here a folder in its place) stops the run before the tool.
+    tool.Install("touch \"$2/ran\"\n");
+    ASSERT_EQ(platform::CreateFolder(out + "/" + kContactsDatabaseName), 0);
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), platform::kErrorAccessDenied);
+    EXPECT_FALSE(platform::PathExists(out + "/ran"));
 }
 
 TEST(VerifyBackupPassword, EmptyPasswordIsWrongWithoutRunningAnything) {
@@ -196,7 +201,8 @@ TEST(VerifyBackupPassword, EmptyPasswordIsWrongWithoutRunningAnything) {
     FakeTool tool("touch \"$2/ran\"\n");
     TempDir backup;
     WriteBackup(backup.Path());
-    EXPECT_EQ(VerifyBackupPassword("", platform::AnsiToWide(backup.Path())), kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("", backup.Path()), platform::kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword(nullptr, backup.Path()), platform::kResultWrongPassword);
     EXPECT_FALSE(platform::PathExists(BackupToolDataFolder()));
 }
 
@@ -205,10 +211,10 @@ TEST(VerifyBackupPassword, AnswersWhatTheToolSays) {
     FakeTool tool("IFS= read -r pw; [ \"$pw\" = 'right one' ] || echo 'Wrong password'\n");
     TempDir backup;
     WriteBackup(backup.Path());
-    const std::wstring folder = platform::AnsiToWide(backup.Path());
+    const std::string folder = backup.Path();
     EXPECT_EQ(VerifyBackupPassword("right one", folder), 0);
-    EXPECT_EQ(VerifyBackupPassword("wrong one", folder), kResultWrongPassword);
-    EXPECT_EQ(VerifyBackupPassword("right", folder), kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("wrong one", folder), platform::kResultWrongPassword);
+    EXPECT_EQ(VerifyBackupPassword("right", folder), platform::kResultWrongPassword);
 }
 
 TEST(ExposeDecryptedDatabases, CopiesBothUnderTheCategoryNames) {
@@ -216,7 +222,7 @@ TEST(ExposeDecryptedDatabases, CopiesBothUnderTheCategoryNames) {
     WriteFile(dir / kSmsDatabaseName, "messages");
     WriteFile(dir / kContactsDatabaseName, "contacts");
     WriteFile(dir / "sms", "old");
-    const std::wstring folder = platform::AnsiToWide(dir.Path());
+    const std::string folder = dir.Path();
     EXPECT_EQ(ExposeDecryptedDatabases(folder), 0);
     EXPECT_EQ(ReadFile(dir / "sms"), "messages");
     EXPECT_EQ(ReadFile(dir / "content"), "contacts");

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/Results.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "platform/Sha1.h"
 #include "store/Manifest.h"
 #include "tests/support/MbdbWriter.h"
@@ -95,11 +95,11 @@ TEST(MbdbWalk, EveryCutInsideARecordIsDamageAndEveryCutAtItsEndIsNot) {
                                                });
         const bool atEnd = cut == 6 || std::find(ends.begin(), ends.end(), cut) != ends.end();
         if (cut < 4) {
-            EXPECT_EQ(result, kResultMissing) << cut;
+            EXPECT_EQ(result, platform::kResultMissing) << cut;
         } else if (atEnd) {
             EXPECT_EQ(result, 0) << cut;
         } else {
-            EXPECT_EQ(result, kResultBadManifest) << cut;
+            EXPECT_EQ(result, platform::kResultBadManifest) << cut;
         }
     }
 }
@@ -109,7 +109,8 @@ TEST(MbdbWalk, PropertyCountBeyondTheDataIsDamage) {
     e.properties = {{"a", "b"}};
     std::string manifest = BuildMbdb({e});
     manifest[manifest.size() - 7] = '\x05';  // the count byte: five pairs, one present
-    EXPECT_EQ(WalkMbdbRecords(manifest, [](const MbdbRecordSpan&) {}), kResultBadManifest);
+    EXPECT_EQ(WalkMbdbRecords(manifest, [](const MbdbRecordSpan&) {}),
+              platform::kResultBadManifest);
 }
 
 TEST(MbdbWalk, AbsentAndZeroLengthStringsAreBothEmpty) {
@@ -178,12 +179,13 @@ TEST(StripAppDomainRecords, UnreadableOrDamagedSourceLeavesTheTargetAlone) {
         int32_t expected;
     };
     const std::vector<Case> cases = {
-        {"missing", "", kResultBadManifest},
-        {"no magic", "MBDB" + good.substr(4), kResultMissing},
-        {"too short for magic", "mbd", kResultMissing},
-        {"header cut", "mbdb\x05", kResultBadManifest},
-        {"last record cut", good.substr(0, good.size() - 3), kResultBadManifest},
-        {"string past the end", good + std::string("\x00\x10short", 7), kResultBadManifest},
+        {"missing", "", platform::kResultBadManifest},
+        {"no magic", "MBDB" + good.substr(4), platform::kResultMissing},
+        {"too short for magic", "mbd", platform::kResultMissing},
+        {"header cut", "mbdb\x05", platform::kResultBadManifest},
+        {"last record cut", good.substr(0, good.size() - 3), platform::kResultBadManifest},
+        {"string past the end", good + std::string("\x00\x10short", 7),
+         platform::kResultBadManifest},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -198,7 +200,7 @@ TEST(StripAppDomainRecords, UnreadableOrDamagedSourceLeavesTheTargetAlone) {
     }
     // And without a target, none is made.
     WriteFile(dir / "src", good.substr(0, good.size() - 1));
-    EXPECT_EQ(StripAppDomainRecords(dir / "src", dir / "new"), kResultBadManifest);
+    EXPECT_EQ(StripAppDomainRecords(dir / "src", dir / "new"), platform::kResultBadManifest);
     EXPECT_FALSE(platform::PathExists(dir / "new"));
 }
 
@@ -270,7 +272,8 @@ TEST(PatchManifestDigest, DigestFieldOfAnotherLengthIsNeverWritten) {
         const std::string manifest =
             BuildMbdb({target, HomeFile("Library/AddressBook/AddressBook.sqlitedb")});
         WriteFile(dir / "m", manifest);
-        EXPECT_EQ(PatchManifestDigest(Hex20('\x02'), dir / "m", "sms.db"), kResultBadManifest);
+        EXPECT_EQ(PatchManifestDigest(Hex20('\x02'), dir / "m", "sms.db"),
+                  platform::kResultBadManifest);
         EXPECT_EQ(ReadFile(dir / "m"), manifest);
     }
 }
@@ -282,7 +285,7 @@ TEST(PatchManifestDigest, DigestTextOtherThanFortyHexDigitsIsRefused) {
     for (const std::string& hex : {std::string(), std::string(39, 'A'), std::string(41, 'A'),
                                    std::string(38, 'A') + "G0", std::string(38, 'A') + " 1"}) {
         SCOPED_TRACE(hex);
-        EXPECT_EQ(PatchManifestDigest(hex, dir / "m", "sms.db"), kResultMissing);
+        EXPECT_EQ(PatchManifestDigest(hex, dir / "m", "sms.db"), platform::kResultMissing);
         EXPECT_EQ(ReadFile(dir / "m"), manifest);
     }
 }
@@ -293,12 +296,15 @@ TEST(PatchManifestDigest, DamagedOrMissingManifestIsNotWritten) {
     const std::string good = BuildMbdb({HomeFile("Library/SMS/sms.db"), HomeFile("x")});
     const std::string damaged = good.substr(0, good.size() - 2);
     WriteFile(dir / "m", damaged);
-    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "m", "sms.db"), kResultBadManifest);
+    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "m", "sms.db"),
+              platform::kResultBadManifest);
     EXPECT_EQ(ReadFile(dir / "m"), damaged);
 
     WriteFile(dir / "magic", "nope" + good.substr(4));
-    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "magic", "sms.db"), kResultMissing);
-    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "absent", "sms.db"), kResultBadManifest);
+    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "magic", "sms.db"),
+              platform::kResultMissing);
+    EXPECT_EQ(PatchManifestDigest(Hex20('\x03'), dir / "absent", "sms.db"),
+              platform::kResultBadManifest);
     EXPECT_FALSE(platform::PathExists(dir / "absent"));
 }
 

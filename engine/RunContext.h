@@ -1,0 +1,84 @@
+// What a run of the engine is given by its caller and what it leaves behind: the progress
+// callback with its user data and scale, the categories, the is-backup phase, the two values of
+// the running device-link conversation (OverallProgress, AbortFlag), the last error text, and
+// the Failure kept beside a result whose number alone does not say what happened.
+//
+// Threads: the caller sets the callback, user data, scale and categories before a run, on the
+// thread that then runs it; the run reads them and calls the callback on that thread. The last
+// error text and the kept failure are guarded, so that another thread may read them after the
+// run (the windows read the text on the user interface thread). OverallProgress and AbortFlag are
+// atomics: written by the thread that runs the conversation, readable from any thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/Results.h"
+
+namespace tolvane {
+
+// Called with (user data, percent, is-backup phase 0 or 1): 0 goes on, any other value stops the
+// running conversation and becomes its result.
+using ProgressCallback = int32_t (*)(void* userData, int32_t nProcess, int32_t bIsBackup);
+
+class RunContext {
+  public:
+    RunContext() = default;
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
+
+    void SetProgressCallback(ProgressCallback callback) { progressCallback_ = callback; }
+    void SetCallbackUserData(void* userData) { callbackUserData_ = userData; }
+    // The percent reported is OverallProgress × scale / 100, truncated toward zero.
+    void SetProgressScale(int32_t scale) { progressScale_ = scale; }
+    int32_t ProgressScale() const { return progressScale_; }
+    // DataCategory bits of the next run: Full, or Sms and/or Contacts.
+    void SetCategories(uint32_t categories) { categories_ = categories; }
+    uint32_t Categories() const { return categories_; }
+
+    // 1 while the phone sends a backup, 0 while it restores; passed to the callback as bIsBackup.
+    void SetBackupPhase(bool backup) { isBackupPhase_ = backup ? 1 : 0; }
+    uint8_t BackupPhase() const { return isBackupPhase_; }
+
+    // Calls the progress callback with the percent of OverallProgress and the phase, once the
+    // phone has sent a figure (not while OverallProgress is 0). Returns the callback's value: 0
+    // without a callback or a figure. A non-zero value is kept as a cancel of the run.
+    int32_t ReportProgress();
+
+    // The start of a conversation: both shared values back to 0.
+    void ResetConversation();
+
+    // The start of a backup, restore or import run: the phase, the last error text and the kept
+    // failure are cleared.
+    void BeginRun();
+
+    std::string LastErrorText() const;
+    void SetLastErrorText(const std::string& text);
+
+    // Keeps what a non-zero `result` stands for; returns `result`. The last note wins.
+    int32_t NoteFailure(int32_t result, platform::Failure what);
+    // What was noted for `result` since the run began; Failure::None when the kept note belongs
+    // to another number (the result then came from a step that noted nothing).
+    platform::Failure FailureOf(int32_t result) const;
+
+    // The conversation's values: the phone's progress figure in percent, and the device-gone
+    // counter (> 0: the phone is gone and the current loop or transfer must end).
+    std::atomic<double> OverallProgress{0.0};
+    std::atomic<int32_t> AbortFlag{0};
+
+  private:
+    ProgressCallback progressCallback_ = nullptr;
+    void* callbackUserData_ = nullptr;
+    int32_t progressScale_ = 100;
+    uint32_t categories_ = 0;
+    uint8_t isBackupPhase_ = 0;
+
+    mutable std::mutex mutex_;  // guards the three below
+    std::string lastErrorText_;
+    int32_t failureResult_ = 0;
+    platform::Failure failure_ = platform::Failure::None;
+};
+
+}  // namespace tolvane
