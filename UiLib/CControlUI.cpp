@@ -440,10 +440,10 @@ void CControlUI::SendNotify(const std::string& type, WPARAM wParam, LPARAM lPara
             }
             manager = msg.pSender->manager_;
         }
-        // Handlers may delete the sender (emptying a list); stop routing once it is gone.
+        // Handlers may delete the sender (emptying a list); stop routing once it is gone, or
+        // once a handler has claimed the notification.
         for (auto& d : handlers) {
-            d(msg);
-            if (alive.expired()) {
+            if (d(msg) || alive.expired()) {
                 return;
             }
         }

@@ -148,7 +148,8 @@ class CControlUI {
     void Bind(const std::string& type, CDelegate delegate);
     // Removes every handler bound to member functions of `owner`.
     void Unbind(const void* owner);
-    // Raises a notification: bound handlers first, then the window's receivers.
+    // Raises a notification: bound handlers first (in binding order, until one claims it),
+    // then the window's receivers.
     void SendNotify(const std::string& type, WPARAM wParam = 0, LPARAM lParam = 0);
     virtual void DoEvent(TEventUI& event);
     // What a click does (buttons notify "click", options change their selection).

@@ -18,6 +18,7 @@
 #include "UiLib/CTextUI.h"
 #include "UiLib/CVerticalLayoutUI.h"
 #include "UiLib/Diagnostics.h"
+#include "UiLib/ElementKinds.h"
 #include "UiLib/ResourceArchive.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -33,11 +34,6 @@ constexpr int kMaxControls = 20000;
 
 void Fault(const std::string& file, const std::string& what) {
     ReportFault(file + ": " + what);
-}
-
-bool IsResourceElement(const std::string& name) {
-    return name == "Font" || name == "Default" || name == "Styles" || name == "Style" ||
-           name == "ActionScript" || name == "Image";
 }
 
 void CheckAttributes(const pugi::xml_node& node, const std::set<std::string>& known,
@@ -430,7 +426,7 @@ CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainer
             continue;
         }
         const std::string element = child.name();
-        if (IsResourceElement(element)) {
+        if (IsLayoutResourceElement(element)) {
             ParseResource(child, file);
             continue;
         }

@@ -12,21 +12,20 @@ namespace UiLib {
 CPaintManagerUI::CPaintManagerUI() = default;
 
 CPaintManagerUI::~CPaintManagerUI() {
-    CControlUI* root = nullptr;
-    {
-        UiGuard guard;
-        for (const auto& t : timers_) {
-            if (IUiHost* host = IUiHost::Current()) {
-                host->RemoveTimer(t.hostId);
-            }
+    // The tree goes under the lock, so that a thread holding it (a weak reference checked under
+    // the lock) never sees a control half destroyed.
+    UiGuard guard;
+    for (const auto& t : timers_) {
+        if (IUiHost* host = IUiHost::Current()) {
+            host->RemoveTimer(t.hostId);
         }
-        timers_.clear();
-        root = root_;
-        root_ = nullptr;
-        hot_ = pushed_ = focus_ = nullptr;
-        if (root != nullptr) {
-            root->SetManager(nullptr, nullptr);
-        }
+    }
+    timers_.clear();
+    CControlUI* root = root_;
+    root_ = nullptr;
+    hot_ = pushed_ = focus_ = nullptr;
+    if (root != nullptr) {
+        root->SetManager(nullptr, nullptr);
     }
     delete root;
 }
@@ -136,18 +135,17 @@ const AttributeList* CPaintManagerUI::GetStyle(const std::string& name) const {
 }
 
 void CPaintManagerUI::AttachDialog(CControlUI* root) {
-    CControlUI* old = nullptr;
     {
         UiGuard guard;
-        old = root_;
+        CControlUI* old = root_;
         hot_ = pushed_ = focus_ = nullptr;
         root_ = root;
         if (root_ != nullptr) {
             root_->SetManager(this, nullptr);
         }
         needLayout_ = true;
+        delete old;
     }
-    delete old;
     Invalidate();
 }
 

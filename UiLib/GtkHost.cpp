@@ -1,6 +1,10 @@
 #include "UiLib/GtkHost.h"
 
 #include <gtk/gtk.h>
+#ifdef GDK_WINDOWING_X11
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#endif
 
 #include <atomic>
 #include <cstring>
@@ -78,7 +82,9 @@ class GtkNativeWindow : public INativeWindow {
     GtkNativeWindow(WindowImplBase* owner, const NativeWindowParams& params,
                     std::function<void(cairo_t*, Size)> paint = nullptr)
         : window_(owner), paint_(std::move(paint)), shared_(std::make_shared<SharedWidget>()) {
-        widget_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        // A popup menu is placed by us, not by the window manager, and has no frame.
+        popupMenu_ = params.popupMenu;
+        widget_ = gtk_window_new(params.popupMenu ? GTK_WINDOW_POPUP : GTK_WINDOW_TOPLEVEL);
         GtkWindow* w = GTK_WINDOW(widget_);
         gtk_window_set_title(w, params.title.c_str());
         gtk_window_set_decorated(w, FALSE);
@@ -124,6 +130,9 @@ class GtkNativeWindow : public INativeWindow {
         g_signal_connect(widget_, "focus-out-event", G_CALLBACK(OnFocusOut), this);
         g_signal_connect(widget_, "delete-event", G_CALLBACK(OnDelete), this);
         g_signal_connect(widget_, "configure-event", G_CALLBACK(OnConfigure), this);
+        g_signal_connect(area_, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
+        g_signal_connect(area_, "map-event", G_CALLBACK(OnMap), this);
+        gtk_widget_add_events(area_, GDK_STRUCTURE_MASK);
         gtk_widget_realize(widget_);
         gtk_im_context_set_client_window(im_, gtk_widget_get_window(widget_));
         if (paint_) {
@@ -139,6 +148,9 @@ class GtkNativeWindow : public INativeWindow {
     }
 
     ~GtkNativeWindow() override {
+        if (grabbed_) {
+            GrabPointer(false);
+        }
         {
             std::lock_guard lock(shared_->mutex);
             shared_->widget = nullptr;
@@ -220,13 +232,73 @@ class GtkNativeWindow : public INativeWindow {
     void BeginMoveDrag(Point screen) override {
         gtk_window_begin_move_drag(GTK_WINDOW(widget_), 1, screen.x, screen.y, GDK_CURRENT_TIME);
     }
+    void Present() override {
+        gtk_widget_show_all(widget_);
+        GtkWindow* w = GTK_WINDOW(widget_);
+        gtk_window_deiconify(w);
+        guint32 time = GDK_CURRENT_TIME;
+#ifdef GDK_WINDOWING_X11
+        // A request from another process comes without a user event: the server's time keeps
+        // the window manager's focus-stealing prevention from ignoring it.
+        if (GdkWindow* gdkWindow = gtk_widget_get_window(widget_);
+            gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow)) {
+            time = gdk_x11_get_server_time(gdkWindow);
+        }
+#endif
+        gtk_window_present_with_time(w, time);
+        if (!paint_) {
+            gtk_widget_grab_focus(area_);
+        }
+    }
+    void SetModal(bool modal) override {
+        gtk_window_set_modal(GTK_WINDOW(widget_), modal);
+    }
+    void SetIcon(cairo_surface_t* small, cairo_surface_t* large) override {
+        GList* list = nullptr;
+        for (cairo_surface_t* s : {small, large}) {
+            if (s == nullptr) {
+                continue;
+            }
+            if (GdkPixbuf* pixbuf = gdk_pixbuf_get_from_surface(
+                    s, 0, 0, cairo_image_surface_get_width(s), cairo_image_surface_get_height(s))) {
+                list = g_list_append(list, pixbuf);
+            }
+        }
+        gtk_window_set_icon_list(GTK_WINDOW(widget_), list);
+        g_list_free_full(list, g_object_unref);
+    }
+    bool GrabPointer(bool grab) override {
+        GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(widget_));
+        if (!grab) {
+            wantGrab_ = false;
+            if (grabbed_) {
+                gdk_seat_ungrab(seat);
+                grabbed_ = false;
+            }
+            return true;
+        }
+        wantGrab_ = true;
+        GdkWindow* target = gtk_widget_get_window(area_);
+        if (target == nullptr || gdk_window_is_viewable(target) == FALSE) {
+            return true;  // taken when the window is mapped (OnMap)
+        }
+        // Owner events: presses in the program's own windows go to them (the framework closes
+        // the menu there); presses anywhere else arrive here, outside the menu.
+        grabbed_ = gdk_seat_grab(seat, target, GDK_SEAT_CAPABILITY_ALL, TRUE, nullptr, nullptr,
+                                 nullptr, nullptr) == GDK_GRAB_SUCCESS;
+        return grabbed_;
+    }
     void SetTextCursor(const Rect& rc) override {
         GdkRectangle r{rc.left, rc.top, rc.Width(), rc.Height()};
         gtk_im_context_set_cursor_location(im_, &r);
     }
 
-    GtkWidget* Widget() const { return widget_; }
-    GtkWidget* Area() const { return area_; }
+    GtkWidget* Widget() const {
+        return widget_;
+    }
+    GtkWidget* Area() const {
+        return area_;
+    }
     bool drawn = false;
 
   private:
@@ -331,6 +403,22 @@ class GtkNativeWindow : public INativeWindow {
         }
         return TRUE;  // the window decides; GTK does not destroy it
     }
+    static gboolean OnGrabBroken(GtkWidget*, GdkEventGrabBroken* e, GtkNativeWindow* self) {
+        // Another program (or a window of our own making its grab) took the pointer.
+        if (self->grabbed_ && e->grab_window != gtk_widget_get_window(self->area_)) {
+            self->grabbed_ = false;
+            if (self->window_ != nullptr) {
+                self->window_->HostFocusLost();
+            }
+        }
+        return FALSE;
+    }
+    static gboolean OnMap(GtkWidget*, GdkEvent*, GtkNativeWindow* self) {
+        if (self->wantGrab_ && !self->grabbed_) {
+            self->GrabPointer(true);
+        }
+        return FALSE;
+    }
     static gboolean OnConfigure(GtkWidget*, GdkEventConfigure* e, GtkNativeWindow* self) {
         self->bounds_ = {e->x, e->y, e->x + e->width, e->y + e->height};
         return FALSE;
@@ -343,6 +431,9 @@ class GtkNativeWindow : public INativeWindow {
     GtkWidget* area_ = nullptr;
     GtkIMContext* im_ = nullptr;
     Rect bounds_;
+    bool popupMenu_ = false;
+    bool wantGrab_ = false;
+    bool grabbed_ = false;
     std::function<void()> follow_;
     GtkWidget* followParent_ = nullptr;
     gulong followHandler_ = 0;
@@ -429,48 +520,61 @@ std::wstring GtkHost::GetClipboardText() {
 
 namespace {
 
-std::optional<std::wstring> RunChooser(GtkFileChooserNative* chooser) {
-    std::optional<std::wstring> result;
-    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
-        if (gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser))) {
-            result = platform::AnsiToWide(path);
-            g_free(path);
-        }
-    }
-    g_object_unref(chooser);
-    return result;
-}
-
 GtkWindow* ParentOf(INativeWindow* owner) {
     return owner != nullptr ? GTK_WINDOW(static_cast<GtkNativeWindow*>(owner)->Widget()) : nullptr;
 }
 
-}  // namespace
-
-std::optional<std::wstring> GtkHost::ChooseFile(INativeWindow* owner, const std::wstring& title,
-                                                const std::wstring& filterName,
-                                                const std::wstring& pattern) {
-    GtkFileChooserNative* chooser =
-        gtk_file_chooser_native_new(platform::WideToUtf8(title).c_str(), ParentOf(owner),
-                                    GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
-    GtkFileFilter* filter = gtk_file_filter_new();
-    gtk_file_filter_set_name(filter, platform::WideToUtf8(filterName).c_str());
-    gtk_file_filter_add_pattern(filter, platform::WideToUtf8(pattern).c_str());
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), filter);
-    return RunChooser(chooser);
+// The folder itself when it exists, else its nearest existing parent; empty when none.
+std::string ExistingFolder(std::string path) {
+    while (!path.empty()) {
+        if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR)) {
+            return path;
+        }
+        gchar* parent = g_path_get_dirname(path.c_str());
+        std::string next = parent;
+        g_free(parent);
+        if (next == path) {
+            break;
+        }
+        path = next;
+    }
+    return {};
 }
 
-std::optional<std::wstring> GtkHost::ChooseFolder(INativeWindow* owner, const std::wstring& title,
-                                                  const std::wstring& initial) {
-    GtkFileChooserNative* chooser =
-        gtk_file_chooser_native_new(platform::WideToUtf8(title).c_str(), ParentOf(owner),
-                                    GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, nullptr, nullptr);
-    gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), FALSE);
-    if (!initial.empty()) {
-        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser),
-                                            platform::WideToUtf8(initial).c_str());
+}  // namespace
+
+std::optional<std::wstring> GtkHost::Choose(INativeWindow* owner, const ChooserRequest& request) {
+    const bool folder = request.kind == ChooserRequest::Kind::Folder;
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        platform::WideToUtf8(request.title).c_str(), ParentOf(owner),
+        folder ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN, nullptr,
+        nullptr);
+    GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser);
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+    gtk_file_chooser_set_local_only(fc, TRUE);
+    if (folder) {
+        gtk_file_chooser_set_create_folders(fc, FALSE);
+    } else if (!request.pattern.empty()) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, platform::WideToUtf8(request.filterName).c_str());
+        gtk_file_filter_add_pattern(filter, platform::WideToUtf8(request.pattern).c_str());
+        gtk_file_chooser_add_filter(fc, filter);  // takes the filter
     }
-    return RunChooser(chooser);
+    // The folder picker opens inside the given folder, so that choosing at once keeps it.
+    const std::string initial = ExistingFolder(platform::WideToUtf8(request.initial));
+    if (!initial.empty()) {
+        gtk_file_chooser_set_current_folder(fc, initial.c_str());
+    }
+    std::optional<std::wstring> result;
+    if (gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+        if (gchar* path = gtk_file_chooser_get_filename(fc)) {
+            result = platform::AnsiToWide(path);
+            g_free(path);
+        }
+    }
+    gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(chooser));
+    g_object_unref(chooser);
+    return result;
 }
 
 bool GtkHost::OpenUrl(const std::wstring& url) {
@@ -592,6 +696,43 @@ void GtkHost::SendKey(INativeWindow* window, unsigned keyval) {
     gtk_window_present(GTK_WINDOW(native->Widget()));
     gtk_main_do_event(e);
     gdk_event_free(e);
+}
+
+void GtkHost::SendCloseRequest(INativeWindow* window) {
+    auto* native = static_cast<GtkNativeWindow*>(window);
+    GdkWindow* gdkWindow = gtk_widget_get_window(native->Widget());
+#ifdef GDK_WINDOWING_X11
+    if (gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow)) {
+        Display* display = GDK_WINDOW_XDISPLAY(gdkWindow);
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = GDK_WINDOW_XID(gdkWindow);
+        e.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, e.xclient.window, False, NoEventMask, &e);
+        XFlush(display);
+        return;
+    }
+#endif
+    GdkEvent* e = gdk_event_new(GDK_DELETE);
+    e->any.window = GDK_WINDOW(g_object_ref(gdkWindow));
+    e->any.send_event = TRUE;
+    gtk_main_do_event(e);
+    gdk_event_free(e);
+}
+
+unsigned long GtkHost::XWindowId(INativeWindow* window) {
+#ifdef GDK_WINDOWING_X11
+    auto* native = static_cast<GtkNativeWindow*>(window);
+    GdkWindow* gdkWindow = native != nullptr ? gtk_widget_get_window(native->Widget()) : nullptr;
+    if (gdkWindow != nullptr && GDK_IS_X11_WINDOW(gdkWindow)) {
+        return GDK_WINDOW_XID(gdkWindow);
+    }
+#endif
+    (void)window;
+    return 0;
 }
 
 }  // namespace UiLib

@@ -25,11 +25,8 @@ class GtkHost : public IUiHost {
     void RemoveTimer(uint64_t id) override;
     void SetClipboardText(const std::wstring& text) override;
     std::wstring GetClipboardText() override;
-    std::optional<std::wstring> ChooseFile(INativeWindow* owner, const std::wstring& title,
-                                           const std::wstring& filterName,
-                                           const std::wstring& pattern) override;
-    std::optional<std::wstring> ChooseFolder(INativeWindow* owner, const std::wstring& title,
-                                             const std::wstring& initial) override;
+    std::optional<std::wstring> Choose(INativeWindow* owner,
+                                       const ChooserRequest& request) override;
     bool OpenUrl(const std::wstring& url) override;
     std::unique_ptr<INativeWindow> CreateShadowWindow(INativeWindow* parent,
                                                       const std::string& className,
@@ -46,6 +43,11 @@ class GtkHost : public IUiHost {
     // (as the windowing system would), for tests of the input path.
     static void SendClick(INativeWindow* window, Point pt);
     static void SendKey(INativeWindow* window, unsigned keyval);
+    // Asks the window to close as the window manager does for Alt+F4 or the taskbar (on X11 a
+    // WM_DELETE_WINDOW message through the server).
+    static void SendCloseRequest(INativeWindow* window);
+    // The native window's X11 id (0 when not on X11), for tests that drive the server.
+    static unsigned long XWindowId(INativeWindow* window);
 
   private:
     GtkHost();

@@ -34,6 +34,32 @@ class INativeWindow {
     virtual void BeginMoveDrag(Point screenPoint) = 0;
     // The focused edit's caret, for the input method's candidate window.
     virtual void SetTextCursor(const Rect& clientRect) { (void)clientRect; }
+    // Shows the window in its normal state and raises it above the others, with the keyboard
+    // focus (a second start of the program, the modal popup of a window clicked behind it).
+    virtual void Present() = 0;
+    // A modal popup: the window system keeps it above its owner and the owner out of reach.
+    virtual void SetModal(bool modal) = 0;
+    // The window's icons (taskbar, window switcher): square images, small and large; the window
+    // keeps its own references.
+    virtual void SetIcon(cairo_surface_t* small, cairo_surface_t* large) = 0;
+    // Popup menus: every press and key of the seat goes to the process while grabbed (a press
+    // outside the process arrives at this window, outside its rectangle). False when the grab
+    // could not be had.
+    virtual bool GrabPointer(bool grab) = 0;
+};
+
+// What a file or folder chooser is asked.
+struct ChooserRequest {
+    enum class Kind { OpenFile, Folder };
+    Kind kind = Kind::OpenFile;
+    std::wstring title;
+    // OpenFile: the folder shown first; Folder: the folder selected at first. Empty: the
+    // chooser's own choice.
+    std::wstring initial;
+    // OpenFile: the one filter offered ("SMS files (*.*)", "*.*"); the chosen file must exist.
+    std::wstring filterName;
+    std::wstring pattern;
+    bool operator==(const ChooserRequest&) const = default;
 };
 
 struct NativeWindowParams {
@@ -61,13 +87,11 @@ class IUiHost {
 
     virtual void SetClipboardText(const std::wstring& text) = 0;
     virtual std::wstring GetClipboardText() = 0;
-    // Choosers: nothing when the user cancels.
-    virtual std::optional<std::wstring> ChooseFile(INativeWindow* owner, const std::wstring& title,
-                                                   const std::wstring& filterName,
-                                                   const std::wstring& pattern) = 0;
-    virtual std::optional<std::wstring> ChooseFolder(INativeWindow* owner,
-                                                     const std::wstring& title,
-                                                     const std::wstring& initial) = 0;
+    // User interface thread: runs a file or folder chooser owned by `owner` until the user
+    // picks (the path) or cancels (nothing). Window code calls WindowImplBase::Choose, which
+    // also keeps the other windows from taking input meanwhile.
+    virtual std::optional<std::wstring> Choose(INativeWindow* owner,
+                                               const ChooserRequest& request) = 0;
     virtual bool OpenUrl(const std::wstring& url) = 0;
     // A window that takes no input and paints itself with `paint` (the drop shadow); null when
     // the host cannot draw transparent windows.

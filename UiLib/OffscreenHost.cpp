@@ -11,20 +11,38 @@ namespace {
 
 class OffscreenWindow : public INativeWindow {
   public:
-    explicit OffscreenWindow(const Rect& bounds) : bounds_(bounds) {}
-    void SetBounds(const Rect& rc) override { bounds_ = rc; }
-    Rect GetBounds() const override { return bounds_; }
-    void Show(bool show) override { shown_ = show; }
-    bool IsShown() const override { return shown_; }
-    void SetInputEnabled(bool enabled) override { enabled_ = enabled; }
-    void SetTitle(const std::string& /*title*/) override {}
+    explicit OffscreenWindow(const NativeWindowParams& params) {
+        state_.bounds = params.bounds;
+        state_.title = params.title;
+        state_.popupMenu = params.popupMenu;
+        state_.toolWindow = params.toolWindow;
+    }
+    void SetBounds(const Rect& rc) override { state_.bounds = rc; }
+    Rect GetBounds() const override { return state_.bounds; }
+    void Show(bool show) override { state_.shown = show; }
+    bool IsShown() const override { return state_.shown; }
+    void SetInputEnabled(bool enabled) override { state_.inputEnabled = enabled; }
+    void SetTitle(const std::string& title) override { state_.title = title; }
     void Invalidate() override { dirty_.store(true); }
     void BeginMoveDrag(Point /*screenPoint*/) override {}
+    void Present() override {
+        state_.shown = true;
+        ++state_.presents;
+    }
+    void SetModal(bool modal) override { state_.modal = modal; }
+    void SetIcon(cairo_surface_t* small, cairo_surface_t* large) override {
+        state_.iconSmall = small != nullptr ? cairo_image_surface_get_width(small) : 0;
+        state_.iconLarge = large != nullptr ? cairo_image_surface_get_width(large) : 0;
+    }
+    bool GrabPointer(bool grab) override {
+        // Only a shown window can hold the grab, as on a real display.
+        state_.grabbed = grab && state_.shown;
+        return state_.grabbed || !grab;
+    }
+    const OffscreenHost::NativeState& State() const { return state_; }
 
   private:
-    Rect bounds_;
-    bool shown_ = false;
-    bool enabled_ = true;
+    OffscreenHost::NativeState state_;
     std::atomic<bool> dirty_{true};
 };
 
@@ -42,7 +60,7 @@ OffscreenHost::~OffscreenHost() {
 
 std::unique_ptr<INativeWindow> OffscreenHost::CreateNativeWindow(WindowImplBase& /*window*/,
                                                                  const NativeWindowParams& params) {
-    return std::make_unique<OffscreenWindow>(params.bounds);
+    return std::make_unique<OffscreenWindow>(params);
 }
 
 void OffscreenHost::Post(std::function<void()> task) {
@@ -153,19 +171,23 @@ std::wstring OffscreenHost::GetClipboardText() {
     return clipboard_;
 }
 
-std::optional<std::wstring> OffscreenHost::ChooseFile(INativeWindow* /*owner*/,
-                                                      const std::wstring& /*title*/,
-                                                      const std::wstring& /*filterName*/,
-                                                      const std::wstring& /*pattern*/) {
-    std::lock_guard lock(mutex_);
-    return std::exchange(nextChoice_, std::nullopt);
-}
-
-std::optional<std::wstring> OffscreenHost::ChooseFolder(INativeWindow* /*owner*/,
-                                                        const std::wstring& /*title*/,
-                                                        const std::wstring& /*initial*/) {
-    std::lock_guard lock(mutex_);
-    return std::exchange(nextChoice_, std::nullopt);
+std::optional<std::wstring> OffscreenHost::Choose(INativeWindow* owner,
+                                                  const ChooserRequest& request) {
+    std::function<std::optional<std::wstring>(const ChooserRequest&)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        chooserCalls_.push_back({request, owner});
+        handler = chooser_;
+        if (!handler) {
+            if (choices_.empty()) {
+                return std::nullopt;
+            }
+            std::optional<std::wstring> answer = std::move(choices_.front());
+            choices_.pop_front();
+            return answer;
+        }
+    }
+    return handler(request);
 }
 
 bool OffscreenHost::OpenUrl(const std::wstring& url) {
@@ -177,7 +199,9 @@ bool OffscreenHost::OpenUrl(const std::wstring& url) {
 std::unique_ptr<INativeWindow> OffscreenHost::CreateShadowWindow(
     INativeWindow* parent, const std::string& /*className*/,
     std::function<void(cairo_t*, Size)> /*paint*/, std::function<void()> /*follow*/) {
-    return std::make_unique<OffscreenWindow>(parent != nullptr ? parent->GetBounds() : Rect{});
+    NativeWindowParams params;
+    params.bounds = parent != nullptr ? parent->GetBounds() : Rect{};
+    return std::make_unique<OffscreenWindow>(params);
 }
 
 void OffscreenHost::SetIdleHandler(std::function<bool()> handler) {
@@ -185,9 +209,27 @@ void OffscreenHost::SetIdleHandler(std::function<bool()> handler) {
     idle_ = std::move(handler);
 }
 
-void OffscreenHost::SetNextChoice(std::optional<std::wstring> choice) {
+void OffscreenHost::QueueChoice(std::optional<std::wstring> answer) {
     std::lock_guard lock(mutex_);
-    nextChoice_ = std::move(choice);
+    choices_.push_back(std::move(answer));
+}
+
+void OffscreenHost::SetChooserHandler(
+    std::function<std::optional<std::wstring>(const ChooserRequest&)> fn) {
+    std::lock_guard lock(mutex_);
+    chooser_ = std::move(fn);
+}
+
+std::vector<OffscreenHost::ChooserCall> OffscreenHost::ChooserCalls() const {
+    std::lock_guard lock(mutex_);
+    return chooserCalls_;
+}
+
+OffscreenHost::NativeState OffscreenHost::StateOf(const WindowImplBase& window) {
+    if (const auto* native = dynamic_cast<const OffscreenWindow*>(window.GetNativeWindow())) {
+        return native->State();
+    }
+    return {};
 }
 
 std::vector<std::wstring> OffscreenHost::OpenedUrls() const {
@@ -195,7 +237,19 @@ std::vector<std::wstring> OffscreenHost::OpenedUrls() const {
     return openedUrls_;
 }
 
+namespace {
+
+bool TakesInput(const WindowImplBase& window) {
+    const INativeWindow* native = window.GetNativeWindow();
+    return native != nullptr && native->IsShown() && window.IsInputEnabled();
+}
+
+}  // namespace
+
 bool OffscreenHost::ClickAt(WindowImplBase& window, Point pt) {
+    if (!TakesInput(window)) {
+        return false;
+    }
     window.HostMouseMove(pt);
     if (!window.HostButtonDown(pt, 0, false)) {
         return false;  // the caption: the window would move
@@ -205,7 +259,30 @@ bool OffscreenHost::ClickAt(WindowImplBase& window, Point pt) {
     return true;
 }
 
+bool OffscreenHost::ClickOutside() {
+    WindowImplBase* grabber = WindowImplBase::TopPopup();
+    if (grabber == nullptr || !StateOf(*grabber).grabbed) {
+        return false;
+    }
+    const Rect rc = grabber->GetWindowRect();
+    const Point outside{-1 - rc.Width(), -1};
+    grabber->HostButtonDown(outside, 0, false);
+    if (WindowImplBase::IsWindow(grabber->GetHWND())) {
+        grabber->HostButtonUp(outside);
+    }
+    PumpMessages();
+    return true;
+}
+
+void OffscreenHost::RequestClose(WindowImplBase& window) {
+    window.HostCloseRequest();
+    PumpMessages();
+}
+
 bool OffscreenHost::Click(WindowImplBase& window, const std::string& controlName) {
+    if (!TakesInput(window)) {
+        return false;
+    }
     CPaintManagerUI& pm = window.GetPaintManager();
     pm.UpdateLayout();
     CControlUI* control = pm.FindControl(controlName);
@@ -263,6 +340,9 @@ bool OffscreenHost::TypeText(WindowImplBase& window, const std::string& controlN
 }
 
 void OffscreenHost::PressKey(WindowImplBase& window, WPARAM key, uint32_t modifiers) {
+    if (window.GetNativeWindow() == nullptr || !window.GetNativeWindow()->IsShown()) {
+        return;  // a hidden window has no keyboard focus
+    }
     window.HostKeyDown(key, modifiers);
     PumpMessages();
 }

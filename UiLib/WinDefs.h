@@ -41,6 +41,12 @@ enum : WPARAM {
     SC_CLOSE = 0xF060,
 };
 
+// The lParam of the WM_CLOSE that a close from the window manager (Alt+F4, the taskbar, the
+// system menu) turns into; a WM_CLOSE posted by the program carries 0.
+enum : LPARAM {
+    CLOSE_FROM_SYSTEM = 0x53434C53,
+};
+
 // Virtual key codes of the keys the framework handles itself.
 enum : WPARAM {
     VK_BACK = 0x08,

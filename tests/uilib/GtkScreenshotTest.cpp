@@ -3,126 +3,19 @@
 // Xvfb is started for the test when there is no display; without Xvfb the tests are skipped.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <thread>
 
-#include "UiLib/GtkHost.h"
 #include "UiLib/OffscreenHost.h"
-#include "UiLib/ResourceArchive.h"
-#include "UiLib/WindowImplBase.h"
-#include "skin/Skin.h"
+#include "tests/uilib/GtkFixture.h"
 #include "tests/uilib/PixelProbe.h"
-
-extern char** environ;
 
 namespace UiLib {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Xvfb on a free display number for the life of the test program.
-class VirtualDisplay {
-  public:
-    bool Start() {
-        if (const char* d = std::getenv("DISPLAY"); d != nullptr && d[0] != '\0') {
-            return true;
-        }
-        if (!std::filesystem::exists("/usr/bin/Xvfb")) {
-            return false;
-        }
-        for (int n = 90 + getpid() % 50; n < 200; ++n) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
-                std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) {
-                continue;
-            }
-            const std::string display = ":" + std::to_string(n);
-            const char* argv[] = {"/usr/bin/Xvfb", display.c_str(), "-screen", "0",
-                                  "1280x1024x24",  "-nolisten",     "tcp",     nullptr};
-            if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) !=
-                0) {
-                return false;
-            }
-            for (int i = 0; i < 100; ++i) {
-                if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) {
-                    setenv("DISPLAY", display.c_str(), 1);
-                    std::this_thread::sleep_for(100ms);
-                    return true;
-                }
-                std::this_thread::sleep_for(50ms);
-            }
-            Stop();
-        }
-        return false;
-    }
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-    ~VirtualDisplay() { Stop(); }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-class SkinWindow : public WindowImplBase {
-  public:
-    explicit SkinWindow(std::string layout) : layout_(std::move(layout)) {}
-    std::string GetSkinFile() override { return layout_; }
-    std::string GetWindowClassName() const override { return "UIGuiTest"; }
-
-  private:
-    std::string layout_;
-};
-
-VirtualDisplay& Display() {
-    static VirtualDisplay display;
-    return display;
-}
-
-class Gui : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        if (!Display().Start()) {
-            return;
-        }
-        host_ = GtkHost::Create().release();
-        tolvane::skin::RegisterSkin();
-        CResourceArchive::UseResource(101, "ZIPRES");
-    }
-    void SetUp() override {
-        if (host_ == nullptr) {
-            GTEST_SKIP() << "no X display and no Xvfb";
-        }
-    }
-    // Runs the GTK loop until `done` or the time is up.
-    static bool Spin(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done() && std::chrono::steady_clock::now() < end) {
-            host_->Post([] {});
-            host_->RunUntil([] { return true; });
-            while (g_main_context_pending(nullptr)) {
-                g_main_context_iteration(nullptr, FALSE);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return done();
-    }
-    static GtkHost* host_;
-};
-
-GtkHost* Gui::host_ = nullptr;
+using uilibtest::Gui;
+using uilibtest::SkinWindow;
 
 // Mean colour distance of a rectangle between two images (0..255).
 double Difference(cairo_surface_t* a, cairo_surface_t* b, const Rect& rc) {
@@ -202,6 +95,7 @@ TEST_F(Gui, GtkInputEventsReachTheControls) {
 TEST_F(Gui, EscapeFromTheKeyboardClosesAPopupWithCancel) {
     SkinWindow popup("xml\\MessageBox_Question.xml");
     ASSERT_NE(popup.Create(nullptr, "", 100, 100, 500, 220), 0u);
+    popup.SetCloseOnKey(VK_ESCAPE, IDCANCEL);  // as the message box asks
     popup.ShowWindow(true);
     ASSERT_TRUE(Spin([&] { return GtkHost::HasBeenDrawn(popup.GetNativeWindow()); }));
     host_->Post([&] { GtkHost::SendKey(popup.GetNativeWindow(), GDK_KEY_Return); });

@@ -1,5 +1,6 @@
-// Windows through the offscreen host: creation, modal results, posted messages from other
-// threads, keys and the message filter, the caption hit test, edits, timers and GIF buttons.
+// Windows through the offscreen host: creation and centring, modal results, posted and delayed
+// messages from other threads, keys and the message filter, the caption hit test, edits, GIF
+// buttons, icons, bringing a window to the front, the choosers' seam and the shadow.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,97 +9,18 @@
 
 #include "UiLib/CButtonGifUI.h"
 #include "UiLib/CEditUI.h"
-#include "UiLib/CMenuElementUI.h"
-#include "UiLib/CMenuUI.h"
-#include "UiLib/CMenuWindow.h"
 #include "UiLib/CWndShadow.h"
 #include "UiLib/OffscreenHost.h"
-#include "UiLib/TDuiTimer.h"
 #include "UiLib/WindowImplBase.h"
-#include "skin/Skin.h"
 #include "tests/uilib/PixelProbe.h"
-#include "tests/uilib/TestArchive.h"
+#include "tests/uilib/TestWindows.h"
 
 namespace UiLib {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string SkinGif();
-
-const std::map<std::string, std::string>& Files() {
-    static const std::map<std::string, std::string> files = {
-        {"xml/dlg.xml", R"(<Window size="400,300" caption="0,0,0,40">
-            <VerticalLayout name="root">
-              <HorizontalLayout height="40" name="captionBar">
-                <Label name="title" text="Title" />
-                <Button name="closebtn" width="40" />
-                <Text name="captionText" width="40" text="t" />
-              </HorizontalLayout>
-              <Edit name="EditPassword" height="30" password="true" maxchar="5" tipvalue="Password" />
-              <Edit name="EditOther" height="30" />
-              <Button name="okbtn" height="30" text="OK" />
-              <Button name="off" height="30" enabled="false" />
-              <ButtonGif name="gif" height="30" normalgiffile="spin.gif" />
-            </VerticalLayout></Window>)"},
-        {"xml/menu.xml", R"(<Window size="150,400"><Menu name="menu_assist" inset="0,2,0,2">
-              <MenuElement name="item_settings" text="Settings" height="30" />
-              <MenuElement name="item_language" text="Language" height="30">
-                <MenuElement name="lang_en" text="English" height="30" />
-              </MenuElement>
-              <MenuElement name="item_hidden" height="30" visible="false" />
-            </Menu></Window>)"},
-        {"spin.gif", SkinGif()},
-    };
-    return files;
-}
-
-// The spinner of the product's skin (its frames are what the test counts on).
-std::string SkinGif() {
-    auto archive = CResourceArchive::Open(tolvane::skin::ArchiveBytes());
-    auto bytes = archive->Read("connecting.gif");
-    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
-}
-
-class TestWindow : public WindowImplBase {
-  public:
-    std::string GetSkinFile() override { return "xml\\dlg.xml"; }
-    std::string GetWindowClassName() const override { return "UITestWnd"; }
-    std::vector<std::string> events;
-    std::vector<UINT> messages;
-    bool swallowKeys = false;
-
-  protected:
-    void InitWindow() override { events.push_back("init"); }
-    void HandleNotify(TNotifyUI& msg) override {
-        events.push_back(msg.sType + ":" + (msg.pSender ? msg.pSender->GetName() : ""));
-        if (msg.sType == "click" && msg.pSender->GetName() == "okbtn") {
-            Close(IDOK);
-            return;
-        }
-        WindowImplBase::HandleNotify(msg);
-    }
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override {
-        if (msg >= WM_USER) {
-            messages.push_back(msg);
-            return 0;
-        }
-        return WindowImplBase::HandleMessage(msg, wParam, lParam);
-    }
-    LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override {
-        if (swallowKeys && msg == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_ESCAPE)) {
-            handled = true;
-            return 0;
-        }
-        return WindowImplBase::MessageHandler(msg, wParam, lParam, handled);
-    }
-};
-
-class Windows : public ::testing::Test {
-  protected:
-    uilibtest::ScopedArchive archive_{Files()};
-    OffscreenHost host_;
-};
+using uilibtest::TestWindow;
+using Windows = uilibtest::WindowTestBase;
 
 TEST_F(Windows, CreatedFromTheLayoutWithTheGivenOrLayoutSize) {
     TestWindow a;
@@ -109,6 +31,10 @@ TEST_F(Windows, CreatedFromTheLayoutWithTheGivenOrLayoutSize) {
     b.CenterWindow();
     EXPECT_EQ(b.GetWindowRect(), (Rect{-50, 40, 450, 260}));  // centred on its owner
     EXPECT_EQ(b.GetPaintManager().GetClientSize(), (Size{500, 220}));
+    TestWindow c;
+    c.Create(nullptr, "", 0, 0, 1000, 665);
+    c.CenterWindow();  // no owner: the work area (1920 x 1080 offscreen)
+    EXPECT_EQ(c.GetWindowRect(), (Rect{460, 207, 1460, 872}));
     // "windowinit" arrives from the loop, after InitWindow and before anything else.
     EXPECT_EQ(a.events, std::vector<std::string>{"init"});
     host_.PumpMessages();
@@ -152,14 +78,23 @@ TEST_F(Windows, MessageLoopRunsUntilTheQuitMessageFromAnyThread) {
     EXPECT_EQ(w.messages, std::vector<UINT>{WM_USER + 7});
 }
 
-TEST_F(Windows, CloseButtonAndEscapeEndWithCancelEnterDoesNothing) {
+TEST_F(Windows, EscapeAndEnterCloseOnlyAWindowThatAsksForIt) {
     TestWindow a;
     a.Create(nullptr, "", 0, 0, 0, 0);
     host_.SetIdleHandler([&] { return host_.Click(a, "closebtn"); });
     EXPECT_EQ(a.ShowModal(), static_cast<UINT>(IDCANCEL));
 
+    // By default neither key closes a window; the focused edit still gets them.
     TestWindow b;
     b.Create(nullptr, "", 0, 0, 0, 0);
+    b.ShowWindow();
+    ASSERT_TRUE(host_.TypeText(b, "EditOther", L"ab"));
+    host_.PressKey(b, VK_ESCAPE);
+    host_.PressKey(b, VK_RETURN);
+    host_.PumpMessages();
+    EXPECT_FALSE(b.IsClosed());
+    // A message box: Escape closes with Cancel, Enter does nothing.
+    b.SetCloseOnKey(VK_ESCAPE, IDCANCEL);
     int step = 0;
     host_.SetIdleHandler([&] {
         host_.PressKey(b, step++ == 0 ? VK_RETURN : VK_ESCAPE);
@@ -167,6 +102,20 @@ TEST_F(Windows, CloseButtonAndEscapeEndWithCancelEnterDoesNothing) {
     });
     EXPECT_EQ(b.ShowModal(), static_cast<UINT>(IDCANCEL));
     EXPECT_EQ(step, 2);  // Enter did not close it
+    // Enter may be asked for too, and a key can be given back.
+    TestWindow c;
+    c.Create(nullptr, "", 0, 0, 0, 0);
+    c.SetCloseOnKey(VK_ESCAPE, IDCANCEL);
+    c.SetCloseOnKey(VK_ESCAPE, std::nullopt);
+    c.SetCloseOnKey(VK_RETURN, IDOK);
+    step = 0;
+    host_.SetIdleHandler([&] {
+        host_.PressKey(c, step++ == 0 ? VK_ESCAPE : VK_RETURN);
+        return true;
+    });
+    EXPECT_EQ(c.ShowModal(), static_cast<UINT>(IDOK));
+    EXPECT_EQ(step, 2);
+    host_.SetIdleHandler(nullptr);
 }
 
 class SkinPopup : public WindowImplBase {
@@ -205,6 +154,8 @@ TEST_F(Windows, AMessageFilterCanClaimEnterAndEscape) {
     TestWindow w;
     w.swallowKeys = true;
     w.Create(nullptr, "", 0, 0, 0, 0);
+    w.ShowWindow();
+    w.SetCloseOnKey(VK_ESCAPE, IDCANCEL);  // the window's own filter sees the key first
     host_.PressKey(w, VK_ESCAPE);
     host_.PumpMessages();
     EXPECT_FALSE(w.IsClosed());
@@ -220,13 +171,19 @@ TEST_F(Windows, CaptionHitTestExceptOverButtonsAndTexts) {
     EXPECT_EQ(w.HitTest({10, 45}), HTCLIENT);   // below the caption
     w.SetCaptionExemptClasses({"ButtonUI"});
     EXPECT_EQ(w.HitTest({370, 10}), HTCAPTION);
-    // A press in the caption moves the window instead of reaching the controls.
+    // A press in the caption moves the window instead of reaching the controls; a double click
+    // there is the caption's (WM_NCLBUTTONDBLCLK, swallowed: no maximising).
     EXPECT_FALSE(w.HostButtonDown({10, 10}, 0, false));
+    EXPECT_FALSE(w.HostButtonDown({10, 10}, 0, true));
+    EXPECT_EQ(w.messages, std::vector<UINT>{WM_NCLBUTTONDBLCLK});
+    EXPECT_EQ(w.GetWindowRect(), (Rect{0, 0, 400, 300}));
+    EXPECT_EQ(w.events, std::vector<std::string>{"init"});  // no control saw a press
 }
 
 TEST_F(Windows, EditsTypeWithLimitPasswordTipAndClipboard) {
     TestWindow w;
     w.Create(nullptr, "", 0, 0, 0, 0);
+    w.ShowWindow();
     auto* pwd = dynamic_cast<CEditUI*>(w.GetPaintManager().FindControl("EditPassword"));
     auto* other = dynamic_cast<CEditUI*>(w.GetPaintManager().FindControl("EditOther"));
     EXPECT_EQ(pwd->GetText(), L"");  // the tip is shown, not stored
@@ -272,55 +229,104 @@ TEST_F(Windows, GifButtonAdvancesFramesOnItsTimer) {
     EXPECT_EQ(gif->GetCurrentFrame(), frame);
 }
 
-class Ticker {
-  public:
-    std::atomic<int> ticks{0};
-    void OnTick() { ++ticks; }
-};
+TEST_F(Windows, DelayedMessagesArriveAfterTheirDelayAndNotAtAClosedWindow) {
+    TestWindow w;
+    const WindowHandle h = w.Create(nullptr, "", 0, 0, 0, 0);
+    std::thread poster([h] { WindowImplBase::PostDelayedMessage(h, 60ms, WM_USER + 5, 0, 0); });
+    poster.join();
+    const auto start = std::chrono::steady_clock::now();
+    host_.PumpFor(20ms);
+    EXPECT_TRUE(w.messages.empty());
+    while (w.messages.empty() && std::chrono::steady_clock::now() - start < 2s) {
+        host_.PumpFor(5ms);
+    }
+    EXPECT_EQ(w.messages, std::vector<UINT>{WM_USER + 5});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms);
 
-TEST(DuiTimer, CallsTheBoundMemberUntilStoppedAndStartsAgain) {
-    Ticker t;
-    TDuiTimer<Ticker> timer(&t, &Ticker::OnTick, 5ms);
-    EXPECT_FALSE(timer.IsRunning());
-    timer.Start();
-    const auto until = std::chrono::steady_clock::now() + 2s;
-    while (t.ticks < 3 && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(1ms);
-    }
-    timer.Stop();
-    EXPECT_GE(t.ticks, 3);
-    const int after = t.ticks;
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(t.ticks, after);
-    timer.Start(1ms);
-    while (t.ticks == after && std::chrono::steady_clock::now() < until + 2s) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_GT(t.ticks, after);
+    TestWindow gone;
+    const WindowHandle g = gone.Create(nullptr, "", 0, 0, 0, 0);
+    EXPECT_TRUE(WindowImplBase::PostDelayedMessage(g, 10ms, WM_USER + 6));
+    gone.Close(IDOK);
+    host_.PumpFor(40ms);
+    EXPECT_TRUE(gone.IsClosed());
+    EXPECT_TRUE(gone.messages.empty());
+    EXPECT_FALSE(WindowImplBase::PostDelayedMessage(g, 10ms, WM_USER + 6));
 }
 
-class RecordingMenu : public CMenuWindow {
-  public:
-    std::vector<std::string> clicked;
+TEST_F(Windows, IconsAreDrawnFromTheSkinInTwoSizes) {
+    TestWindow w;
+    w.Create(nullptr, "", 0, 0, 0, 0);
+    ASSERT_TRUE(w.SetIcon("file='logo.png' source='0,0,28,28'"));
+    EXPECT_EQ(OffscreenHost::StateOf(w).iconSmall, 16);
+    EXPECT_EQ(OffscreenHost::StateOf(w).iconLarge, 64);
+    // The large one comes from the double-density picture.
+    cairo_surface_t* small = WindowImplBase::RenderIcon("file='logo.png'", 16);
+    cairo_surface_t* large = WindowImplBase::RenderIcon("file='logo.png'", 64);
+    ASSERT_TRUE(small && large);
+    EXPECT_EQ(uilibtest::PixelAt(small, 8, 8), 0xFFFF0000u);
+    EXPECT_EQ(uilibtest::PixelAt(large, 32, 32), 0xFF0000FFu);
+    cairo_surface_destroy(small);
+    cairo_surface_destroy(large);
+    EXPECT_FALSE(w.SetIcon("file='nothing.png'"));
+    EXPECT_EQ(OffscreenHost::StateOf(w).iconLarge, 64);  // the old icon stays
+}
 
-  protected:
-    void OnMenuItemClick(CMenuElementUI* item) override { clicked.push_back(item->GetName()); }
-};
+TEST_F(Windows, BringingToFrontFromAnotherThreadPresentsTheWindowOrItsModalPopup) {
+    TestWindow main;
+    const WindowHandle h = main.Create(nullptr, "Tolvane", 0, 0, 0, 0);
+    EXPECT_FALSE(OffscreenHost::StateOf(main).shown);
+    std::thread second([h] { EXPECT_TRUE(WindowImplBase::PostBringToFront(h)); });
+    second.join();
+    host_.PumpMessages();
+    EXPECT_TRUE(OffscreenHost::StateOf(main).shown);
+    EXPECT_EQ(OffscreenHost::StateOf(main).presents, 1);
+    // While a modal popup runs, the popup comes forward instead.
+    TestWindow popup;
+    popup.CreatePopup(&main, 300, 200);
+    int popupPresents = 0;
+    host_.SetIdleHandler([&] {
+        main.BringToFront();
+        popupPresents = OffscreenHost::StateOf(popup).presents;
+        popup.Close(IDOK);
+        return true;
+    });
+    EXPECT_EQ(popup.ShowModal(), static_cast<UINT>(IDOK));
+    host_.SetIdleHandler(nullptr);
+    EXPECT_EQ(popupPresents, 1);
+    EXPECT_EQ(OffscreenHost::StateOf(main).presents, 1);
+    EXPECT_EQ(WindowImplBase::PostBringToFront(popup.GetHWND()), false);  // gone
+}
 
-TEST_F(Windows, MenuSizesToItsItemsOpensSubItemsAndClosesAfterAClick) {
+TEST_F(Windows, ChoosersAreAskedThroughTheSeamAndAnsweredByTheTest) {
     TestWindow owner;
     owner.Create(nullptr, "", 0, 0, 0, 0);
-    RecordingMenu menu;
-    ASSERT_TRUE(menu.Init(&owner, "xml/menu.xml", {100, 200}));
-    EXPECT_EQ(menu.GetWindowRect(), (Rect{100, 200, 250, 264}));  // two visible items + inset
-    host_.PumpMessages();
-    ASSERT_TRUE(host_.Click(menu, "item_language"));  // has a sub-item: opens it, stays open
-    EXPECT_FALSE(menu.IsClosed());
-    EXPECT_TRUE(menu.clicked.empty());
-    ASSERT_TRUE(host_.Click(menu, "item_settings"));
-    host_.PumpMessages();
-    EXPECT_EQ(menu.clicked, std::vector<std::string>{"item_settings"});
-    EXPECT_TRUE(menu.IsClosed());
+    owner.ShowWindow();
+    host_.QueueChoice(L"/home/u/sms.csv");
+    EXPECT_EQ(owner.ChooseFile(L"Open", L"SMS files (*.*)", L"*.*"),
+              std::optional<std::wstring>(L"/home/u/sms.csv"));
+    EXPECT_EQ(owner.ChooseFolder(L"Select backup folder location.", L"/home/u/Backups"),
+              std::nullopt);  // nothing queued: cancelled
+    const auto calls = host_.ChooserCalls();
+    ASSERT_EQ(calls.size(), 2u);
+    ChooserRequest file;
+    file.kind = ChooserRequest::Kind::OpenFile;
+    file.title = L"Open";
+    file.filterName = L"SMS files (*.*)";
+    file.pattern = L"*.*";
+    EXPECT_EQ(calls[0].request, file);
+    EXPECT_EQ(calls[0].owner, owner.GetNativeWindow());
+    EXPECT_EQ(calls[1].request.kind, ChooserRequest::Kind::Folder);
+    EXPECT_EQ(calls[1].request.initial, L"/home/u/Backups");
+    // A chooser is modal: the windows take no input while it is open.
+    bool ownerTookInput = true;
+    host_.SetChooserHandler([&](const ChooserRequest&) {
+        ownerTookInput = host_.Click(owner, "okbtn");
+        return std::optional<std::wstring>(L"/tmp");
+    });
+    EXPECT_EQ(owner.ChooseFolder(L"t", L""), std::optional<std::wstring>(L"/tmp"));
+    EXPECT_FALSE(ownerTookInput);
+    EXPECT_TRUE(owner.IsInputEnabled());
+    EXPECT_FALSE(owner.IsClosed());
 }
 
 TEST(Shadow, FadesOutwardAndLeavesTheWindowAreaClear) {
