@@ -24,11 +24,25 @@ using uilibtest::Gui;
 using uilibtest::SkinWindow;
 
 // Runs `steps` one after another on the GTK loop, `gapMs` apart (time for the server's events to
-// come back), also inside modal loops.
+// come back), also inside modal loops. A step made with Until waits, tick by tick, for what it
+// needs (a chooser that has loaded its folder, say) and then acts; after 20 s it acts anyway,
+// so that a missing state fails the test instead of hanging it.
 class Steps {
   public:
-    explicit Steps(std::vector<std::function<void()>> steps, guint gapMs = 200)
-        : steps_(std::move(steps)) {
+    struct Step {
+        // Implicit, so that a plain step is written as its lambda.
+        template <typename F>
+        requires std::is_void_v<std::invoke_result_t<F&>> Step(F act) : act(std::move(act)) {}
+        Step(std::function<bool()> ready, std::function<void()> act)
+            : ready(std::move(ready)), act(std::move(act)) {}
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+    static Step Until(std::function<bool()> ready, std::function<void()> act) {
+        return Step(std::move(ready), std::move(act));
+    }
+
+    explicit Steps(std::vector<Step> steps, guint gapMs = 200) : steps_(std::move(steps)) {
         id_ = g_timeout_add(gapMs, &Steps::Next, this);
     }
     ~Steps() {
@@ -41,9 +55,18 @@ class Steps {
   private:
     static gboolean Next(gpointer data) {
         auto* self = static_cast<Steps*>(data);
-        const size_t i = self->next_++;
-        if (i < self->steps_.size()) {
-            self->steps_[i]();
+        if (self->next_ < self->steps_.size()) {
+            Step& step = self->steps_[self->next_];
+            const auto now = std::chrono::steady_clock::now();
+            if (self->waitingSince_ == std::chrono::steady_clock::time_point{}) {
+                self->waitingSince_ = now;
+            }
+            if (!step.ready || step.ready() ||
+                now - self->waitingSince_ > std::chrono::seconds(20)) {
+                ++self->next_;
+                self->waitingSince_ = {};
+                step.act();
+            }
         }
         if (self->Done()) {
             self->id_ = 0;
@@ -51,8 +74,9 @@ class Steps {
         }
         return G_SOURCE_CONTINUE;
     }
-    std::vector<std::function<void()>> steps_;
+    std::vector<Step> steps_;
     size_t next_ = 0;
+    std::chrono::steady_clock::time_point waitingSince_{};
     guint id_ = 0;
 };
 
@@ -259,13 +283,18 @@ TEST_F(GtkWindows, TheNativeChoosersAskWhatTheyAreGivenAndAnswerWithThePath) {
 
     std::string title;
     std::string folder;
-    Steps pickFolder({[&] {
+    // The chooser loads its folder after it is shown; the answer is read once it has.
+    const auto hasFolder = [] {
+        GtkFileChooser* chooser = OpenChooser();
+        return chooser != nullptr && !Take(gtk_file_chooser_get_current_folder(chooser)).empty();
+    };
+    Steps pickFolder({Steps::Until(hasFolder, [&] {
         GtkFileChooser* chooser = OpenChooser();
         ASSERT_NE(chooser, nullptr);
         title = gtk_window_get_title(GTK_WINDOW(chooser));
         folder = Take(gtk_file_chooser_get_current_folder(chooser));
         gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-    }});
+    })});
     const auto chosen =
         settings.ChooseFolder(L"Select backup folder location.", platform::AnsiToWide(dir.Path()));
     EXPECT_EQ(title, "Select backup folder location.");
@@ -273,19 +302,34 @@ TEST_F(GtkWindows, TheNativeChoosersAskWhatTheyAreGivenAndAnswerWithThePath) {
     EXPECT_EQ(chosen, std::optional<std::wstring>(platform::AnsiToWide(dir.Path())));
 
     std::string filter;
-    Steps pickFile({[&] {
-                        GtkFileChooser* chooser = OpenChooser();
-                        ASSERT_NE(chooser, nullptr);
-                        filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
-                        gtk_file_chooser_set_current_folder(chooser, dir.Path().c_str());
-                    },
-                    [&] { gtk_file_chooser_select_filename(OpenChooser(), file.c_str()); },
-                    [&] { gtk_dialog_response(GTK_DIALOG(OpenChooser()), GTK_RESPONSE_ACCEPT); }});
+    const auto inFolder = [&] {
+        GtkFileChooser* chooser = OpenChooser();
+        return chooser != nullptr &&
+               Take(gtk_file_chooser_get_current_folder(chooser)) == dir.Path();
+    };
+    const auto fileSelected = [&] {
+        GtkFileChooser* chooser = OpenChooser();
+        return chooser != nullptr && Take(gtk_file_chooser_get_filename(chooser)) == file;
+    };
+    Steps pickFile(
+        {Steps::Until([] { return OpenChooser() != nullptr; },
+                      [&] {
+                          GtkFileChooser* chooser = OpenChooser();
+                          filter = gtk_file_filter_get_name(gtk_file_chooser_get_filter(chooser));
+                          gtk_file_chooser_set_current_folder(chooser, dir.Path().c_str());
+                      }),
+         Steps::Until(inFolder,
+                      [&] { gtk_file_chooser_select_filename(OpenChooser(), file.c_str()); }),
+         Steps::Until(fileSelected, [&] {
+             gtk_dialog_response(GTK_DIALOG(OpenChooser()), GTK_RESPONSE_ACCEPT);
+         })});
     const auto opened = settings.ChooseFile(L"Open", L"SMS files (*.*)", L"*.*");
     EXPECT_EQ(filter, "SMS files (*.*)");
     EXPECT_EQ(opened, std::optional<std::wstring>(platform::AnsiToWide(file)));
 
-    Steps cancel({[&] { gtk_dialog_response(GTK_DIALOG(OpenChooser()), GTK_RESPONSE_CANCEL); }});
+    Steps cancel({Steps::Until(
+        [] { return OpenChooser() != nullptr; },
+        [&] { gtk_dialog_response(GTK_DIALOG(OpenChooser()), GTK_RESPONSE_CANCEL); })});
     EXPECT_EQ(settings.ChooseFolder(L"t", L""), std::nullopt);
     EXPECT_TRUE(settings.IsInputEnabled());
     settings.Close(IDOK);
