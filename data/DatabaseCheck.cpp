@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "data/DataTexts.h"
+#include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
 #include "platform/Handles.h"
 #include "platform/Results.h"
@@ -14,10 +15,10 @@ namespace {
 
 int32_t CheckTables(BackupEngine& engine, const std::string& dbPath,
                     std::initializer_list<const char*> tables, const char* errorText) {
-    sqlite3* raw = nullptr;
-    // Read-only: a check must not create a missing file or roll back someone's journal.
-    const int rc = sqlite3_open_v2(dbPath.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const platform::SqlitePtr db(raw);
+    // Read-only and unchanging: a check must not create a missing file, roll back someone's
+    // journal or leave WAL files beside the file it looks at.
+    platform::SqlitePtr db;
+    const int rc = OpenUnchangingDatabase(dbPath, db);
     if (rc != SQLITE_OK) {
         return rc;
     }

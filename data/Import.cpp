@@ -7,6 +7,8 @@
 
 #include "data/ContactMerge.h"
 #include "data/DatabaseCheck.h"
+#include "data/DatabaseFiles.h"
+#include "data/MergeSupport.h"
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
@@ -33,6 +35,42 @@ int32_t EnsureWorkBackup(BackupEngine& engine, const char* password) {
     engine.MarkWorkingBackupReady();
     return 0;
 }
+
+// The file a replacement database is taken from, made consistent first when it is live.
+class ReplacementCopy {
+  public:
+    explicit ReplacementCopy(const char* path) : path_(path) {
+        if (HasLiveWriteAheadLog(path_)) {
+            path_ = MergeTemporaryPath("replacementsqlite.tmp");
+            made_ = true;
+            Delete();
+            failed_ = SnapshotDatabase(path, path_);
+        }
+    }
+    ~ReplacementCopy() {
+        if (made_) {
+            Delete();
+        }
+    }
+    ReplacementCopy(const ReplacementCopy&) = delete;
+    ReplacementCopy& operator=(const ReplacementCopy&) = delete;
+
+    const std::string& Path() const { return path_; }
+    int32_t Failed() const { return failed_; }
+
+  private:
+    void Delete() const {
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            if (platform::PathExists(path_ + suffix)) {
+                platform::DeleteFile(path_ + suffix);
+            }
+        }
+    }
+
+    std::string path_;
+    bool made_ = false;
+    int32_t failed_ = 0;
+};
 
 }  // namespace
 
@@ -70,16 +108,23 @@ int32_t ImportFromExport(const char* password, BackupEngine& engine, const char*
 int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const char* path,
                            DataCategory category) {
     const std::string deviceFolder = engine.EnterWorkBackup();
-    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, path)
-                                                 : CheckMessageDatabase(engine, path);
+    // A database in use by another program (a "-wal" file with content beside it) is taken as a
+    // consistent private copy: the file alone may lack committed changes or be half-way through
+    // a checkpoint. Any other file is checked and copied as it is, byte for byte.
+    const ReplacementCopy copy(path);
+    if (copy.Failed() != 0) {
+        return copy.Failed();
+    }
+    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, copy.Path())
+                                                 : CheckMessageDatabase(engine, copy.Path());
     if (checked != 0) {
         return checked;
     }
     if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
         return r;
     }
-    const int32_t copied =
-        platform::CopyFileReplace(path, platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    const int32_t copied = platform::CopyFileReplace(
+        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
     return engine.NoteFailure(copied, platform::Failure::LocalFiles);
 }
 

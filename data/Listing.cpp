@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "data/DataTexts.h"
+#include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -118,10 +119,10 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
     if (!platform::FileExists(path)) {
         return engine.NoteFailure(platform::kErrorFileNotFound, platform::Failure::MissingDatabase);
     }
-    sqlite3* raw = nullptr;
-    // Listing reads a backup; it must never change it.
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const platform::SqlitePtr db(raw);
+    // Listing reads a backup; it must never change it, nor leave a "-wal" or "-shm" file of a
+    // phone's WAL database in its folder, and it must work on a read-only folder.
+    platform::SqlitePtr db;
+    const int rc = OpenUnchangingDatabase(path, db);
     if (rc != SQLITE_OK) {
         return rc;
     }

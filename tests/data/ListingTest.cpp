@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,21 @@ class ListingTest : public testdata::DataFixture {
         for (const auto& row : rows) {
             ASSERT_TRUE(testkit::AddContact(db, row));
         }
+    }
+
+    // The database put into WAL journal mode, as a phone keeps it; closing leaves no log behind.
+    static void MakeWal(const std::string& path) {
+        testkit::Database db(path);
+        ASSERT_EQ(db.Rows("PRAGMA journal_mode=WAL;"), std::vector<std::string>{"t:wal"});
+    }
+
+    static std::vector<std::string> Names(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+            names.push_back(e.path().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 };
 
@@ -100,6 +119,49 @@ TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
     ASSERT_EQ(ListMessages(lines, itunes, engine_, "", true), 0);
     EXPECT_EQ(lines, Lines{L"itunes"});
     EXPECT_EQ(ListMessages(lines, category, engine_, nullptr, true), 2);
+}
+
+// A phone's databases are in WAL mode. Reading them must neither leave "-wal" and "-shm" files in
+// the backup folder (own and iTunes backups alike) nor need a folder it may write into: a backup
+// of another user or on read-only media is listed too.
+TEST_F(ListingTest, WalDatabasesAreListedWithoutWritingIntoAReadOnlyBackupFolder) {
+    const std::string own = Path("own-wal");
+    const std::string device = own + "/" + kDevice;
+    MessagesDb(device + "/" + kSmsDatabaseName, {"one", "two"});
+    ContactsDb(device + "/" + kContactsDatabaseName, {{1, "Wal", {}, {}, {}, {}, {}}});
+    const std::string itunes = Path("itunes-wal");
+    MessagesDb(itunes + "/" + kSmsDatabaseName, {"itunes"});
+    for (const std::string& db :
+         {device + "/" + kSmsDatabaseName, device + "/" + kContactsDatabaseName,
+          itunes + "/" + kSmsDatabaseName}) {
+        MakeWal(db);
+        ASSERT_EQ(testenv::ReadFile(db).substr(18, 2), std::string("\x02\x02", 2));
+    }
+    const auto ownBefore = Names(own);
+    const auto itunesBefore = Names(itunes);
+    for (const std::string& folder : {own, device, itunes}) {
+        ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    }
+
+    Lines messages;
+    Lines contacts;
+    Lines fromItunes;
+    const int32_t r1 = ListMessages(messages, own, engine_, nullptr, false);
+    const int32_t r2 = ListContacts(contacts, own, engine_, nullptr, false);
+    const int32_t r3 = ListMessages(fromItunes, itunes, engine_, "", true);
+    const auto ownAfter = Names(own);
+    const auto itunesAfter = Names(itunes);
+    for (const std::string& folder : {own, device, itunes}) {
+        chmod(folder.c_str(), 0755);
+    }
+    EXPECT_EQ(r1, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(r2, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(r3, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(messages, (Lines{L"two", L"one"}));
+    EXPECT_EQ(contacts, Lines{L"Wal"});
+    EXPECT_EQ(fromItunes, Lines{L"itunes"});
+    EXPECT_EQ(ownAfter, ownBefore);
+    EXPECT_EQ(itunesAfter, itunesBefore);
 }
 
 TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {

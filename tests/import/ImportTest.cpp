@@ -14,6 +14,7 @@
 #include "data/Import.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "store/Manifest.h"
 #include "tests/data/ExportRecords.h"
@@ -288,6 +289,37 @@ TEST_F(ImportTest, ADatabaseFileReplacesThePhonesDatabaseWhole) {
     EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), DumpRows(db, kMessageRows));
     EXPECT_EQ(ReadFile(PhoneContacts(phone)), contactsBefore);
     EXPECT_EQ(CountEvents(phone, "restore finished 0"), 1u);
+}
+
+// A phone's databases are in WAL mode; a merge into one and the replacement by a database that
+// another program still has open (its "-wal" holding committed rows) both leave a consistent,
+// complete database on the phone.
+TEST_F(ImportTest, WalDatabasesReachThePhoneConsistentAndComplete) {
+    SimulatedPhone phone;
+    Connect();
+    ASSERT_EQ(ReadFile(PhoneSms(phone)).substr(18, 2), std::string("\x02\x02", 2));
+    const Rows before = DumpRows(PhoneSms(phone), kMessageRows);
+    const std::string sms = MessageExport("sms", 5);
+    ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(before, sms));
+    EXPECT_EQ(DumpRows(PhoneSms(phone), "PRAGMA integrity_check;"), Rows{"t:ok"});
+    EXPECT_FALSE(fs::exists(PhoneSms(phone) + "-wal"));
+
+    const std::string db = dir_ / "live-sms.sqlite";
+    ASSERT_TRUE(testkit::CreateSmsDb(db));
+    testkit::Database live(db);
+    ASSERT_TRUE(live.Exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"));
+    ASSERT_TRUE(testkit::FillSms(live, 3, 25));
+    ASSERT_TRUE(live.Exec("UPDATE message SET text = 'only in the log' WHERE ROWID = 1;"));
+    ASSERT_GT(fs::file_size(db + "-wal"), 0u);
+    const Rows wanted = live.Rows(kMessageRows);
+    Connect();
+    ASSERT_EQ(Import(Sms, db, ""), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), wanted);
+    EXPECT_EQ(DumpRows(PhoneSms(phone), "PRAGMA integrity_check;"), Rows{"t:ok"});
+    // The private copy is gone.
+    EXPECT_FALSE(
+        fs::exists(platform::JoinPath(platform::AppDataFolder(), "Tolvane/replacementsqlite.tmp")));
 }
 
 TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
