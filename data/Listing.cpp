@@ -26,9 +26,14 @@ struct DatabaseKind {
     const char* failureText;
 };
 
-constexpr DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName,
-                                 "select text from message ORDER BY ROWID DESC;",
-                                 kListSmsFailedText};
+// Newest first by the message's date, ROWID breaking ties: imported and synced messages have
+// ROWIDs out of date order. A phone counts seconds from 2001, from iOS 11 on nanoseconds; both
+// are brought to nanoseconds so a database holding both kinds still sorts by the moment.
+constexpr char kMessageQuery[] =
+    "select text from message ORDER BY "
+    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+
+constexpr DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, kMessageQuery, kListSmsFailedText};
 constexpr DatabaseKind kContacts{
     kContactsDatabaseName, kContactsCopyName,
     "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",

@@ -11,7 +11,8 @@ namespace tolvane {
 class BackupEngine;
 
 // Lists the messages of the backup in `backupFolder` (a path as the file system names it),
-// newest first. `itunes` is set for a backup
+// newest first by date (seconds from 2001, or nanoseconds as from iOS 11), ROWID breaking ties.
+// `itunes` is set for a backup
 // of the other program (database files directly in the folder under their hashed names); with a
 // `password` (not empty) such a backup is decrypted first (DecryptBackup) and the plain database
 // it leaves is read, once per call. Own backups are never decrypted. Returns 0, 2 when the

@@ -72,6 +72,38 @@ TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
     EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
 }
 
+// Imported and synced messages have ROWIDs out of date order: the list follows the dates, newest
+// first, ROWID breaking ties; dates in seconds (older phones) and nanoseconds (iOS 11 on) meet.
+TEST_F(ListingTest, MessagesComeByDateNewestFirstWithRowidBreakingTies) {
+    const std::string backup = Path("dated");
+    const std::string path = backup + "/" + kSmsCopyName;
+    ASSERT_TRUE(testkit::CreateSmsDb(path));
+    {
+        testkit::Database db(path);
+        ASSERT_TRUE(testkit::AddCorrespondent(db, {1, "+15550000001"}));
+        const std::pair<const char*, int64_t> rows[] = {
+            {"synced late, oldest", 400000000},        // seconds since 2001
+            {"newest", 500000000LL * 1000000000LL},    // nanoseconds
+            {"middle", 450000000},                     //
+            {"same moment, lower rowid", 420000000},   //
+            {"same moment, higher rowid", 420000000},  //
+            {"no date", 0}};
+        int64_t rowid = 1;
+        for (const auto& [text, date] : rows) {
+            testkit::MessageRow row;
+            row.rowid = rowid++;
+            row.text = std::string(text);
+            row.handleId = 1;
+            row.date = date;
+            ASSERT_TRUE(testkit::AddMessage(db, row));
+        }
+    }
+    Lines lines;
+    ASSERT_EQ(ListMessages(lines, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, (Lines{L"newest", L"middle", L"same moment, higher rowid",
+                            L"same moment, lower rowid", L"synced late, oldest", L"no date"}));
+}
+
 TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
     const std::string backup = Path("own");
     ContactsDb(backup + "/" + kContactsCopyName,
