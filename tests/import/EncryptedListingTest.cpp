@@ -38,7 +38,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string& output) {
 Lines ExpectedMessages(const std::string& db) {
     Lines lines;
     for (const std::string& row : testkit::DumpRows(
-             db, "select text from message where length(text) > 0 order by ROWID desc;")) {
+             db,
+             "select text from message where length(text) > 0 order by date desc, ROWID desc;")) {
         lines.push_back(platform::Utf8ToWide(row.substr(2)));  // without "t:"
     }
     return lines;
