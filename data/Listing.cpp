@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <initializer_list>
 #include <string_view>
 
 #include "data/DataTexts.h"
@@ -22,7 +23,8 @@ namespace {
 struct DatabaseKind {
     const char* hashedName;  // in a device folder or an iTunes backup
     const char* copyName;    // in an own category backup
-    const char* query;
+    // Tried in order; the first that the database can prepare is run.
+    std::initializer_list<const char*> queries;
     const char* failureText;
 };
 
@@ -33,11 +35,22 @@ constexpr char kMessageQuery[] =
     "select text from message ORDER BY "
     "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
 
-constexpr DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, kMessageQuery, kListSmsFailedText};
-constexpr DatabaseKind kContacts{
-    kContactsDatabaseName, kContactsCopyName,
-    "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",
-    kListContactsFailedText};
+// The search table's phone column holds several forms of each number separated by blanks, so
+// where a number is stored with blanks its end cannot be told from the column alone; the
+// person's first phone multi-value row (property 3) holds it as stored. Without a multi-value
+// table the column alone is read.
+constexpr char kContactQuery[] =
+    "select c0first,c1Last,c15phone,"
+    "(select value from ABMultiValue where record_id = docid and property = 3 "
+    "order by identifier, UID limit 1) FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+constexpr char kContactSearchOnlyQuery[] =
+    "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+
+const DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, {kMessageQuery}, kListSmsFailedText};
+const DatabaseKind kContacts{kContactsDatabaseName,
+                             kContactsCopyName,
+                             {kContactQuery, kContactSearchOnlyQuery},
+                             kListContactsFailedText};
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
@@ -95,7 +108,8 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     std::wstring line;
     const std::string_view first = ColumnText(stmt, 0);
     const std::string_view last = ColumnText(stmt, 1);
-    const std::string_view phone = ColumnText(stmt, 2);
+    const std::string_view phone = ContactFirstPhone(
+        ColumnText(stmt, 2), sqlite3_column_count(stmt) > 3 ? ColumnText(stmt, 3) : "");
     if (!first.empty()) {
         line += DecodeDeviceText(first);
     }
@@ -105,7 +119,7 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     }
     if (!phone.empty()) {
         line += L' ';
-        line += DecodeDeviceText(ContactPhonePart(phone));
+        line += DecodeDeviceText(phone);
     }
     if (!line.empty()) {
         lines.push_back(std::move(line));
@@ -133,7 +147,15 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
     }
     std::vector<std::wstring> lines;
     sqlite3_stmt* stmt = nullptr;
-    bool ok = sqlite3_prepare_v2(db.get(), kind.query, -1, &stmt, nullptr) == SQLITE_OK;
+    bool ok = false;
+    for (const char* sql : kind.queries) {
+        ok = sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) == SQLITE_OK;
+        if (ok) {
+            break;
+        }
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
     const platform::SqliteStmtPtr query(stmt);
     if (ok) {
         int step = SQLITE_ROW;
@@ -162,6 +184,16 @@ std::string_view ContactPhonePart(std::string_view phone) {
     }
     const size_t second = phone.find(' ', first + 1);
     return second == std::string_view::npos ? phone : phone.substr(0, second);
+}
+
+std::string_view ContactFirstPhone(std::string_view searchPhones, std::string_view firstNumber) {
+    if (!firstNumber.empty() &&
+        (searchPhones.empty() ||
+         (searchPhones.starts_with(firstNumber) && (searchPhones.size() == firstNumber.size() ||
+                                                    searchPhones[firstNumber.size()] == ' ')))) {
+        return firstNumber;
+    }
+    return ContactPhonePart(searchPhones);
 }
 
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,

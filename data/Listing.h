@@ -22,12 +22,19 @@ class BackupEngine;
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
-// Lists the contacts of a backup by first name: first name, last name and phone number.
+// Lists the contacts of a backup by first name: first name, last name and the person's first
+// phone number (ContactFirstPhone).
 int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
 // The phone part of a contact line: the search table's phone column cut at its first blank when
 // that stands at position 4 or later, else at its second blank if there is one; whole otherwise.
 std::string_view ContactPhonePart(std::string_view phone);
+
+// The phone number of a contact line: the person's first phone number as stored
+// (`firstNumber`, from the multi-value rows; empty when there is none) when the search table's
+// phone column begins with it as a whole (or is empty), since a number stored with blanks cannot
+// be cut from the column; otherwise ContactPhonePart of the column.
+std::string_view ContactFirstPhone(std::string_view searchPhones, std::string_view firstNumber);
 
 }  // namespace tolvane

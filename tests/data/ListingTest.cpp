@@ -114,10 +114,44 @@ TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
                 {5, {}, {}, {}, {}, {}, {}},
                 {6, "Cy", {}, {}, {}, "+1 5551234", {}},
                 {7, "J\xC3\xB8rn", "\xC3\x85s", {}, {}, "12 34 56 78", {}}});
+    {
+        // Without multi-value rows the line is cut from the search table's column alone.
+        testkit::Database db(backup + "/" + kContactsCopyName);
+        ASSERT_TRUE(db.Exec("DELETE FROM ABMultiValue;"));
+    }
     Lines lines;
     ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
                             L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
+}
+
+// A number stored with blanks cannot be cut from the search column, which holds several forms of
+// each number; the person's first phone multi-value row gives it whole.
+TEST_F(ListingTest, ContactLinesShowTheFirstPhoneNumberWhole) {
+    const std::string backup = Path("blanks");
+    const std::string path = backup + "/" + kContactsCopyName;
+    ContactsDb(path, {{1, "Ann", "Lee", {}, {}, "+999 1234567 +9991234567", {}},
+                      {2, "Bo", {}, {}, {}, "999 99 99999", {}},
+                      {3, "Cat", {}, {}, {}, "+49 151 2345678 491512345678 01512345678", {}},
+                      {4, "Dan", {}, {}, {}, "5551234567 15551234567", {}},
+                      {5, "Eve", {}, {}, {}, {}, {}},
+                      {6, "Fay", {}, {}, {}, "+1 555 0100 15550100", {}}});
+    {
+        testkit::Database db(path);
+        // The numbers as the phone stores them; Cat's second number and an e-mail row come
+        // after the first number, Fay's row does not match the column and is not used.
+        ASSERT_TRUE(db.Exec(
+            "DELETE FROM ABMultiValue;"
+            "INSERT INTO ABMultiValue(record_id,property,identifier,label,value,guid) VALUES"
+            "(1,3,0,1,'+999 1234567','g1'),(2,3,0,1,'999 99','g2'),"
+            "(3,4,0,1,'cat@example.com','g3'),(3,3,1,1,'0151 999','g4'),"
+            "(3,3,0,1,'+49 151 2345678','g5'),(4,3,0,1,'5551234567','g6'),"
+            "(5,3,0,1,'+44 20 7946 0000','g7'),(6,3,0,1,'+7 000','g8');"));
+    }
+    Lines lines;
+    ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, (Lines{L"Ann Lee +999 1234567", L"Bo 999 99", L"Cat +49 151 2345678",
+                            L"Dan 5551234567", L"Eve +44 20 7946 0000", L"Fay +1 555"}));
 }
 
 TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {

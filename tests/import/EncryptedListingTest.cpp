@@ -2,6 +2,8 @@
 // other backup program leaves them: decrypted through the shipped tool, read from its output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -98,6 +100,17 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
         "select c0first from ABPersonFullTextSearch_content order by c0first limit 1;");
     ASSERT_EQ(firstNames.size(), 1u);
     EXPECT_EQ(contacts.front().rfind(platform::Utf8ToWide(firstNames[0].substr(2)), 0), 0u);
+    // Every person's first phone number is shown whole, blanks and all ("+49 151 2345678").
+    const std::vector<std::string> numbers =
+        testkit::DumpRows(PhoneFile("Library/AddressBook/AddressBook.sqlitedb"),
+                          "select value from ABMultiValue where property = 3 and identifier = 0;");
+    ASSERT_FALSE(numbers.empty());
+    for (const std::string& number : numbers) {
+        const std::wstring wide = platform::Utf8ToWide(number.substr(2));
+        EXPECT_TRUE(std::any_of(contacts.begin(), contacts.end(), [&](const std::wstring& line) {
+            return line.size() > wide.size() && line.ends_with(L" " + wide);
+        })) << number;
+    }
 }
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
