@@ -19,4 +19,8 @@ inline constexpr char kListContactsFailedText[] =
     "Invalid contacts file format.Only supports Quorvex exported contacts.csv file and iPhone "
     "AddressBook sqlite file";
 
+// An encrypted backup of the other program listed without its password.
+inline constexpr char kListEncryptedBackupText[] =
+    "This backup is encrypted.Enter its backup password to read its messages and contacts";
+
 }  // namespace tolvane

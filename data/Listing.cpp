@@ -80,6 +80,19 @@ int32_t FindDatabaseFile(const std::string& folder, const char* password, bool i
     return 0;
 }
 
+// The database of an iTunes backup whose manifest carries a key bag, and that is not a plain
+// database file: its contents are encrypted and need the backup's password.
+bool IsEncryptedItunesDatabase(const std::string& folder, const std::string& path) {
+    std::string manifest;
+    constexpr uint64_t kMaxManifestBytes = 64ull << 20;
+    if (platform::ReadWholeFile(platform::JoinPath(folder, "Manifest.plist"), manifest,
+                                kMaxManifestBytes) != 0) {
+        return false;
+    }
+    // The key's name is stored as text in XML and binary property lists alike.
+    return manifest.find("BackupKeyBag") != std::string::npos && IsEncryptedDatabase(path);
+}
+
 // Device texts are UTF-8; a text that is not keeps its readable part rather than vanishing.
 std::wstring DecodeDeviceText(std::string_view text) {
     std::wstring wide = platform::Utf8ToWide(text);
@@ -165,7 +178,13 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
         ok = step == SQLITE_DONE;
     }
     if (!ok) {
-        engine.SetLastErrorText(kind.failureText);
+        // An encrypted backup read without its password is not an invalid file: say what it
+        // needs. The code stays 1006.
+        const bool noPassword = password == nullptr || *password == '\0';
+        engine.SetLastErrorText(itunes && noPassword &&
+                                        IsEncryptedItunesDatabase(backupFolder, path)
+                                    ? kListEncryptedBackupText
+                                    : kind.failureText);
         return engine.NoteFailure(platform::IMPORT_BAD_FILE, platform::Failure::UnusableDatabase);
     }
     out.swap(lines);

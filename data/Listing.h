@@ -17,7 +17,8 @@ class BackupEngine;
 // `password` (not empty) such a backup is decrypted first (DecryptBackup) and the plain database
 // it leaves is read, once per call. Own backups are never decrypted. Returns 0, 2 when the
 // database file does not exist, the database library's code when it cannot be opened, the
-// decryption's code, or 1006 with the engine's last error text set when it cannot be read. `out`
+// decryption's code, or 1006 with the engine's last error text set when it cannot be read (for an
+// encrypted iTunes backup listed without its password, the text says that it needs one). `out`
 // is replaced only on success. The Failure behind a non-zero result is noted in the engine.
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);

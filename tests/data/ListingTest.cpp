@@ -247,6 +247,22 @@ TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     EXPECT_EQ(lines, Lines{L"kept"});
     EXPECT_EQ(testenv::ReadFile(backup + "/" + kSmsCopyName), before);
 
+    // An iTunes backup whose manifest has a key bag is encrypted: it needs its password. Without a
+    // key bag an unreadable file is just not a database.
+    const std::string itunes = Path("itunes-encrypted");
+    testenv::WriteFile(itunes + "/" + kSmsDatabaseName, std::string(4096, '\x5A'));
+    testenv::WriteFile(itunes + "/Manifest.plist",
+                       "<plist><dict><key>IsEncrypted</key><false/>"
+                       "</dict></plist>");
+    EXPECT_EQ(ListMessages(lines, itunes, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    testenv::WriteFile(itunes + "/Manifest.plist",
+                       "<plist><dict><key>BackupKeyBag</key><data>VkVSUw==</data>"
+                       "<key>IsEncrypted</key><true/></dict></plist>");
+    EXPECT_EQ(ListMessages(lines, itunes, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
+    EXPECT_EQ(lines, Lines{L"kept"});
+
     // A message database offered as the contacts database has no search table.
     MessagesDb(backup + "/" + kContactsCopyName, {"x"});
     EXPECT_EQ(ListContacts(lines, backup, engine_, nullptr, false), platform::IMPORT_BAD_FILE);

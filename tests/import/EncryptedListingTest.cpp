@@ -122,11 +122,13 @@ TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
     EXPECT_EQ(engine_.FailureOf(platform::kResultWrongPassword), platform::Failure::WrongPassword);
     EXPECT_EQ(lines, Lines{L"kept"});
 
-    // Without a password the encrypted file opens as a database but cannot be read.
+    // Without a password the encrypted file cannot be read: the listing says that the backup is
+    // encrypted and needs its password (the code stays 1006).
     EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
-    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
+    engine_.SetLastErrorText("");
     EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), platform::IMPORT_BAD_FILE);
-    EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }
 
