@@ -60,6 +60,33 @@ int32_t CheckTables(BackupEngine& engine, const std::string& dbPath,
     return 0;
 }
 
+// Whether the file is a sound contacts database (its three tables there, the quick check
+// passed) whose table of people is empty.
+bool HoldsNoPeople(const std::string& dbPath) {
+    platform::SqlitePtr db;
+    if (OpenUnchangingDatabase(dbPath, db) != SQLITE_OK || !PassesQuickCheck(db.get())) {
+        return false;
+    }
+    for (const char* table : {"ABMultiValue", "ABPersonFullTextSearch_content"}) {
+        const std::string sql = std::string("select * from ") + table + " limit 0;";
+        sqlite3_stmt* stmt = nullptr;
+        const bool prepared =
+            sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+        const platform::SqliteStmtPtr owned(stmt);
+        if (!prepared) {
+            return false;
+        }
+    }
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db.get(), "select 1 from ABPerson limit 1;", -1, &stmt, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        return false;
+    }
+    const platform::SqliteStmtPtr owned(stmt);
+    return sqlite3_step(stmt) == SQLITE_DONE;
+}
+
 }  // namespace
 
 int32_t CheckMessageDatabase(BackupEngine& engine, const std::string& dbPath) {
@@ -69,9 +96,15 @@ int32_t CheckMessageDatabase(BackupEngine& engine, const std::string& dbPath) {
 }
 
 int32_t CheckContactDatabase(BackupEngine& engine, const std::string& dbPath) {
-    return CheckTables(engine, dbPath,
-                       {"ABMultiValue", "ABPerson", "ABPersonFullTextSearch_content"},
-                       kInvalidContactsFileText);
+    const int32_t result =
+        CheckTables(engine, dbPath, {"ABMultiValue", "ABPerson", "ABPersonFullTextSearch_content"},
+                    kInvalidContactsFileText);
+    // A sound contacts database without a single person is no invalid file, but replacing the
+    // phone's contacts with it would delete them all; the refusal says so.
+    if (result == platform::IMPORT_BAD_FILE && HoldsNoPeople(dbPath)) {
+        engine.SetLastErrorText(kEmptyContactsDatabaseText);
+    }
+    return result;
 }
 
 }  // namespace tolvane

@@ -45,11 +45,16 @@ constexpr char kContactQuery[] =
     "order by identifier, UID limit 1) FROM ABPersonFullTextSearch_content ORDER BY c0first;";
 constexpr char kContactSearchOnlyQuery[] =
     "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+// A phone of the iOS 5 generation has no full-text search table: its person rows are read.
+constexpr char kContactPersonQuery[] =
+    "select First,Last,NULL,"
+    "(select value from ABMultiValue where record_id = ABPerson.ROWID and property = 3 "
+    "order by identifier, UID limit 1) FROM ABPerson ORDER BY First;";
 
 const DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, {kMessageQuery}, kListSmsFailedText};
 const DatabaseKind kContacts{kContactsDatabaseName,
                              kContactsCopyName,
-                             {kContactQuery, kContactSearchOnlyQuery},
+                             {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,

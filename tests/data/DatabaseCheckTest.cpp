@@ -96,12 +96,20 @@ TEST_F(DatabaseCheckTest, AContactsDatabaseNeedsRowsInItsThreeTables) {
               platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
 
+    // A sound database without a single person would delete every contact of the phone: the
+    // refusal says so rather than calling the file invalid.
+    engine_.SetLastErrorText("");
+    EXPECT_EQ(CheckContactDatabase(engine_, MakeContactsTarget("empty.db")),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kEmptyContactsDatabaseText);
+
     const std::string noSearch = ContactsDb("nosearch.db", true);
     {
         testkit::Database db(noSearch);
         ASSERT_TRUE(db.Exec("DELETE FROM ABPersonFullTextSearch_content;"));
     }
     EXPECT_EQ(CheckContactDatabase(engine_, noSearch), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
 }
 
 // Pages damaged in the middle of the file: the first row of every table still reads, but the

@@ -154,6 +154,31 @@ TEST_F(ListingTest, ContactLinesShowTheFirstPhoneNumberWhole) {
                             L"Dan 5551234567", L"Eve +44 20 7946 0000", L"Fay +1 555"}));
 }
 
+// A contacts database of the iOS 5 generation has no full-text search table: the contacts are
+// listed from the person rows, with the first phone number of each.
+TEST_F(ListingTest, AnIos5ContactsDatabaseIsListedFromItsPersonRows) {
+    const std::string backup = Path("ios5");
+    testenv::WriteFile(backup + "/placeholder", "");
+    {
+        testkit::Database db(backup + "/" + kContactsCopyName);
+        ASSERT_TRUE(db.Exec(
+            "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last "
+            "TEXT, Middle TEXT, Organization TEXT, Note TEXT, Kind INTEGER, CreationDate INTEGER);"
+            "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property "
+            "INTEGER, identifier INTEGER, label INTEGER, value TEXT);"
+            "CREATE TABLE ABPersonSearchKey (person_id INTEGER, source_id INTEGER, search_key "
+            "BLOB);"
+            "INSERT INTO ABPerson(ROWID,First,Last) VALUES(1,'Zed','Last'),(2,NULL,'Only'),"
+            "(3,'Amy',NULL);"
+            "INSERT INTO ABMultiValue VALUES(1,1,3,1,1,'+44 20 7946 0001'),"
+            "(2,1,3,0,1,'+44 20 7946 0000'),(3,3,4,0,1,'amy@example.com');"));
+    }
+    Lines lines;
+    ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0)
+        << engine_.GetLastErrorText();
+    EXPECT_EQ(lines, (Lines{L" Only", L"Amy", L"Zed Last +44 20 7946 0000"}));
+}
+
 TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
     // An own backup with a device folder reads it, even beside the category copies; a name of 40
     // characters that begins with a dot is not a device folder.
