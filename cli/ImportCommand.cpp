@@ -72,9 +72,11 @@ int RunImportCommand(const std::vector<std::string>& args) {
 
     engine.SetCategories(options.categories);
     const bool noPassword = !options.password.has_value();
+    ImportReport report;
     const int32_t result = RunShowingProgress(engine, [&] {
         return ImportData(engine, options.smsFile.c_str(), options.contactsFile.c_str(),
-                          noPassword ? nullptr : options.password->c_str(), options.categories);
+                          noPassword ? nullptr : options.password->c_str(), options.categories,
+                          &report);
     });
     const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
@@ -92,6 +94,9 @@ int RunImportCommand(const std::vector<std::string>& args) {
     }
     std::printf("Import complete:%s%s\n", (options.categories & Sms) != 0 ? " messages" : "",
                 (options.categories & Contacts) != 0 ? " contacts" : "");
+    if (const std::string counts = DescribeImport(report); !counts.empty()) {
+        std::printf("%s\n", counts.c_str());
+    }
     return 0;
 }
 

@@ -45,7 +45,9 @@ RowOutcome BindTextAndRun(MergeConnection& conn, sqlite3_stmt* stmt, int index,
 
 }  // namespace
 
-int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view bytes) {
+int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view bytes,
+                           MergeTally* tally) {
+    MergeTally counted;
     MergeConnection conn(db);
     conn.Begin(bytes.size());
     const platform::SqliteStmtPtr maxUid = conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;");
@@ -69,6 +71,7 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
             case RowOutcome::Fatal:
                 return fail();
             case RowOutcome::AlreadyPresent:
+                ++counted.alreadyPresent;
                 return true;
             case RowOutcome::Refused:
                 if (record.number < kLayoutCheckRecords) {
@@ -76,8 +79,10 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
                     result = platform::IMPORT_BAD_FILE;
                     return false;
                 }
+                ++counted.unreadable;
                 return true;
             case RowOutcome::Done:
+                ++counted.added;
                 break;
         }
 
@@ -135,14 +140,17 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
     if (result == 0) {
         result = conn.Commit();
     }
+    if (tally != nullptr) {
+        *tally = counted;
+    }
     return result;
 }
 
 int32_t MergeContacts(BackupEngine& engine, const std::string& targetDb,
-                      const std::string& exportPath) {
+                      const std::string& exportPath, MergeTally* tally) {
     return RunMerge(engine, targetDb, exportPath, kContactsTempName,
-                    [&engine](sqlite3* db, std::string_view bytes) {
-                        return MergeContactExport(engine, db, bytes);
+                    [&engine, tally](sqlite3* db, std::string_view bytes) {
+                        return MergeContactExport(engine, db, bytes, tally);
                     });
 }
 

@@ -6,10 +6,15 @@
 #include <string>
 
 #include "data/ContactMerge.h"
+#include "data/DataTexts.h"
 #include "data/DatabaseCheck.h"
+#include "data/DatabaseFiles.h"
+#include "data/ExportScan.h"
+#include "data/MergeSupport.h"
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
+#include "platform/Results.h"
 #include "store/CategoryRestore.h"
 
 namespace tolvane {
@@ -34,6 +39,42 @@ int32_t EnsureWorkBackup(BackupEngine& engine, const char* password) {
     return 0;
 }
 
+// The file a replacement database is taken from, made consistent first when it is live.
+class ReplacementCopy {
+  public:
+    explicit ReplacementCopy(const char* path) : path_(path) {
+        if (HasLiveWriteAheadLog(path_)) {
+            path_ = MergeTemporaryPath("replacementsqlite.tmp");
+            made_ = true;
+            Delete();
+            failed_ = SnapshotDatabase(path, path_);
+        }
+    }
+    ~ReplacementCopy() {
+        if (made_) {
+            Delete();
+        }
+    }
+    ReplacementCopy(const ReplacementCopy&) = delete;
+    ReplacementCopy& operator=(const ReplacementCopy&) = delete;
+
+    const std::string& Path() const { return path_; }
+    int32_t Failed() const { return failed_; }
+
+  private:
+    void Delete() const {
+        for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+            if (platform::PathExists(path_ + suffix)) {
+                platform::DeleteFile(path_ + suffix);
+            }
+        }
+    }
+
+    std::string path_;
+    bool made_ = false;
+    int32_t failed_ = 0;
+};
+
 }  // namespace
 
 bool IsExportPath(std::string_view path) {
@@ -54,38 +95,95 @@ int32_t PrepareImportBackup(BackupEngine& engine, const char* password) {
     return engine.RequestBackup(BackupEngine::TempBackupFolder().c_str());
 }
 
+int32_t CheckExportHasRecords(BackupEngine& engine, const char* path, DataCategory category) {
+    std::string bytes;
+    if (const int32_t r = ReadExportFile(engine, path, bytes); r != 0) {
+        return r;
+    }
+    bool any = false;
+    if (category == Contacts) {
+        ScanContactExport(bytes, [&any](const ContactRecord&) { return !(any = true); });
+    } else {
+        ScanMessageExport(bytes, [&any](const MessageRecord&) { return !(any = true); });
+    }
+    if (any) {
+        return 0;
+    }
+    engine.SetLastErrorText(category == Contacts ? kInvalidContactsFileText : kInvalidSmsFileText);
+    return engine.NoteFailure(platform::IMPORT_BAD_FILE, platform::Failure::UnusableDatabase);
+}
+
+std::string DescribeImport(const ImportReport& report) {
+    std::string out;
+    auto describe = [&out](const char* what, const MergeTally& t) {
+        if (!out.empty()) {
+            out += "; ";
+        }
+        out += std::string(what) + ": " + std::to_string(t.added) + " added";
+        if (t.LeftOut() == 0) {
+            return;
+        }
+        out += ", " + std::to_string(t.LeftOut()) + " left out (";
+        std::string reasons;
+        auto reason = [&reasons](int32_t n, const char* why) {
+            if (n > 0) {
+                reasons += (reasons.empty() ? "" : ", ") + std::to_string(n) + " " + why;
+            }
+        };
+        reason(t.alreadyPresent, "already present");
+        reason(t.unknownCorrespondent, "with an unknown correspondent");
+        reason(t.unreadable, "unreadable");
+        out += reasons + ")";
+    };
+    if (report.smsMerged) {
+        describe("messages", report.sms);
+    }
+    if (report.contactsMerged) {
+        describe("contacts", report.contacts);
+    }
+    return out;
+}
+
 int32_t ImportFromExport(const char* password, BackupEngine& engine, const char* path,
-                         DataCategory category) {
+                         DataCategory category, MergeTally* tally) {
     const std::string deviceFolder = engine.EnterWorkBackup();
     if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
         return r;
     }
     const std::string target = platform::JoinPath(deviceFolder, DatabaseNameOf(category));
     if (category == Contacts) {
-        return MergeContacts(engine, target, path);
+        return MergeContacts(engine, target, path, tally);
     }
-    return MergeMessages(engine, target, path);
+    return MergeMessages(engine, target, path, tally);
 }
 
 int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const char* path,
                            DataCategory category) {
     const std::string deviceFolder = engine.EnterWorkBackup();
-    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, path)
-                                                 : CheckMessageDatabase(engine, path);
+    // A database in use by another program (a "-wal" file with content beside it) is taken as a
+    // consistent private copy: the file alone may lack committed changes or be half-way through
+    // a checkpoint. Any other file is checked and copied as it is, byte for byte.
+    const ReplacementCopy copy(path);
+    if (copy.Failed() != 0) {
+        return copy.Failed();
+    }
+    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, copy.Path())
+                                                 : CheckMessageDatabase(engine, copy.Path());
     if (checked != 0) {
         return checked;
     }
     if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
         return r;
     }
-    const int32_t copied =
-        platform::CopyFileReplace(path, platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    const int32_t copied = platform::CopyFileReplace(
+        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
     return engine.NoteFailure(copied, platform::Failure::LocalFiles);
 }
 
 int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
-                   const char* password, uint32_t categories) {
+                   const char* password, uint32_t categories, ImportReport* report) {
     engine.BeginRun();
+    ImportReport merged;
 
     const uint32_t wanted = categories & (Sms | Contacts);
     // Without a category there is nothing to put into the work backup; restoring it anyway would
@@ -101,16 +199,30 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // The manifest is prepared and the restore is run for exactly the imported databases.
     engine.SetCategories(wanted);
 
+    // An export of which not one record can be read would be imported as nothing after a whole
+    // backup and restore of the phone; it is refused before the phone is touched.
+    for (const DataCategory category : {Sms, Contacts}) {
+        const char* path = category == Sms ? smsPath : contactsPath;
+        if ((wanted & category) != 0 && IsExportPath(path)) {
+            if (const int32_t r = CheckExportHasRecords(engine, path, category); r != 0) {
+                return r;
+            }
+        }
+    }
+
     for (const DataCategory category : {Sms, Contacts}) {
         if ((wanted & category) == 0) {
             continue;
         }
         const char* path = category == Sms ? smsPath : contactsPath;
-        const int32_t r = IsExportPath(path) ? ImportFromExport(password, engine, path, category)
-                                             : ImportFromDatabase(password, engine, path, category);
+        const bool isExport = IsExportPath(path);
+        MergeTally* tally = category == Sms ? &merged.sms : &merged.contacts;
+        const int32_t r = isExport ? ImportFromExport(password, engine, path, category, tally)
+                                   : ImportFromDatabase(password, engine, path, category);
         if (r != 0) {
             return r;
         }
+        (category == Sms ? merged.smsMerged : merged.contactsMerged) = isExport;
     }
 
     const std::string work = BackupEngine::TempBackupFolder();
@@ -135,6 +247,9 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // cannot be put back the work backup is no longer ready and the next import takes a new one.
     if (const int32_t putBack = engine.PutWorkBackupManifestBack(); putBack != 0) {
         std::printf("Could not put the work backup's manifest back: %d\n", putBack);
+    }
+    if (result == 0 && report != nullptr) {
+        *report = merged;
     }
     return result;
 }

@@ -10,6 +10,8 @@
 // (EnterWorkBackup, WorkingBackupReady, MarkWorkingBackupReady, PutWorkBackupManifestBack).
 #pragma once
 
+#include "data/MergeSupport.h"
+
 #include <cstdint>
 #include <string_view>
 
@@ -18,6 +20,14 @@
 namespace tolvane {
 
 class BackupEngine;
+
+// What became of the records of the exports an import merged.
+struct ImportReport {
+    bool smsMerged = false;
+    MergeTally sms;
+    bool contactsMerged = false;
+    MergeTally contacts;
+};
 
 // A path naming an export (sms.csv, contacts.csv) rather than a database file: one that contains
 // ".csv" anywhere, in that case.
@@ -35,13 +45,28 @@ bool IsExportPath(std::string_view path);
 // codes of the unlock, the backup, the manifest preparation and the restore, or the progress
 // callback's stop value. When the first category fails, the second is not imported and nothing
 // is restored. Whatever the restore gave, the work backup's whole manifest is put back.
+//
+// An export of which no record can be read (an empty file, lines ended by LF alone, bytes that
+// are no export, a last record without its CR LF) is refused with 1006 and the file's message
+// before the phone is touched. `report`, when given, receives what became of the records of
+// each merged export.
 int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
-                   const char* password, uint32_t categories);
+                   const char* password, uint32_t categories, ImportReport* report = nullptr);
+
+// Refuses an export of which no record can be read: 0, the codes of reading it (a system error
+// code, 30, 1006 for a file that is too large), or 1006 with the last error text set to the
+// category's invalid-file message.
+int32_t CheckExportHasRecords(BackupEngine& engine, const char* path, DataCategory category);
+
+// The line that tells the user what an import did with the records of its exports, such as
+// "messages: 12 added, 3 left out (2 already present, 1 with an unknown correspondent)";
+// empty when no export was merged.
+std::string DescribeImport(const ImportReport& report);
 
 // One category (Sms or Contacts) from an export: the work backup is taken if it is not ready,
 // then the export is merged into its database. 0 or the first failing step's code.
 int32_t ImportFromExport(const char* password, BackupEngine& engine, const char* path,
-                         DataCategory category);
+                         DataCategory category, MergeTally* tally = nullptr);
 
 // One category from a database file: the file is checked before anything else happens, the work
 // backup is taken if it is not ready, then the file replaces its database. 0 or the first failing

@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <initializer_list>
 #include <string_view>
 
 #include "data/DataTexts.h"
+#include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -21,17 +23,39 @@ namespace {
 struct DatabaseKind {
     const char* hashedName;  // in a device folder or an iTunes backup
     const char* copyName;    // in an own category backup
-    const char* query;
+    // Tried in order; the first that the database can prepare is run.
+    std::initializer_list<const char*> queries;
     const char* failureText;
 };
 
-constexpr DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName,
-                                 "select text from message ORDER BY ROWID DESC;",
-                                 kListSmsFailedText};
-constexpr DatabaseKind kContacts{
-    kContactsDatabaseName, kContactsCopyName,
-    "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;",
-    kListContactsFailedText};
+// Newest first by the message's date, ROWID breaking ties: imported and synced messages have
+// ROWIDs out of date order. A phone counts seconds from 2001, from iOS 11 on nanoseconds; both
+// are brought to nanoseconds so a database holding both kinds still sorts by the moment.
+constexpr char kMessageQuery[] =
+    "select text from message ORDER BY "
+    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+
+// The search table's phone column holds several forms of each number separated by blanks, so
+// where a number is stored with blanks its end cannot be told from the column alone; the
+// person's first phone multi-value row (property 3) holds it as stored. Without a multi-value
+// table the column alone is read.
+constexpr char kContactQuery[] =
+    "select c0first,c1Last,c15phone,"
+    "(select value from ABMultiValue where record_id = docid and property = 3 "
+    "order by identifier, UID limit 1) FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+constexpr char kContactSearchOnlyQuery[] =
+    "select c0first,c1Last,c15phone FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+// A phone of the iOS 5 generation has no full-text search table: its person rows are read.
+constexpr char kContactPersonQuery[] =
+    "select First,Last,NULL,"
+    "(select value from ABMultiValue where record_id = ABPerson.ROWID and property = 3 "
+    "order by identifier, UID limit 1) FROM ABPerson ORDER BY First;";
+
+const DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, {kMessageQuery}, kListSmsFailedText};
+const DatabaseKind kContacts{kContactsDatabaseName,
+                             kContactsCopyName,
+                             {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
+                             kListContactsFailedText};
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
@@ -59,6 +83,19 @@ int32_t FindDatabaseFile(const std::string& folder, const char* password, bool i
         path = platform::JoinPath(folder, kind.copyName);
     }
     return 0;
+}
+
+// The database of an iTunes backup whose manifest carries a key bag, and that is not a plain
+// database file: its contents are encrypted and need the backup's password.
+bool IsEncryptedItunesDatabase(const std::string& folder, const std::string& path) {
+    std::string manifest;
+    constexpr uint64_t kMaxManifestBytes = 64ull << 20;
+    if (platform::ReadWholeFile(platform::JoinPath(folder, "Manifest.plist"), manifest,
+                                kMaxManifestBytes) != 0) {
+        return false;
+    }
+    // The key's name is stored as text in XML and binary property lists alike.
+    return manifest.find("BackupKeyBag") != std::string::npos && IsEncryptedDatabase(path);
 }
 
 // Device texts are UTF-8; a text that is not keeps its readable part rather than vanishing.
@@ -89,7 +126,8 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     std::wstring line;
     const std::string_view first = ColumnText(stmt, 0);
     const std::string_view last = ColumnText(stmt, 1);
-    const std::string_view phone = ColumnText(stmt, 2);
+    const std::string_view phone = ContactFirstPhone(
+        ColumnText(stmt, 2), sqlite3_column_count(stmt) > 3 ? ColumnText(stmt, 3) : "");
     if (!first.empty()) {
         line += DecodeDeviceText(first);
     }
@@ -99,7 +137,7 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     }
     if (!phone.empty()) {
         line += L' ';
-        line += DecodeDeviceText(ContactPhonePart(phone));
+        line += DecodeDeviceText(phone);
     }
     if (!line.empty()) {
         lines.push_back(std::move(line));
@@ -118,16 +156,24 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
     if (!platform::FileExists(path)) {
         return engine.NoteFailure(platform::kErrorFileNotFound, platform::Failure::MissingDatabase);
     }
-    sqlite3* raw = nullptr;
-    // Listing reads a backup; it must never change it.
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    const platform::SqlitePtr db(raw);
+    // Listing reads a backup; it must never change it, nor leave a "-wal" or "-shm" file of a
+    // phone's WAL database in its folder, and it must work on a read-only folder.
+    platform::SqlitePtr db;
+    const int rc = OpenUnchangingDatabase(path, db);
     if (rc != SQLITE_OK) {
         return rc;
     }
     std::vector<std::wstring> lines;
     sqlite3_stmt* stmt = nullptr;
-    bool ok = sqlite3_prepare_v2(db.get(), kind.query, -1, &stmt, nullptr) == SQLITE_OK;
+    bool ok = false;
+    for (const char* sql : kind.queries) {
+        ok = sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr) == SQLITE_OK;
+        if (ok) {
+            break;
+        }
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
     const platform::SqliteStmtPtr query(stmt);
     if (ok) {
         int step = SQLITE_ROW;
@@ -137,7 +183,13 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
         ok = step == SQLITE_DONE;
     }
     if (!ok) {
-        engine.SetLastErrorText(kind.failureText);
+        // An encrypted backup read without its password is not an invalid file: say what it
+        // needs. The code stays 1006.
+        const bool noPassword = password == nullptr || *password == '\0';
+        engine.SetLastErrorText(itunes && noPassword &&
+                                        IsEncryptedItunesDatabase(backupFolder, path)
+                                    ? kListEncryptedBackupText
+                                    : kind.failureText);
         return engine.NoteFailure(platform::IMPORT_BAD_FILE, platform::Failure::UnusableDatabase);
     }
     out.swap(lines);
@@ -156,6 +208,16 @@ std::string_view ContactPhonePart(std::string_view phone) {
     }
     const size_t second = phone.find(' ', first + 1);
     return second == std::string_view::npos ? phone : phone.substr(0, second);
+}
+
+std::string_view ContactFirstPhone(std::string_view searchPhones, std::string_view firstNumber) {
+    if (!firstNumber.empty() &&
+        (searchPhones.empty() ||
+         (searchPhones.starts_with(firstNumber) && (searchPhones.size() == firstNumber.size() ||
+                                                    searchPhones[firstNumber.size()] == ' ')))) {
+        return firstNumber;
+    }
+    return ContactPhonePart(searchPhones);
 }
 
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,

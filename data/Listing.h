@@ -11,22 +11,31 @@ namespace tolvane {
 class BackupEngine;
 
 // Lists the messages of the backup in `backupFolder` (a path as the file system names it),
-// newest first. `itunes` is set for a backup
+// newest first by date (seconds from 2001, or nanoseconds as from iOS 11), ROWID breaking ties.
+// `itunes` is set for a backup
 // of the other program (database files directly in the folder under their hashed names); with a
 // `password` (not empty) such a backup is decrypted first (DecryptBackup) and the plain database
 // it leaves is read, once per call. Own backups are never decrypted. Returns 0, 2 when the
 // database file does not exist, the database library's code when it cannot be opened, the
-// decryption's code, or 1006 with the engine's last error text set when it cannot be read. `out`
+// decryption's code, or 1006 with the engine's last error text set when it cannot be read (for an
+// encrypted iTunes backup listed without its password, the text says that it needs one). `out`
 // is replaced only on success. The Failure behind a non-zero result is noted in the engine.
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
-// Lists the contacts of a backup by first name: first name, last name and phone number.
+// Lists the contacts of a backup by first name: first name, last name and the person's first
+// phone number (ContactFirstPhone).
 int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
 // The phone part of a contact line: the search table's phone column cut at its first blank when
 // that stands at position 4 or later, else at its second blank if there is one; whole otherwise.
 std::string_view ContactPhonePart(std::string_view phone);
+
+// The phone number of a contact line: the person's first phone number as stored
+// (`firstNumber`, from the multi-value rows; empty when there is none) when the search table's
+// phone column begins with it as a whole (or is empty), since a number stored with blanks cannot
+// be cut from the column; otherwise ContactPhonePart of the column.
+std::string_view ContactFirstPhone(std::string_view searchPhones, std::string_view firstNumber);
 
 }  // namespace tolvane

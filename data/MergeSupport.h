@@ -28,6 +28,16 @@ inline constexpr uint64_t kMaxExportBytes = 67108864;
 // Errors in the first records of a file refuse the whole file; later ones skip the record.
 inline constexpr int32_t kLayoutCheckRecords = 10;
 
+// What became of the records of one merged export.
+struct MergeTally {
+    int32_t added = 0;
+    int32_t alreadyPresent = 0;        // the ROWID (docid) is in the target already
+    int32_t unknownCorrespondent = 0;  // messages only: the record's handle is not in the target
+    int32_t unreadable = 0;            // records from the tenth on whose row was refused
+    int32_t LeftOut() const { return alreadyPresent + unknownCorrespondent + unreadable; }
+    int32_t Records() const { return added + LeftOut(); }
+};
+
 // Replaces, in place, every occurrence of `c` in `s` by `text` (of any length).
 void ReplaceCharWithText(std::string& s, char c, const std::string& text);
 

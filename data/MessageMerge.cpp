@@ -15,7 +15,9 @@ constexpr char kSmsTempName[] = "smssqlite.tmp";
 // a message that went in joins the chat whose ROWID is its handle's ROWID.
 }  // namespace
 
-int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view bytes) {
+int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view bytes,
+                           MergeTally* tally) {
+    MergeTally counted;
     MergeConnection conn(db);
     conn.Begin(bytes.size());
     const platform::SqliteStmtPtr handleQuery =
@@ -37,6 +39,7 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
             }
         }
         if (!known) {
+            ++counted.unknownCorrespondent;
             return true;
         }
         std::string values(record.text);
@@ -46,6 +49,7 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
                 result = conn.FatalCode();
                 return false;
             case RowOutcome::AlreadyPresent:
+                ++counted.alreadyPresent;
                 return true;
             case RowOutcome::Refused:
                 if (record.number < kLayoutCheckRecords) {
@@ -53,8 +57,10 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
                     result = platform::IMPORT_BAD_FILE;
                     return false;
                 }
+                ++counted.unreadable;
                 return true;
             case RowOutcome::Done:
+                ++counted.added;
                 break;
         }
         if (joinInsert != nullptr) {
@@ -71,14 +77,17 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
     if (result == 0) {
         result = conn.Commit();
     }
+    if (tally != nullptr) {
+        *tally = counted;
+    }
     return result;
 }
 
 int32_t MergeMessages(BackupEngine& engine, const std::string& targetDb,
-                      const std::string& exportPath) {
+                      const std::string& exportPath, MergeTally* tally) {
     return RunMerge(engine, targetDb, exportPath, kSmsTempName,
-                    [&engine](sqlite3* db, std::string_view bytes) {
-                        return MergeMessageExport(engine, db, bytes);
+                    [&engine, tally](sqlite3* db, std::string_view bytes) {
+                        return MergeMessageExport(engine, db, bytes, tally);
                     });
 }
 

@@ -1,6 +1,8 @@
 // Adding the records of a message export (sms.csv) to a backup's message database.
 #pragma once
 
+#include "data/MergeSupport.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -14,12 +16,14 @@ class BackupEngine;
 // Merges the export at `exportPath` into the message database `targetDb`. Returns 0, a system
 // error code, the database library's code, 30 for a short read, or 1006 with the engine's last
 // error text set when the file is refused. On any failure `targetDb` is left as it was.
+// When `tally` is given it receives what became of the records (meaningful on success).
 int32_t MergeMessages(BackupEngine& engine, const std::string& targetDb,
-                      const std::string& exportPath);
+                      const std::string& exportPath, MergeTally* tally = nullptr);
 
 // The scan of MergeMessages on an open database: merges every record of `exportBytes` into `db`
 // inside one transaction. 0, 1006 with the engine's last error text set when the file is
 // refused, or the database library's code when the database itself failed.
-int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view exportBytes);
+int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view exportBytes,
+                           MergeTally* tally = nullptr);
 
 }  // namespace tolvane

@@ -151,12 +151,15 @@ bool WriteMessageDatabase(const std::string& path, int messages,
         const bool fromMe = random.Chance(45);
         const bool withPicture = i % 10 == 7;
         date += random.Between(60, 86400 * 2);
+        // As on a real phone, some rows (messages synced or restored late) are older than rows
+        // with lower ROWIDs: every eleventh message is dated five days back.
+        const int64_t stamp = i % 11 == 5 ? date - 5 * 86400 : date;
         std::string text =
             withPicture ? std::string(kAttachmentMark) : random.Pick(sample::MessageTexts());
         message.Text(random.Uuid()).Text(text).Int(h.rowid).Text(c.service);
         message.Text(c.service == "SMS" ? "P:+15550100" : "E:me@example.com").Text(accountId);
-        message.Int(date).Int(fromMe ? 0 : date + random.Between(5, 3600));
-        message.Int(fromMe ? date + random.Between(1, 30) : 0).Int(fromMe ? 1 : 0);
+        message.Int(stamp).Int(fromMe ? 0 : stamp + random.Between(5, 3600));
+        message.Int(fromMe ? stamp + random.Between(1, 30) : 0).Int(fromMe ? 1 : 0);
         message.Int(fromMe ? 1 : 0).Int(fromMe ? 0 : 1).Int(fromMe ? 1 : 0);
         (c.handles.size() > 1 ? message.Text("chat") : message.Null());
         if (!message.Run(error)) {
@@ -173,7 +176,7 @@ bool WriteMessageDatabase(const std::string& path, int messages,
             GeneratedAttachment file{
                 "Library/SMS/Attachments/" + dir + "/" + guid + "/" + name,
                 FakeJpeg(random, static_cast<size_t>(random.Between(8 * 1024, 48 * 1024)))};
-            attachment.Text(guid).Int(date).Int(date);
+            attachment.Text(guid).Int(stamp).Int(stamp);
             attachment.Text("~/" + file.mediaPath).Int(fromMe ? 1 : 0).Text(name);
             attachment.Int(static_cast<int64_t>(file.contents.size()));
             if (!attachment.Run(error) ||

@@ -80,7 +80,10 @@ platform::SqlitePtr CreateDatabase(const std::string& path, const std::string& s
         return platform::SqlitePtr();
     }
     // The file is made in one go; a crash while making it leaves a phone that is made again.
-    if (!Exec(db.get(), "PRAGMA synchronous=OFF", error)) {
+    // A phone keeps its databases in WAL journal mode (header bytes 18 and 19 are 2); the mode is
+    // kept in the file, so it travels into backups and restores with it. Closing the connection
+    // checkpoints the log and removes it, so only the database file itself stays in the tree.
+    if (!Exec(db.get(), "PRAGMA synchronous=OFF; PRAGMA journal_mode=WAL;", error)) {
         return platform::SqlitePtr();
     }
     std::vector<std::string> virtualTables;

@@ -17,7 +17,12 @@ int64_t UnixNow() {
 LocalTime ToLocalTime(int64_t unixSeconds) {
     const time_t t = static_cast<time_t>(unixSeconds);
     std::tm tm{};
-    localtime_r(&t, &tm);
+    {
+        // localtime_r need not look at TZ again; the zone of the process as it is now counts.
+        std::lock_guard lock(gZoneMutex);
+        tzset();
+        localtime_r(&t, &tm);
+    }
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                      tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
@@ -36,6 +41,18 @@ int64_t FromLocalTime(const LocalTime& local) {
     tm.tm_sec = local.second;
     tm.tm_isdst = -1;
     return static_cast<int64_t>(mktime(&tm));
+}
+
+int64_t FromUtcTime(const LocalTime& utc) {
+    // Days from the civil date (the era-based algorithm: March-based years of 400-year eras).
+    const int64_t y = static_cast<int64_t>(utc.year) - (utc.month <= 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t mp = (utc.month + 9) % 12;
+    const int64_t doy = (153 * mp + 2) / 5 + utc.day - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const int64_t days = era * 146097 + doe - 719468;
+    return days * 86400 + utc.hour * 3600 + utc.minute * 60 + utc.second;
 }
 
 int32_t StandardBiasMinutes() {

@@ -28,6 +28,10 @@ LocalTime ToLocalTime(int64_t unixSeconds);
 // the zone rules).
 int64_t FromLocalTime(const LocalTime& local);
 
+// Seconds since 1970-01-01 00:00 UTC of a calendar time in UTC (proleptic Gregorian calendar, no
+// leap seconds); the fields are taken as they are, without range checks.
+int64_t FromUtcTime(const LocalTime& utc);
+
 // The time zone's standard bias in minutes, as the system defines it: UTC = local time + bias, so
 // a zone one hour east of UTC has -60 and one five hours west has 300. Daylight saving time is not
 // part of it.

@@ -125,7 +125,7 @@ void ReadItunesInfo(const std::string& folder, BackupEntry& entry) {
                 break;
             }
             const std::string date = MarkedValue(WithoutLineEnd(value), "<date>", "</date>");
-            entry.date = AnsiToWide(ConvertItunesDate(date, platform::StandardBiasMinutes()));
+            entry.date = AnsiToWide(ConvertItunesDate(date, &entry.instant));
         } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
             if (!ReadLine(file.get(), value)) {
                 break;
@@ -222,6 +222,11 @@ int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>&
     if (entries.size() > 1) {
         std::stable_sort(entries.begin(), entries.end(),
                          [](const BackupEntry& a, const BackupEntry& b) {
+                             // By the moment, newest first: the local display text repeats an
+                             // hour when summer time ends. Unread dates go last.
+                             if (a.instant != b.instant) {
+                                 return a.instant > b.instant;
+                             }
                              return CaseInsensitiveGreater(a.date, b.date);
                          });
     }
@@ -273,31 +278,80 @@ bool IsEncryptedDeviceFolder(const std::string& folder) {
     return false;
 }
 
-std::string ConvertItunesDate(std::string text, int32_t standardBiasMinutes) {
-    const size_t t = text.find('T');
+bool ParseItunesDate(const std::string& text, int64_t& unixSeconds) {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
+                    &second, &used) != 6 ||
+        used != 19) {
+        return false;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
+        hour < 0 || minute < 0 || second < 0) {
+        return false;
+    }
+    size_t at = static_cast<size_t>(used);
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            ++at;
+        }
+    }
+    int64_t offsetSeconds = 0;
+    if (at < text.size() && text[at] == 'Z') {
+        ++at;
+    } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        const int sign = text[at] == '-' ? -1 : 1;
+        int offHours = 0;
+        int offMinutes = 0;
+        int offUsed = 0;
+        const char* rest = text.c_str() + at + 1;
+        if (std::sscanf(rest, "%2d:%2d%n", &offHours, &offMinutes, &offUsed) != 2 &&
+            std::sscanf(rest, "%2d%2d%n", &offHours, &offMinutes, &offUsed) != 2) {
+            return false;
+        }
+        if (offHours > 23 || offMinutes > 59 || offHours < 0 || offMinutes < 0) {
+            return false;
+        }
+        offsetSeconds = sign * (offHours * 3600 + offMinutes * 60);
+        at += 1 + static_cast<size_t>(offUsed);
+    } else {
+        return false;
+    }
+    if (at != text.size()) {
+        return false;
+    }
+    unixSeconds = platform::FromUtcTime({year, month, day, hour, minute, second}) - offsetSeconds;
+    return true;
+}
+
+std::string ConvertItunesDate(const std::string& text, int64_t* unixSeconds) {
+    int64_t instant = 0;
+    if (ParseItunesDate(text, instant)) {
+        if (unixSeconds != nullptr) {
+            *unixSeconds = instant;
+        }
+        const platform::LocalTime t = platform::ToLocalTime(instant);
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                      t.hour, t.minute, t.second);
+        return buf;
+    }
+    std::string shown = text;
+    const size_t t = shown.find('T');
     if (t == std::string::npos) {
-        return text;
+        return shown;
     }
-    text[t] = ' ';
-    // The hour is the number after the blank; write it back only where two characters follow.
-    if (t + 3 <= text.size()) {
-        const int offsetHours = -standardBiasMinutes / 60;  // truncated toward zero
-        int hour = std::atoi(text.c_str() + t + 1) + offsetHours;
-        while (hour < 0) {
-            hour += 24;
-        }
-        while (hour > 23) {
-            hour -= 24;
-        }
-        char two[3];
-        std::snprintf(two, sizeof two, "%02d", hour);
-        text[t + 1] = two[0];
-        text[t + 2] = two[1];
+    shown[t] = ' ';
+    if (const size_t z = shown.find('Z'); z != std::string::npos) {
+        shown.resize(z);
     }
-    if (const size_t z = text.find('Z'); z != std::string::npos) {
-        text.resize(z);
-    }
-    return text;
+    return shown;
 }
 
 std::string DecodeXmlText(const std::string& text) {

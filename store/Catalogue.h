@@ -20,7 +20,9 @@ struct BackupEntry {
     int32_t categories = 0;  // DataCategory word (always Full for iTunes backups)
     std::wstring name;       // own: fileinfo line 3; iTunes: the Display Name (for display)
     std::wstring date;       // own: fileinfo line 2; iTunes: Last Backup Date, converted
-    std::string folder;      // full path of the backup folder, as the file system names it
+    // iTunes: the moment of the Last Backup Date (seconds since 1970 UTC); INT64_MIN when unread.
+    int64_t instant = INT64_MIN;
+    std::string folder;  // full path of the backup folder, as the file system names it
 };
 
 // Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
@@ -65,10 +67,16 @@ void ListFolderEntries(const std::string& folder, std::vector<std::string>& path
 // skipped), in the same order: the device folders of a full backup.
 void ListDeviceFolderNames(const std::string& folder, std::vector<std::string>& names);
 
-// Turns an iTunes date ("2015-03-04T09:05:07Z", UTC) into local display form ("2015-03-04
-// 10:05:07") with the whole hours of the zone's standard bias (minutes, UTC = local + bias). The
-// calendar date is not changed. A text without "T" is returned as it is.
-std::string ConvertItunesDate(std::string text, int32_t standardBiasMinutes);
+// Reads an iTunes date ("2015-03-04T09:05:07Z": UTC; a fraction of a second is ignored, an offset
+// "+01:00" / "-0530" instead of "Z" is honoured) as seconds since 1970-01-01 UTC. False for
+// anything else.
+bool ParseItunesDate(const std::string& text, int64_t& unixSeconds);
+
+// Turns an iTunes date into the local time of that moment in display form ("2015-03-04
+// 10:05:07"), after the zone rules of the process: the calendar date, summer time and zones with
+// half hours included. A text that cannot be read is shown with its "T" made a blank and
+// anything from its "Z" on left out; a text without "T" is returned as it is.
+std::string ConvertItunesDate(const std::string& text, int64_t* unixSeconds = nullptr);
 
 // Decodes the XML character references of a plist text value (&amp; &lt; &gt; &quot; &apos; and
 // numeric ones); anything malformed is kept as it is.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <string>
 
 #include "data/DataTexts.h"
@@ -95,12 +96,61 @@ TEST_F(DatabaseCheckTest, AContactsDatabaseNeedsRowsInItsThreeTables) {
               platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
 
+    // A sound database without a single person would delete every contact of the phone: the
+    // refusal says so rather than calling the file invalid.
+    engine_.SetLastErrorText("");
+    EXPECT_EQ(CheckContactDatabase(engine_, MakeContactsTarget("empty.db")),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kEmptyContactsDatabaseText);
+
     const std::string noSearch = ContactsDb("nosearch.db", true);
     {
         testkit::Database db(noSearch);
         ASSERT_TRUE(db.Exec("DELETE FROM ABPersonFullTextSearch_content;"));
     }
     EXPECT_EQ(CheckContactDatabase(engine_, noSearch), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
+}
+
+// Pages damaged in the middle of the file: the first row of every table still reads, but the
+// file would put a malformed database on the phone. The library's own check refuses it.
+TEST_F(DatabaseCheckTest, DatabasesWithDamagedPagesAreRefused) {
+    struct Case {
+        std::string path;
+        int32_t (*check)(BackupEngine&, const std::string&);
+        const char* text;
+    };
+    const std::string sms = Path("damaged-sms.db");
+    ASSERT_TRUE(testkit::CreateSmsDb(sms));
+    {
+        testkit::Database db(sms);
+        ASSERT_TRUE(testkit::FillSms(db, 4, 600));
+    }
+    const std::string contacts = Path("damaged-contacts.db");
+    ASSERT_TRUE(testkit::CreateAddressBookDb(contacts));
+    {
+        testkit::Database db(contacts);
+        ASSERT_TRUE(testkit::FillContacts(db, 400));
+    }
+    for (const Case& c : {Case{sms, CheckMessageDatabase, kInvalidSmsFileText},
+                          Case{contacts, CheckContactDatabase, kInvalidContactsFileText}}) {
+        SCOPED_TRACE(c.path);
+        engine_.SetLastErrorText("");
+        ASSERT_EQ(c.check(engine_, c.path), 0);
+        std::string bytes = testenv::ReadFile(c.path);
+        const size_t pageSize = 4096;
+        const size_t pages = bytes.size() / pageSize;
+        ASSERT_GT(pages, 20u);
+        // Two pages from the middle of the file overwritten, the rest as it was.
+        for (size_t page : {pages / 2, pages / 2 + 1}) {
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(page * pageSize), pageSize,
+                        '\x5A');
+        }
+        testenv::WriteFile(c.path, bytes);
+        EXPECT_EQ(c.check(engine_, c.path), platform::IMPORT_BAD_FILE);
+        EXPECT_EQ(engine_.GetLastErrorText(), c.text);
+        EXPECT_EQ(testenv::ReadFile(c.path), bytes);
+    }
 }
 
 }  // namespace

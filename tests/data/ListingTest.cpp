@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,21 @@ class ListingTest : public testdata::DataFixture {
             ASSERT_TRUE(testkit::AddContact(db, row));
         }
     }
+
+    // The database put into WAL journal mode, as a phone keeps it; closing leaves no log behind.
+    static void MakeWal(const std::string& path) {
+        testkit::Database db(path);
+        ASSERT_EQ(db.Rows("PRAGMA journal_mode=WAL;"), std::vector<std::string>{"t:wal"});
+    }
+
+    static std::vector<std::string> Names(const std::string& folder) {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+            names.push_back(e.path().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 };
 
 TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
@@ -53,6 +72,38 @@ TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
     EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
 }
 
+// Imported and synced messages have ROWIDs out of date order: the list follows the dates, newest
+// first, ROWID breaking ties; dates in seconds (older phones) and nanoseconds (iOS 11 on) meet.
+TEST_F(ListingTest, MessagesComeByDateNewestFirstWithRowidBreakingTies) {
+    const std::string backup = Path("dated");
+    const std::string path = backup + "/" + kSmsCopyName;
+    ASSERT_TRUE(testkit::CreateSmsDb(path));
+    {
+        testkit::Database db(path);
+        ASSERT_TRUE(testkit::AddCorrespondent(db, {1, "+15550000001"}));
+        const std::pair<const char*, int64_t> rows[] = {
+            {"synced late, oldest", 400000000},        // seconds since 2001
+            {"newest", 500000000LL * 1000000000LL},    // nanoseconds
+            {"middle", 450000000},                     //
+            {"same moment, lower rowid", 420000000},   //
+            {"same moment, higher rowid", 420000000},  //
+            {"no date", 0}};
+        int64_t rowid = 1;
+        for (const auto& [text, date] : rows) {
+            testkit::MessageRow row;
+            row.rowid = rowid++;
+            row.text = std::string(text);
+            row.handleId = 1;
+            row.date = date;
+            ASSERT_TRUE(testkit::AddMessage(db, row));
+        }
+    }
+    Lines lines;
+    ASSERT_EQ(ListMessages(lines, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, (Lines{L"newest", L"middle", L"same moment, higher rowid",
+                            L"same moment, lower rowid", L"synced late, oldest", L"no date"}));
+}
+
 TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
     const std::string backup = Path("own");
     ContactsDb(backup + "/" + kContactsCopyName,
@@ -63,10 +114,69 @@ TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
                 {5, {}, {}, {}, {}, {}, {}},
                 {6, "Cy", {}, {}, {}, "+1 5551234", {}},
                 {7, "J\xC3\xB8rn", "\xC3\x85s", {}, {}, "12 34 56 78", {}}});
+    {
+        // Without multi-value rows the line is cut from the search table's column alone.
+        testkit::Database db(backup + "/" + kContactsCopyName);
+        ASSERT_TRUE(db.Exec("DELETE FROM ABMultiValue;"));
+    }
     Lines lines;
     ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
                             L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
+}
+
+// A number stored with blanks cannot be cut from the search column, which holds several forms of
+// each number; the person's first phone multi-value row gives it whole.
+TEST_F(ListingTest, ContactLinesShowTheFirstPhoneNumberWhole) {
+    const std::string backup = Path("blanks");
+    const std::string path = backup + "/" + kContactsCopyName;
+    ContactsDb(path, {{1, "Ann", "Lee", {}, {}, "+999 1234567 +9991234567", {}},
+                      {2, "Bo", {}, {}, {}, "999 99 99999", {}},
+                      {3, "Cat", {}, {}, {}, "+49 151 2345678 491512345678 01512345678", {}},
+                      {4, "Dan", {}, {}, {}, "5551234567 15551234567", {}},
+                      {5, "Eve", {}, {}, {}, {}, {}},
+                      {6, "Fay", {}, {}, {}, "+1 555 0100 15550100", {}}});
+    {
+        testkit::Database db(path);
+        // The numbers as the phone stores them; Cat's second number and an e-mail row come
+        // after the first number, Fay's row does not match the column and is not used.
+        ASSERT_TRUE(db.Exec(
+            "DELETE FROM ABMultiValue;"
+            "INSERT INTO ABMultiValue(record_id,property,identifier,label,value,guid) VALUES"
+            "(1,3,0,1,'+999 1234567','g1'),(2,3,0,1,'999 99','g2'),"
+            "(3,4,0,1,'cat@example.com','g3'),(3,3,1,1,'0151 999','g4'),"
+            "(3,3,0,1,'+49 151 2345678','g5'),(4,3,0,1,'5551234567','g6'),"
+            "(5,3,0,1,'+44 20 7946 0000','g7'),(6,3,0,1,'+7 000','g8');"));
+    }
+    Lines lines;
+    ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(lines, (Lines{L"Ann Lee +999 1234567", L"Bo 999 99", L"Cat +49 151 2345678",
+                            L"Dan 5551234567", L"Eve +44 20 7946 0000", L"Fay +1 555"}));
+}
+
+// A contacts database of the iOS 5 generation has no full-text search table: the contacts are
+// listed from the person rows, with the first phone number of each.
+TEST_F(ListingTest, AnIos5ContactsDatabaseIsListedFromItsPersonRows) {
+    const std::string backup = Path("ios5");
+    testenv::WriteFile(backup + "/placeholder", "");
+    {
+        testkit::Database db(backup + "/" + kContactsCopyName);
+        ASSERT_TRUE(db.Exec(
+            "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, First TEXT, Last "
+            "TEXT, Middle TEXT, Organization TEXT, Note TEXT, Kind INTEGER, CreationDate INTEGER);"
+            "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, property "
+            "INTEGER, identifier INTEGER, label INTEGER, value TEXT);"
+            "CREATE TABLE ABPersonSearchKey (person_id INTEGER, source_id INTEGER, search_key "
+            "BLOB);"
+            "INSERT INTO ABPerson(ROWID,First,Last) VALUES(1,'Zed','Last'),(2,NULL,'Only'),"
+            "(3,'Amy',NULL);"
+            "INSERT INTO ABMultiValue VALUES(1,1,3,1,1,'+44 20 7946 0001'),"
+            "(2,1,3,0,1,'+44 20 7946 0000'),(3,3,4,0,1,'amy@example.com');"));
+    }
+    Lines lines;
+    ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0)
+        << engine_.GetLastErrorText();
+    EXPECT_EQ(lines, (Lines{L" Only", L"Amy", L"Zed Last +44 20 7946 0000"}));
 }
 
 TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
@@ -102,6 +212,49 @@ TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {
     EXPECT_EQ(ListMessages(lines, category, engine_, nullptr, true), 2);
 }
 
+// A phone's databases are in WAL mode. Reading them must neither leave "-wal" and "-shm" files in
+// the backup folder (own and iTunes backups alike) nor need a folder it may write into: a backup
+// of another user or on read-only media is listed too.
+TEST_F(ListingTest, WalDatabasesAreListedWithoutWritingIntoAReadOnlyBackupFolder) {
+    const std::string own = Path("own-wal");
+    const std::string device = own + "/" + kDevice;
+    MessagesDb(device + "/" + kSmsDatabaseName, {"one", "two"});
+    ContactsDb(device + "/" + kContactsDatabaseName, {{1, "Wal", {}, {}, {}, {}, {}}});
+    const std::string itunes = Path("itunes-wal");
+    MessagesDb(itunes + "/" + kSmsDatabaseName, {"itunes"});
+    for (const std::string& db :
+         {device + "/" + kSmsDatabaseName, device + "/" + kContactsDatabaseName,
+          itunes + "/" + kSmsDatabaseName}) {
+        MakeWal(db);
+        ASSERT_EQ(testenv::ReadFile(db).substr(18, 2), std::string("\x02\x02", 2));
+    }
+    const auto ownBefore = Names(own);
+    const auto itunesBefore = Names(itunes);
+    for (const std::string& folder : {own, device, itunes}) {
+        ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    }
+
+    Lines messages;
+    Lines contacts;
+    Lines fromItunes;
+    const int32_t r1 = ListMessages(messages, own, engine_, nullptr, false);
+    const int32_t r2 = ListContacts(contacts, own, engine_, nullptr, false);
+    const int32_t r3 = ListMessages(fromItunes, itunes, engine_, "", true);
+    const auto ownAfter = Names(own);
+    const auto itunesAfter = Names(itunes);
+    for (const std::string& folder : {own, device, itunes}) {
+        chmod(folder.c_str(), 0755);
+    }
+    EXPECT_EQ(r1, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(r2, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(r3, 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(messages, (Lines{L"two", L"one"}));
+    EXPECT_EQ(contacts, Lines{L"Wal"});
+    EXPECT_EQ(fromItunes, Lines{L"itunes"});
+    EXPECT_EQ(ownAfter, ownBefore);
+    EXPECT_EQ(itunesAfter, itunesBefore);
+}
+
 TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     Lines lines{L"kept"};
     EXPECT_EQ(ListMessages(lines, Path("nothing"), engine_, nullptr, false), 2);
@@ -118,6 +271,22 @@ TEST_F(ListingTest, FailuresLeaveTheListAsItWas) {
     EXPECT_EQ(engine_.FailureOf(platform::IMPORT_BAD_FILE), platform::Failure::UnusableDatabase);
     EXPECT_EQ(lines, Lines{L"kept"});
     EXPECT_EQ(testenv::ReadFile(backup + "/" + kSmsCopyName), before);
+
+    // An iTunes backup whose manifest has a key bag is encrypted: it needs its password. Without a
+    // key bag an unreadable file is just not a database.
+    const std::string itunes = Path("itunes-encrypted");
+    testenv::WriteFile(itunes + "/" + kSmsDatabaseName, std::string(4096, '\x5A'));
+    testenv::WriteFile(itunes + "/Manifest.plist",
+                       "<plist><dict><key>IsEncrypted</key><false/>"
+                       "</dict></plist>");
+    EXPECT_EQ(ListMessages(lines, itunes, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    testenv::WriteFile(itunes + "/Manifest.plist",
+                       "<plist><dict><key>BackupKeyBag</key><data>VkVSUw==</data>"
+                       "<key>IsEncrypted</key><true/></dict></plist>");
+    EXPECT_EQ(ListMessages(lines, itunes, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
+    EXPECT_EQ(lines, Lines{L"kept"});
 
     // A message database offered as the contacts database has no search table.
     MessagesDb(backup + "/" + kContactsCopyName, {"x"});

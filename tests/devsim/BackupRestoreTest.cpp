@@ -98,9 +98,15 @@ TEST_F(BackupRestoreTest, BackupHoldsEveryFileUnderItsHashedNameWithAManifest) {
     EXPECT_EQ(r.errorCode, 0);
     EXPECT_TRUE(r.refused.empty());
 
-    // The two databases under the names every reader of backups knows.
+    // The two databases under the names every reader of backups knows, in the WAL journal mode
+    // the phone keeps them in.
     EXPECT_EQ(testenv::ReadFile(Device(kSmsName)),
               testenv::ReadFile(phone_->FilePath("HomeDomain", "Library/SMS/sms.db")));
+    for (const char* name : {kSmsName, kContactsName}) {
+        const std::string header = testenv::ReadFile(Device(name)).substr(0, 20);
+        ASSERT_EQ(header.size(), 20u);
+        EXPECT_EQ(header.substr(18), std::string("\x02\x02", 2)) << name;
+    }
     EXPECT_EQ(testenv::ReadFile(Device(kContactsName)),
               testenv::ReadFile(
                   phone_->FilePath("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb")));

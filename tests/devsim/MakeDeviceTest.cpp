@@ -20,7 +20,11 @@ namespace fs = std::filesystem;
 struct Db {
     explicit Db(const std::string& path) {
         sqlite3* raw = nullptr;
-        EXPECT_EQ(sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK)
+        // Immutable: reading the phone's WAL database leaves no "-wal" or "-shm" in its tree.
+        const std::string uri = "file:" + path + "?immutable=1";
+        EXPECT_EQ(
+            sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
+            SQLITE_OK)
             << path;
         db.reset(raw);
     }
@@ -94,6 +98,10 @@ TEST_F(MakeDeviceTest, DatabasesHaveThePhoneTablesAndTheRequestedRows) {
     EXPECT_GT(sms.Count("SELECT count(*) FROM message WHERE text GLOB '*[^ -~]*'"), 0);
     EXPECT_EQ(sms.Count("SELECT count(*) FROM sqlite_master WHERE name='sqlite_sequence'"), 1);
     EXPECT_EQ(sms.Text("PRAGMA integrity_check"), "ok");
+    // Some messages are older than messages with lower ROWIDs, as synced ones are on a phone.
+    EXPECT_GT(sms.Count("SELECT count(*) FROM message a JOIN message b ON b.ROWID = a.ROWID + 1 "
+                        "WHERE b.date < a.date"),
+              0);
 
     Db ab(dir + "/files/HomeDomain/Library/AddressBook/AddressBook.sqlitedb");
     EXPECT_EQ(ab.Text("PRAGMA integrity_check"), "ok");
@@ -114,6 +122,22 @@ TEST_F(MakeDeviceTest, DatabasesHaveThePhoneTablesAndTheRequestedRows) {
     // Every guid the phone would generate is filled in.
     EXPECT_EQ(ab.Count("SELECT count(*) FROM ABPerson WHERE guid IS NULL"), 0);
     EXPECT_EQ(ab.Count("SELECT count(*) FROM ABMultiValue WHERE guid IS NULL"), 0);
+}
+
+// As on a real phone, both databases are in WAL journal mode (header bytes 18 and 19 are 2), and
+// the tree holds only the database files, no log or shared-memory file beside them.
+TEST_F(MakeDeviceTest, DatabasesAreInWalModeWithoutSideFiles) {
+    const std::string dir = Make({});
+    for (const std::string rel :
+         {"Library/SMS/sms.db", "Library/AddressBook/AddressBook.sqlitedb"}) {
+        const std::string path = dir + "/files/HomeDomain/" + rel;
+        const std::string bytes = testenv::ReadFile(path);
+        ASSERT_GE(bytes.size(), 100u) << rel;
+        EXPECT_EQ(bytes[18], 2) << rel;
+        EXPECT_EQ(bytes[19], 2) << rel;
+        EXPECT_FALSE(fs::exists(path + "-wal")) << rel;
+        EXPECT_FALSE(fs::exists(path + "-shm")) << rel;
+    }
 }
 
 TEST_F(MakeDeviceTest, AttachmentRowsPointAtFilesInMediaDomain) {

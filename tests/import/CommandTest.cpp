@@ -74,11 +74,11 @@ TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
 
     const CommandRun messages = RunTolvanectl({"messages", folder});
     ASSERT_EQ(messages.exitCode, 0) << messages.output;
-    // One line per message with text, newest first; line breaks inside a text are written "\n".
+    // One line per message with text, newest date first; line breaks inside a text are written "\n".
     Rows expected = testkit::DumpRows(
         phoneSms,
         "select replace(replace(replace(text, '\\', '\\\\'), char(13), '\\r'), char(10), '\\n') "
-        "from message where length(text) > 0 order by ROWID desc;");
+        "from message where length(text) > 0 order by date desc, ROWID desc;");
     for (std::string& row : expected) {
         row.erase(0, 2);  // "t:"
     }

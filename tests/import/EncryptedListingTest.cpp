@@ -2,6 +2,8 @@
 // other backup program leaves them: decrypted through the shipped tool, read from its output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -38,7 +40,8 @@ int RunProgram(const std::vector<std::string>& argv, std::string& output) {
 Lines ExpectedMessages(const std::string& db) {
     Lines lines;
     for (const std::string& row : testkit::DumpRows(
-             db, "select text from message where length(text) > 0 order by ROWID desc;")) {
+             db,
+             "select text from message where length(text) > 0 order by date desc, ROWID desc;")) {
         lines.push_back(platform::Utf8ToWide(row.substr(2)));  // without "t:"
     }
     return lines;
@@ -97,6 +100,17 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
         "select c0first from ABPersonFullTextSearch_content order by c0first limit 1;");
     ASSERT_EQ(firstNames.size(), 1u);
     EXPECT_EQ(contacts.front().rfind(platform::Utf8ToWide(firstNames[0].substr(2)), 0), 0u);
+    // Every person's first phone number is shown whole, blanks and all ("+49 151 2345678").
+    const std::vector<std::string> numbers =
+        testkit::DumpRows(PhoneFile("Library/AddressBook/AddressBook.sqlitedb"),
+                          "select value from ABMultiValue where property = 3 and identifier = 0;");
+    ASSERT_FALSE(numbers.empty());
+    for (const std::string& number : numbers) {
+        const std::wstring wide = platform::Utf8ToWide(number.substr(2));
+        EXPECT_TRUE(std::any_of(contacts.begin(), contacts.end(), [&](const std::wstring& line) {
+            return line.size() > wide.size() && line.ends_with(L" " + wide);
+        })) << number;
+    }
 }
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
@@ -108,11 +122,13 @@ TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
     EXPECT_EQ(engine_.FailureOf(platform::kResultWrongPassword), platform::Failure::WrongPassword);
     EXPECT_EQ(lines, Lines{L"kept"});
 
-    // Without a password the encrypted file opens as a database but cannot be read.
+    // Without a password the encrypted file cannot be read: the listing says that the backup is
+    // encrypted and needs its password (the code stays 1006).
     EXPECT_EQ(ListMessages(lines, folder_, engine_, nullptr, true), platform::IMPORT_BAD_FILE);
-    EXPECT_EQ(engine_.GetLastErrorText(), kListSmsFailedText);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
+    engine_.SetLastErrorText("");
     EXPECT_EQ(ListContacts(lines, folder_, engine_, "", true), platform::IMPORT_BAD_FILE);
-    EXPECT_EQ(engine_.GetLastErrorText(), kListContactsFailedText);
+    EXPECT_EQ(engine_.GetLastErrorText(), kListEncryptedBackupText);
     EXPECT_EQ(lines, Lines{L"kept"});
 }
 

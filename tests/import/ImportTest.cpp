@@ -14,6 +14,7 @@
 #include "data/Import.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "store/Manifest.h"
 #include "tests/data/ExportRecords.h"
@@ -290,6 +291,37 @@ TEST_F(ImportTest, ADatabaseFileReplacesThePhonesDatabaseWhole) {
     EXPECT_EQ(CountEvents(phone, "restore finished 0"), 1u);
 }
 
+// A phone's databases are in WAL mode; a merge into one and the replacement by a database that
+// another program still has open (its "-wal" holding committed rows) both leave a consistent,
+// complete database on the phone.
+TEST_F(ImportTest, WalDatabasesReachThePhoneConsistentAndComplete) {
+    SimulatedPhone phone;
+    Connect();
+    ASSERT_EQ(ReadFile(PhoneSms(phone)).substr(18, 2), std::string("\x02\x02", 2));
+    const Rows before = DumpRows(PhoneSms(phone), kMessageRows);
+    const std::string sms = MessageExport("sms", 5);
+    ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(before, sms));
+    EXPECT_EQ(DumpRows(PhoneSms(phone), "PRAGMA integrity_check;"), Rows{"t:ok"});
+    EXPECT_FALSE(fs::exists(PhoneSms(phone) + "-wal"));
+
+    const std::string db = dir_ / "live-sms.sqlite";
+    ASSERT_TRUE(testkit::CreateSmsDb(db));
+    testkit::Database live(db);
+    ASSERT_TRUE(live.Exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"));
+    ASSERT_TRUE(testkit::FillSms(live, 3, 25));
+    ASSERT_TRUE(live.Exec("UPDATE message SET text = 'only in the log' WHERE ROWID = 1;"));
+    ASSERT_GT(fs::file_size(db + "-wal"), 0u);
+    const Rows wanted = live.Rows(kMessageRows);
+    Connect();
+    ASSERT_EQ(Import(Sms, db, ""), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), wanted);
+    EXPECT_EQ(DumpRows(PhoneSms(phone), "PRAGMA integrity_check;"), Rows{"t:ok"});
+    // The private copy is gone.
+    EXPECT_FALSE(
+        fs::exists(platform::JoinPath(platform::AppDataFolder(), "Tolvane/replacementsqlite.tmp")));
+}
+
 TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
     SimulatedPhone phone;
     Connect();
@@ -331,6 +363,76 @@ TEST_F(ImportTest, ARefusedExportEndsTheImportBeforeTheSecondCategoryAndTheResto
     const std::string work = WorkDeviceFolder(phone);
     EXPECT_EQ(ReadFile(work + "/" + kSmsDatabaseName), smsBefore);
     EXPECT_EQ(ReadFile(work + "/" + kContactsDatabaseName), contactsBefore);
+}
+
+// An export of which no record can be read would import nothing after a whole backup and restore
+// of the phone: it is refused with the file's message before the phone is touched.
+TEST_F(ImportTest, AnExportWithoutOneReadableRecordIsRefusedBeforeThePhoneIsTouched) {
+    SimulatedPhone phone;
+    Connect();
+    const std::string smsBefore = ReadFile(PhoneSms(phone));
+    std::string lfOnly = ReadFile(MessageExport("sms", 4));
+    for (size_t at = lfOnly.find("\r\n"); at != std::string::npos; at = lfOnly.find("\r\n", at)) {
+        lfOnly.erase(at, 1);
+    }
+    std::string garbage;
+    for (int i = 0; i < 5000; ++i) {
+        garbage += static_cast<char>((i * 7919 + 13) % 251);
+    }
+    std::string unterminated = testdata::SmsRecord(1001, "\"one\"", 1);
+    unterminated.resize(unterminated.size() - 2);
+    const std::map<std::string, std::string> smsFiles = {{"lf-only.csv", lfOnly},
+                                                         {"garbage.csv", garbage},
+                                                         {"empty.csv", ""},
+                                                         {"unterminated.csv", unterminated}};
+    for (const auto& [name, bytes] : smsFiles) {
+        const std::string path = dir_ / name;
+        testenv::WriteFile(path, bytes);
+        engine_.SetLastErrorText("");
+        EXPECT_EQ(Import(Sms, path, ""), platform::IMPORT_BAD_FILE) << name;
+        EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText) << name;
+    }
+    // A contacts export with LF line ends, also when the message file beside it is fine.
+    std::string contacts = ReadFile(ContactExport("contacts", 3));
+    for (size_t at = contacts.find("\r\n"); at != std::string::npos;
+         at = contacts.find("\r\n", at)) {
+        contacts.erase(at, 1);
+    }
+    const std::string lfContacts = dir_ / "lf-contacts.csv";
+    testenv::WriteFile(lfContacts, contacts);
+    EXPECT_EQ(Import(Sms | Contacts, MessageExport("good", 2), lfContacts),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
+
+    EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
+    EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
+    EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
+}
+
+// The import says how many records went in and how many were left out, and why.
+TEST_F(ImportTest, TheReportCountsAddedAndLeftOutRecords) {
+    SimulatedPhone phone;
+    Connect();
+    const std::string sms = dir_ / "mixed.csv";
+    // Two new messages, one whose ROWID the phone has, one to a correspondent it does not know.
+    testenv::WriteFile(sms, testdata::SmsRecord(1001, "\"new one\"", 1) +
+                                testdata::SmsRecord(1, "\"old\"", 1) +
+                                testdata::SmsRecord(1002, "\"stranger\"", 9999) +
+                                testdata::SmsRecord(1003, "\"new two\"", 2));
+    engine_.SetCategories(Sms);
+    ImportReport report;
+    ASSERT_EQ(ImportData(engine_, sms.c_str(), "", nullptr, Sms, &report), 0)
+        << engine_.GetLastErrorText();
+    EXPECT_TRUE(report.smsMerged);
+    EXPECT_FALSE(report.contactsMerged);
+    EXPECT_EQ(report.sms.added, 2);
+    EXPECT_EQ(report.sms.alreadyPresent, 1);
+    EXPECT_EQ(report.sms.unknownCorrespondent, 1);
+    EXPECT_EQ(DescribeImport(report),
+              "messages: 2 added, 2 left out (1 already present, 1 with an unknown "
+              "correspondent)");
+    EXPECT_EQ(DumpRows(PhoneSms(phone), "select count(*) from message where ROWID > 1000;"),
+              Rows{"i:2"});
 }
 
 TEST_F(ImportTest, APhoneThatEncryptsNeedsItsPasswordBeforeAnyBackup) {

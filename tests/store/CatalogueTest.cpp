@@ -185,14 +185,61 @@ TEST(Listing, EntriesAndDeviceFolderNames) {
     EXPECT_EQ(names[0], kUdid);
 }
 
-TEST(ItunesDate, StandardOffsetWithoutChangingTheDate) {
-    EXPECT_EQ(ConvertItunesDate("2015-03-04T23:30:00Z", -60), "2015-03-04 00:30:00");
-    EXPECT_EQ(ConvertItunesDate("2015-03-04T02:10:00Z", 300), "2015-03-04 21:10:00");
-    EXPECT_EQ(ConvertItunesDate("2015-03-04T09:05:07Z", -330), "2015-03-04 14:05:07");
-    EXPECT_EQ(ConvertItunesDate("2015-03-04T09:05:07Z", 0), "2015-03-04 09:05:07");
-    EXPECT_EQ(ConvertItunesDate("no separator", 0), "no separator");
-    EXPECT_EQ(ConvertItunesDate("2015T", 0), "2015 ");  // nothing after the blank to rewrite
-    EXPECT_EQ(ConvertItunesDate("", 0), "");
+// The stored UTC moment is shown as the local time of that moment: the date changes with it,
+// summer time counts, and zones with half hours keep their minutes.
+TEST(ItunesDate, TheLocalTimeOfTheMomentWithDateAndSummerTime) {
+    {
+        ScopedEnv tz("TZ", "Asia/Tokyo");
+        EXPECT_EQ(ConvertItunesDate("2015-11-01T21:59:14Z"), "2015-11-02 06:59:14");
+        EXPECT_EQ(ConvertItunesDate("2015-12-31T15:00:00Z"), "2016-01-01 00:00:00");
+    }
+    {
+        ScopedEnv tz("TZ", "Europe/Paris");
+        EXPECT_EQ(ConvertItunesDate("2015-01-15T12:00:00Z"), "2015-01-15 13:00:00");
+        EXPECT_EQ(ConvertItunesDate("2015-07-01T22:30:00Z"), "2015-07-02 00:30:00");
+        // The night summer time ends: 02:30 summer time comes before 02:15 winter time.
+        EXPECT_EQ(ConvertItunesDate("2015-10-25T00:30:00Z"), "2015-10-25 02:30:00");
+        EXPECT_EQ(ConvertItunesDate("2015-10-25T01:15:00Z"), "2015-10-25 02:15:00");
+        // A fraction of a second is left out; an explicit offset is honoured.
+        EXPECT_EQ(ConvertItunesDate("2015-01-15T12:00:00.75Z"), "2015-01-15 13:00:00");
+        EXPECT_EQ(ConvertItunesDate("2015-01-15T12:00:00+09:00"), "2015-01-15 04:00:00");
+    }
+    {
+        ScopedEnv tz("TZ", "Asia/Kolkata");
+        EXPECT_EQ(ConvertItunesDate("2015-03-04T20:45:00Z"), "2015-03-05 02:15:00");
+    }
+    {
+        ScopedEnv tz("TZ", "EST5EDT,M3.2.0,M11.1.0");
+        int64_t instant = 0;
+        EXPECT_EQ(ConvertItunesDate("2016-03-01T02:10:00Z", &instant), "2016-02-29 21:10:00");
+        EXPECT_EQ(instant, 1456798200);
+    }
+    // What cannot be read is shown as it stands.
+    EXPECT_EQ(ConvertItunesDate("no separator"), "no separator");
+    EXPECT_EQ(ConvertItunesDate("2015T"), "2015 ");
+    EXPECT_EQ(ConvertItunesDate("2015-13-04T09:05:07Z"), "2015-13-04 09:05:07");
+    EXPECT_EQ(ConvertItunesDate(""), "");
+    int64_t unused = 0;
+    EXPECT_FALSE(ParseItunesDate("2015-03-04T09:05:07Zjunk", unused));
+    EXPECT_FALSE(ParseItunesDate("2015-03-04 09:05:07", unused));
+}
+
+// Backups are listed newest moment first, also where the local display text would sort them the
+// other way (the repeated hour when summer time ends).
+TEST(ItunesBackups, SortedByTheMomentNotTheText) {
+    TempDir dir;
+    ScopedEnv tz("TZ", "Europe/Paris");
+    WriteFile(dir / "a/Info.plist", ItunesInfo("Summer", "2015-10-25T00:30:00Z"));
+    WriteFile(dir / "b/Info.plist", ItunesInfo("Winter", "2015-10-25T01:15:00Z"));
+    WriteFile(dir / "c/Info.plist", ItunesInfo("Day before", "2015-10-24T21:00:00Z"));
+    std::vector<BackupEntry> entries;
+    ListItunesBackupsIn(dir.Path(), entries);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, L"Winter");
+    EXPECT_EQ(entries[0].date, L"2015-10-25 02:15:00");
+    EXPECT_EQ(entries[1].name, L"Summer");
+    EXPECT_EQ(entries[2].name, L"Day before");
+    EXPECT_EQ(entries[2].date, L"2015-10-24 23:00:00");
 }
 
 TEST(ItunesBackups, NameDateSortAndEncryption) {
@@ -209,7 +256,7 @@ TEST(ItunesBackups, NameDateSortAndEncryption) {
     EXPECT_EQ(ListItunesBackups(entries), 0);
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].name, L"Newest");
-    EXPECT_EQ(entries[0].date, L"2015-06-01 21:10:00");
+    EXPECT_EQ(entries[0].date, L"2015-05-31 22:10:00");
     EXPECT_EQ(entries[0].encrypted, 1);
     EXPECT_EQ(entries[0].categories, Full);
     EXPECT_EQ(entries[0].folder, base + "/bbbb");

@@ -132,8 +132,12 @@ sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
 }  // namespace
 
 Database::Database(const std::string& path, bool readOnly) {
-    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    // Read-only opens are immutable: a phone's WAL database read by a test must not get "-wal"
+    // and "-shm" files beside it, which the phone's next backup would carry.
+    const int flags = readOnly ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
+                               : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const std::string name = readOnly ? "file:" + path + "?immutable=1" : path;
+    if (sqlite3_open_v2(name.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "cannot open %s\n", path.c_str());
         sqlite3_close(db_);
         db_ = nullptr;
