@@ -155,6 +155,9 @@ void CProgressWnd::AskCancel() {
     // While the question is open the progress lock is held: the next progress report waits in
     // the callback, so the run is paused until the user answers.
     std::unique_lock lock(shared_->lock);
+    if (shared_->cancelRequested) {
+        return;  // confirmed already: the run is stopping
+    }
     questionOpen_ = true;
     ShowWindow(false);
     const UINT answer =

@@ -156,6 +156,9 @@ class MainWndTest : public ::testing::Test {
                                        TextOf(*top, "message"),
                                        UiLib::OffscreenHost::StateOf(*top).bounds});
                 }
+                if (beforeAnswer_) {
+                    beforeAnswer_(*top);
+                }
                 std::string button = "okbtn";
                 if (!answers_.empty()) {
                     button = answers_.front();
@@ -183,6 +186,7 @@ class MainWndTest : public ::testing::Test {
     std::vector<SeenPopup> popups_;
     std::vector<UiLib::WindowHandle> seenHandles_;
     std::vector<std::string> answers_;  // buttons for the next message boxes
+    std::function<void(UiLib::WindowImplBase&)> beforeAnswer_;
 };
 
 }  // namespace uitest
