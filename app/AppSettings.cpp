@@ -151,6 +151,21 @@ int32_t CreateFolderPath(const std::wstring& path) {
     return first;
 }
 
+int32_t PrepareBackupFolder(const std::wstring& folder) {
+    if (folder.size() > kUserFolderMax) {
+        return platform::kErrorFilenameTooLong;  // would be cut when stored and when created
+    }
+    const std::string path = platform::PathToBytes(folder);
+    if (!platform::FolderExists(path)) {
+        const int32_t created = CreateFolderPath(folder);
+        if (!platform::FolderExists(path)) {
+            // A path longer than CreateFolderPath takes is cut there, so it may report success.
+            return created != 0 ? created : platform::kErrorFilenameTooLong;
+        }
+    }
+    return platform::CheckFolderWritable(path);
+}
+
 bool IsAppleSoftwareInstalled() {
     std::string socketPath = "/var/run/usbmuxd";
     if (const char* address = std::getenv("USBMUXD_SOCKET_ADDRESS");

@@ -88,6 +88,11 @@ int32_t WriteUserFolder(const ConfigStore& config, const std::wstring& folder);
 // (after the first character) that is not a folder yet is created. Returns 0 or the first error.
 int32_t CreateFolderPath(const std::wstring& path);
 
+// Makes a backup folder ready for use: creates it with its parents (CreateFolderPath) unless it is
+// a folder already, then checks that files can be written in it. 0, or the system error code of
+// the first step that failed (the folder could not be made, or nothing can be written there).
+int32_t PrepareBackupFolder(const std::wstring& folder);
+
 // True when the usbmux service that the device library would use is there: its socket exists
 // (USBMUXD_SOCKET_ADDRESS "UNIX:path", else /var/run/usbmuxd), or a TCP address is configured.
 bool IsAppleSoftwareInstalled();

@@ -27,6 +27,23 @@ std::string TempSibling(const std::string& target) {
 
 }  // namespace
 
+int32_t CheckFolderWritable(const std::string& folder) {
+    if (!FolderExists(folder)) {
+        return PathExists(folder) ? kErrorPathNotFound : kErrorFileNotFound;
+    }
+    const std::string probe = TempSibling(JoinPath(folder, "write-check"));
+    UniqueFd fd(open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.get() < 0) {
+        return LastSystemError();
+    }
+    int32_t result = WriteAll(fd.get(), std::string_view("x"));
+    if (fd.Close() != 0 && result == 0) {
+        result = LastSystemError();
+    }
+    unlink(probe.c_str());
+    return result;
+}
+
 int32_t WriteAll(int fd, const void* data, size_t size, int64_t offset) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {

@@ -35,6 +35,11 @@ int32_t CreateFolder(const std::string& path);
 // already there, another code when a part could not be made (as the shell's call answers).
 int32_t CreateFolderWithParents(const std::string& path);
 
+// Whether files can be made in an existing folder: a small file is created there and removed
+// again (permissions alone do not tell: a read-only mount, a full disk). 0, or the system error
+// code of the attempt (kErrorPathNotFound when `folder` is not a folder).
+int32_t CheckFolderWritable(const std::string& folder);
+
 // Copies a file's contents, replacing `target` if it exists. The copy is written beside the
 // target and renamed over it only when complete, so a failed copy never leaves a torn target.
 int32_t CopyFileReplace(const std::string& source, const std::string& target);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/AppSettings.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "tests/support/TestEnv.h"
 
@@ -136,6 +137,22 @@ TEST(CreateFolderPath, CreatesEveryMissingPrefix) {
     EXPECT_EQ(CreateFolderPath(base + L"/one/two/three/"), 0);  // nothing left to make
     WriteFile(dir / "blocker", "");
     EXPECT_NE(CreateFolderPath(base + L"/blocker/below"), 0);
+}
+
+TEST(PrepareBackupFolder, CreatesTheFolderAndRefusesOnesThatCannotBeUsed) {
+    TempDir dir;
+    const std::wstring base(dir.Path().begin(), dir.Path().end());
+    EXPECT_EQ(PrepareBackupFolder(base + L"/one/two"), 0);
+    EXPECT_TRUE(platform::FolderExists(dir / "one/two"));
+    EXPECT_EQ(PrepareBackupFolder(base + L"/one/two"), 0);  // an existing folder is fine
+    WriteFile(dir / "blocker", "");
+    EXPECT_NE(PrepareBackupFolder(base + L"/blocker"), 0);
+    EXPECT_NE(PrepareBackupFolder(base + L"/blocker/below"), 0);
+    EXPECT_NE(PrepareBackupFolder(L"/proc"), 0);
+    // Too long to be stored whole: refused before anything is made.
+    EXPECT_EQ(PrepareBackupFolder(base + L"/" + std::wstring(300, L'x') + L"/y"),
+              platform::kErrorFilenameTooLong);
+    EXPECT_EQ(testenv::FilesUnder(dir.Path()).size(), 1u);  // only the blocker
 }
 
 TEST(AppleSoftware, PresentExactlyWhenTheUsbmuxSocketExists) {

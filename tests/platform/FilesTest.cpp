@@ -50,6 +50,16 @@ TEST(Files, CreateFolderWithParentsReportsWhatItFound) {
     EXPECT_EQ(CreateFolder(dir / "x/y"), kErrorFileNotFound);
 }
 
+TEST(Files, CheckFolderWritableTriesAFileAndLeavesNothingBehind) {
+    TempDir dir;
+    EXPECT_EQ(CheckFolderWritable(dir.Path()), 0);
+    EXPECT_TRUE(testenv::FilesUnder(dir.Path()).empty());
+    EXPECT_EQ(CheckFolderWritable(dir / "missing"), kErrorFileNotFound);
+    WriteFile(dir / "file", "x");
+    EXPECT_EQ(CheckFolderWritable(dir / "file"), kErrorPathNotFound);
+    EXPECT_NE(CheckFolderWritable("/proc"), 0);  // a folder that takes no files, even from root
+}
+
 TEST(Files, CopyReplacesTargetAndLeavesNoTemporaryFiles) {
     TempDir dir;
     WriteFile(dir / "src", std::string(100000, 'a'));
