@@ -1,0 +1,243 @@
+#include "ui/CProgressWnd.h"
+
+#include <cstdio>
+
+#include "UiLib/CDelegate.h"
+#include "engine/BackupEngine.h"
+#include "platform/Results.h"
+#include "platform/Strings.h"
+#include "ui/CMainWnd.h"
+#include "ui/CMessageBox.h"
+#include "ui/UiMessages.h"
+
+namespace tolvane {
+
+using namespace UiLib;
+
+ProgressResult ToProgressResult(int32_t engineResult) {
+    switch (engineResult) {
+        case platform::kResultOk:
+            return kProgressDone;
+        case platform::kResultCancelled:
+            return kProgressCancelled;
+        case platform::kResultDeviceGone:
+            return kProgressDeviceGone;
+        default:
+            return kProgressFailed;
+    }
+}
+
+CProgressWnd::CProgressWnd(CMainWnd& main, std::string skinFile, std::string className)
+    : CPopUpWnd(std::move(skinFile)),
+      main_(main),
+      className_(std::move(className)),
+      shared_(std::make_shared<Shared>()) {
+    shared_->window = this;
+    SetMainWnd(&main);
+}
+
+CProgressWnd::~CProgressWnd() {
+    // The start handler has joined the worker already; this is the last guard against a window
+    // destroyed under a running worker.
+    WaitForWorker();
+}
+
+void CProgressWnd::WaitForWorker() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+int32_t CProgressWnd::CancelValue() const {
+    return platform::kResultCancelled;
+}
+
+std::wstring CProgressWnd::CancelQuestion() const {
+    return L"Are you sure you want to cancel copying?";
+}
+
+std::wstring CProgressWnd::RunErrorText() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->errorText;
+}
+
+int CProgressWnd::BarValue() const {
+    int value = 0;
+    shared_->bar.With([&](CProgressUI& bar) { value = bar.GetValue(); });
+    return value;
+}
+
+bool CProgressWnd::CancelRequested() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->cancelRequested;
+}
+
+void CProgressWnd::InitWindow() {
+    CPopUpWnd::InitWindow();
+    shared_->bar = UiRef<CProgressUI>(pm_.FindControl("progress"));
+    shared_->percent = UiRef<CLabelUI>(pm_.FindControl("LblPercent"));
+    shared_->cancelValue = CancelValue();
+    for (const char* name : {"closebtn", "BtnCancel"}) {
+        if (CControlUI* c = pm_.FindControl(name)) {
+            c->Bind("click", CDelegate(this, &CProgressWnd::OnCancelClick));
+        }
+    }
+}
+
+void CProgressWnd::OnWindowInit() {
+    shared_->cancelRequested = false;
+    shared_->workerDone = false;
+    worker_ = std::thread([this] { Worker(); });
+}
+
+void CProgressWnd::Worker() {
+    const bool connected = main_.Connected();
+    const bool encrypted = main_.IsDeviceEncrypted();
+    // A phone that is gone before the run starts ends the run as a lost phone, not as "done".
+    int32_t result = platform::kResultDeviceGone;
+    std::string errorText;
+    {
+        CMainWnd::EngineLease engine = main_.LockEngine();
+        engine->SetProgressCallback(&CProgressWnd::ProgressCallbackOf);
+        engine->SetCallbackUserData(shared_.get());
+        engine->SetProgressScale(100);
+        engine->SetCategories(Categories());
+        if (connected) {
+            result = RunOperation(*engine, encrypted);
+            errorText = engine->GetLastErrorText();
+        }
+        engine->SetProgressCallback(nullptr);
+        engine->SetCallbackUserData(nullptr);
+    }
+    {
+        std::lock_guard lock(shared_->lock);
+        shared_->errorText = platform::AnsiToWide(errorText);
+    }
+    main_.ConnectFlow();
+    AfterRun();
+    const ProgressResult r = ToProgressResult(result);
+    shared_->workerDone = true;
+    PostMessage(GetHWND(), WM_CLOSE, r);
+}
+
+int32_t CProgressWnd::ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup) {
+    auto* shared = static_cast<Shared*>(userData);
+    return shared != nullptr ? shared->window->OnProgress(nProcess, bIsBackup != 0) : 0;
+}
+
+int32_t CProgressWnd::OnProgress(int32_t nProcess, bool isBackup) {
+    std::printf("nProcess:%d\n", nProcess);
+    std::fflush(stdout);
+    const std::wstring text = std::to_wstring(nProcess) + L"%";
+    std::lock_guard lock(shared_->lock);
+    if (shared_->cancelRequested) {
+        return shared_->cancelValue;
+    }
+    OnPhase(isBackup);
+    shared_->bar.With([&](CProgressUI& bar) {
+        if (nProcess >= bar.GetValue()) {
+            bar.SetValue(nProcess);
+            shared_->percent.With([&](CLabelUI& label) { label.SetText(text); });
+        }
+    });
+    return 0;
+}
+
+bool CProgressWnd::OnCancelClick(TNotifyUI&) {
+    AskCancel();
+    return true;  // the window ends with the worker's result, not with the click
+}
+
+void CProgressWnd::AskCancel() {
+    if (questionOpen_ || shared_->workerDone) {
+        return;
+    }
+    // While the question is open the progress lock is held: the next progress report waits in
+    // the callback, so the run is paused until the user answers.
+    std::unique_lock lock(shared_->lock);
+    if (shared_->cancelRequested) {
+        return;  // confirmed already: the run is stopping
+    }
+    questionOpen_ = true;
+    ShowWindow(false);
+    const UINT answer =
+        CMessageBox::Show(CMessageBox::Question, this, L"Question", CancelQuestion(), 500, 220);
+    if (answer == IDOK) {
+        // The window stays hidden; the worker's close ends it, normally with 2.
+        shared_->cancelRequested = true;
+    } else {
+        ShowWindow(true);
+    }
+    lock.unlock();
+    questionOpen_ = false;
+    if (pendingClose_) {
+        // The run ended while the question was open.
+        Close(*pendingClose_);
+        pendingClose_.reset();
+    }
+}
+
+bool CProgressWnd::QueryClose(UINT result, CloseOrigin origin) {
+    if (origin == CloseOrigin::System) {
+        // Alt+F4 or the taskbar: the same as the cancel button.
+        if (!shared_->workerDone) {
+            PostMessage(GetHWND(), UM_ASK_CANCEL);
+        }
+        return false;
+    }
+    if (!shared_->workerDone) {
+        return false;  // only the worker's result ends the window
+    }
+    if (questionOpen_) {
+        pendingClose_ = result;
+        return false;
+    }
+    return true;
+}
+
+LRESULT CProgressWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == UM_ASK_CANCEL) {
+        AskCancel();
+        return 0;
+    }
+    return CPopUpWnd::HandleMessage(msg, wParam, lParam);
+}
+
+// --- the start handler's part --------------------------------------------------------------
+
+void ShowRunOutcome(WindowImplBase& owner, UINT result, const std::wstring& errorText,
+                    const RunTexts& texts) {
+    std::wstring text;
+    switch (result) {
+        case kProgressDone:
+            text = texts.done;
+            break;
+        case kProgressFailed:
+            text = !errorText.empty() ? errorText : texts.failed;
+            break;
+        case kProgressDeviceGone:
+            text = !errorText.empty() ? errorText : L"Sorry, the iphone is disconnected!";
+            break;
+        default:
+            return;  // cancelled: nothing to say
+    }
+    CMessageBox::Show(CMessageBox::Information, &owner, L"Information", text, 500, 220);
+}
+
+UINT RunProgressWindow(CMainWnd& main, CProgressWnd& window, int width, int height,
+                       const RunTexts& texts, const std::function<void()>& onDone) {
+    main.StopConnectTimer();
+    UINT result = kProgressFailed;
+    if (window.Create(&main, width, height) != 0) {
+        result = window.ShowModal();
+    }
+    window.WaitForWorker();
+    ShowRunOutcome(main, result, window.RunErrorText(), texts);
+    if (result == kProgressDone && onDone) {
+        onDone();
+    }
+    main.StartConnectTimer();
+    return result;
+}
+
+}  // namespace tolvane

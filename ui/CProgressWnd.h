@@ -1,0 +1,140 @@
+// The road every run of the application takes (backup, restore, import), in one piece:
+//
+//   start handler (RunProgressWindow)   stops the connect timer, creates the progress window
+//                                       owned by the main window, runs it modally, shows the
+//                                       result box, starts the timer again;
+//   progress window (CProgressWnd)      on "windowinit" starts the worker; its cancel buttons ask
+//                                       the cancel question; it ends only with the worker's result;
+//   worker                              sets the engine up, runs the operation under the device
+//                                       lock, reconnects (the main window's connect flow), posts
+//                                       WM_CLOSE with the ProgressResult;
+//   progress callback                   moves the bar (never back) and stops the run once the
+//                                       cancel is confirmed.
+//
+// The kinds differ only in what they override: the operation, the value the callback returns for
+// a cancel (the import's -10), the phase handling and the texts.
+//
+// Lifetime: the state the worker and the engine's callback use (the progress lock, the cancel
+// flag, the references to the bar and the label) is shared with the worker, so it outlives the
+// window whatever the order of cancel, finish and close; the window refuses every close but the
+// worker's own, and the start handler joins the worker before the window is destroyed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "UiLib/CLabelUI.h"
+#include "UiLib/CProgressUI.h"
+#include "UiLib/UiRef.h"
+#include "ui/CPopUpWnd.h"
+
+namespace tolvane {
+
+class BackupEngine;
+class CMainWnd;
+
+// The value with which a progress window's modal run ends.
+enum ProgressResult : UiLib::UINT {
+    kProgressDone = 1,
+    kProgressCancelled = 2,
+    kProgressFailed = 3,
+    kProgressDeviceGone = 8,
+};
+
+// 0 -> 1, 2 -> 2, -1 -> 8, anything else -> 3.
+ProgressResult ToProgressResult(int32_t engineResult);
+
+class CProgressWnd : public CPopUpWnd {
+  public:
+    CProgressWnd(CMainWnd& main, std::string skinFile, std::string className);
+    ~CProgressWnd() override;
+
+    std::string GetWindowClassName() const override { return className_; }
+
+    // Waits until the worker has ended (the start handler, after the modal run).
+    void WaitForWorker();
+    // The phone's error text of the run, taken right after it (empty when there was none).
+    std::wstring RunErrorText() const;
+    // The bar's value as the callback last set it.
+    int BarValue() const;
+    bool CancelRequested() const;
+    bool WorkerDone() const { return shared_->workerDone.load(); }
+    bool QuestionOpen() const { return questionOpen_; }
+
+    // The engine's progress callback (user data: the window's shared state).
+    static int32_t ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup);
+
+  protected:
+    // --- what a kind provides --------------------------------------------------------------
+    // The categories word the engine is set up with.
+    virtual uint32_t Categories() const = 0;
+    // The run, on the worker thread with the device lock held; the engine's result.
+    virtual int32_t RunOperation(BackupEngine& engine, bool deviceEncrypted) = 0;
+    // What the callback returns once the user has confirmed the cancel.
+    virtual int32_t CancelValue() const;
+    // Under the progress lock on the worker thread, before the bar: a kind's phase changes.
+    virtual void OnPhase(bool isBackup) { (void)isBackup; }
+    // On the worker thread after the connect flow, before the close is posted.
+    virtual void AfterRun() {}
+    virtual std::wstring CancelQuestion() const;
+
+    void OnWindowInit() override;
+    void InitWindow() override;
+    bool QueryClose(UiLib::UINT result, UiLib::CloseOrigin origin) override;
+    UiLib::LRESULT HandleMessage(UiLib::UINT msg, UiLib::WPARAM wParam,
+                                 UiLib::LPARAM lParam) override;
+
+    CMainWnd& Main() const { return main_; }
+
+    // Shared with the worker and the engine's callback.
+    struct Shared {
+        std::mutex lock;  // the progress lock: guards cancelRequested, the bar and the label
+        bool cancelRequested = false;
+        std::atomic<bool> workerDone{false};
+        UiLib::UiRef<UiLib::CProgressUI> bar;
+        UiLib::UiRef<UiLib::CLabelUI> percent;
+        CProgressWnd* window = nullptr;  // valid until the worker has been joined
+        int32_t cancelValue = 2;
+        std::wstring errorText;  // written by the worker before workerDone
+    };
+    Shared& State() const { return *shared_; }
+
+  private:
+    int32_t OnProgress(int32_t nProcess, bool isBackup);
+    void Worker();
+    bool OnCancelClick(UiLib::TNotifyUI& msg);
+    void AskCancel();
+
+    CMainWnd& main_;
+    std::string className_;
+    std::shared_ptr<Shared> shared_;
+    std::thread worker_;
+    bool questionOpen_ = false;
+    std::optional<UiLib::UINT> pendingClose_;
+};
+
+// What the start handler says about a run's result.
+struct RunTexts {
+    std::wstring done;    // result 1
+    std::wstring failed;  // result 3 without an error text of the phone
+};
+
+// The start handler's part of every run: stops the connect timer, creates `window` owned by the
+// main window (width x height, centred), runs it modally and waits for its worker; shows the
+// result box (1: done, 3: the phone's error text or the failure text, 8: the phone's text or
+// "Sorry, the iphone is disconnected!", 2: nothing), calls `onDone` for 1, and starts the
+// connect timer again. Returns the ProgressResult.
+UiLib::UINT RunProgressWindow(CMainWnd& main, CProgressWnd& window, int width, int height,
+                              const RunTexts& texts, const std::function<void()>& onDone = {});
+
+// The result box of a run (kind Information, title "Information", 500 x 220).
+void ShowRunOutcome(UiLib::WindowImplBase& owner, UiLib::UINT result, const std::wstring& errorText,
+                    const RunTexts& texts);
+
+}  // namespace tolvane
