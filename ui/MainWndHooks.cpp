@@ -1,16 +1,40 @@
 #include "ui/MainWndHooks.h"
 
+#include "UiLib/Host.h"
+#include "app/LinkTable.h"
+#include "ui/CCommonWnd.h"
 #include "ui/CDecryptionWnd.h"
 #include "ui/CMainWnd.h"
 #include "ui/CMessageBox.h"
+#include "ui/CSettingsWnd.h"
+#include "ui/WindowSettings.h"
 
 namespace tolvane {
 
-void ShowMissingServiceNotice(CMainWnd&) {}
+void ShowMissingServiceNotice(CMainWnd& main) {
+    CCommonWnd notice;
+    if (notice.Create(&main, 570, 220) != 0) {
+        notice.ShowModal();
+    }
+}
 
-void OpenSettingsWindow(CMainWnd&) {}
+void OpenSettingsWindow(CMainWnd& main) {
+    CSettingsWnd settings;
+    settings.SetMainWnd(&main);
+    if (settings.Create(&main, 550, 220) != 0) {
+        settings.ShowModal();  // a stored folder is given to the main window by the window
+    }
+}
 
-void OpenLinkPage(CMainWnd&, UiLib::WPARAM) {}
+void OpenLinkPage(CMainWnd&, UiLib::WPARAM page) {
+    const std::wstring address = LinkAddress(WindowSettings(), static_cast<int>(page));
+    if (address.empty()) {
+        return;  // a page number of no page
+    }
+    if (UiLib::IUiHost* host = UiLib::IUiHost::Current()) {
+        host->OpenUrl(address);
+    }
+}
 
 UiLib::UINT AskDevicePasswordWindow(CMainWnd& main) {
     CDecryptionWnd window;

@@ -196,6 +196,62 @@ TEST_F(MainWndTest, TheMenuOpensUnderItsButtonAndItsItemsPostTheirMessages) {
     EXPECT_EQ(UiLib::WindowImplBase::TopPopup(), nullptr);
 }
 
+TEST_F(MainWndTest, TheMenusSettingsAndPagesOpenTheSettingsWindowAndTheLinkTable) {
+    DeadMuxSocket();
+    CMainWnd& main = OpenMain();
+    ASSERT_TRUE(WaitForAttempt());
+    std::vector<std::string> opened;
+    DrivePopups([&](UiLib::WindowImplBase& w) {
+        opened.push_back(w.GetWindowClassName());
+        EXPECT_EQ(UiLib::OffscreenHost::StateOf(w).bounds.Width(), 550);
+        EXPECT_TRUE(host_.Click(w, "BtnCancel"));
+    });
+    ASSERT_TRUE(host_.Click(main, "BtnMenu"));
+    host_.PumpMessages();
+    ASSERT_NE(UiLib::WindowImplBase::TopPopup(), nullptr);
+    ASSERT_TRUE(host_.Click(*UiLib::WindowImplBase::TopPopup(), "item_settings"));
+    host_.PumpMessages();
+    EXPECT_EQ(opened, std::vector<std::string>{"UISettingsWnd"});
+
+    // Help, FAQ and Support open the user guide, About the home page; other numbers nothing.
+    for (const char* item : {"item_help", "item_faq", "item_about", "item_support"}) {
+        ASSERT_TRUE(host_.Click(main, "BtnMenu"));
+        host_.PumpMessages();
+        ASSERT_TRUE(host_.Click(*UiLib::WindowImplBase::TopPopup(), item)) << item;
+        host_.PumpMessages();
+    }
+    UiLib::WindowImplBase::PostMessage(main.GetHWND(), tolvane::UM_OPEN_LINK, 3);
+    host_.PumpMessages();
+    const std::vector<std::wstring> urls = host_.OpenedUrls();
+    ASSERT_EQ(urls.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        EXPECT_NE(urls[i].find(L"index.html"), std::wstring::npos) << i;
+    }
+    EXPECT_FALSE(urls[2].empty());
+    EXPECT_FALSE(main.IsClosed());
+}
+
+TEST_F(MainWndTest, AMissingUsbmuxServiceShowsTheNoticeOnceAndTheWindowGoesOn) {
+    muxEnv_ = std::make_unique<testenv::ScopedEnv>("USBMUXD_SOCKET_ADDRESS",
+                                                   "UNIX:" + (dir_ / "no-such.sock"));
+    std::vector<UiLib::Rect> notices;
+    DrivePopups([&](UiLib::WindowImplBase& w) {
+        if (w.GetWindowClassName() == "UICommonWnd") {
+            notices.push_back(UiLib::OffscreenHost::StateOf(w).bounds);
+            EXPECT_TRUE(host_.Click(w, "okbtn"));
+        }
+    });
+    CMainWnd& main = OpenMain();
+    host_.PumpMessages();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].Width(), 570);
+    EXPECT_EQ(notices[0].Height(), 220);
+    ASSERT_TRUE(WaitForAttempt());
+    ASSERT_TRUE(main.ConnectTimer().FireForTesting());
+    EXPECT_EQ(Status(), L"Connect Fail");
+    EXPECT_EQ(notices.size(), 1u);
+}
+
 TEST_F(MainWndTest, ASecondStartBringsTheFirstWindowForwardAndEndsWithZero) {
     DeadMuxSocket();
     CMainWnd& main = OpenMain();
