@@ -35,9 +35,28 @@ ctl="$top/build/bin/tolvanectl"
 devsim="$top/build/bin/tolvane-devsim"
 app="$top/build/bin/tolvane"
 
+# A display the application can open: a Wayland socket, or an X display (a local one only when
+# its socket is there; a remote one is taken on trust).
+have_display() {
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        case "$WAYLAND_DISPLAY" in
+            /*) [ -S "$WAYLAND_DISPLAY" ] && return 0 ;;
+            *) [ -S "${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/$WAYLAND_DISPLAY" ] && return 0 ;;
+        esac
+    fi
+    if [ -n "${DISPLAY:-}" ]; then
+        if [[ "$DISPLAY" =~ ^(unix)?:([0-9]+)(\.[0-9]+)?$ ]]; then
+            [ -S "/tmp/.X11-unix/X${BASH_REMATCH[2]}" ] && return 0
+            return 1
+        fi
+        return 0
+    fi
+    return 1
+}
+
 if [ "$mode" = auto ]; then
-    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-        echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): running the command-line demo instead of the application."
+    if ! have_display; then
+        echo "No display to open the application on (DISPLAY/WAYLAND_DISPLAY unset or not reachable): running the command-line demo instead."
         mode=cli
     elif ! ninja -C build -t query tolvane >/dev/null 2>&1; then
         echo "This build has no application target (tolvane): running the command-line demo instead."
