@@ -63,6 +63,7 @@ class Child {
         }
     }
     bool Started() const { return pid_ > 0; }
+    void Signal(int sig) { kill(pid_, sig); }
     // The exit code once it has ended within `timeout`; nothing while it runs.
     std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
         const auto end = std::chrono::steady_clock::now() + timeout;
@@ -242,6 +243,18 @@ TEST_F(GtkWalkTest, AFullBackupClickedFromTheWindowThenASecondStartAndTheClose) 
     ClickAt(879, 19);
     EXPECT_EQ(app.WaitExit(15s), std::optional<int>(0)) << ReadText(log);
     Shot("07-closed");
+}
+
+TEST_F(GtkWalkTest, AskedToEndFromOutsideTheProgramClosesItsWindowAndEndsWithZero) {
+    testenv::SimulatedPhone phone;
+    const std::string log = dir_ / "tolvane.log";
+    Child app({TOLVANE_PROGRAM}, log);
+    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
+    ASSERT_TRUE(
+        WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s));
+    app.Signal(SIGTERM);  // log-out
+    EXPECT_EQ(app.WaitExit(15s), std::optional<int>(0)) << ReadText(log);
 }
 
 }  // namespace
