@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
-# The demo run: installs what is missing and builds when needed, then backs up a phone with
-# tolvanectl (showing progress), lists the catalogue and says where the backup went.
+# The demo run: installs what is missing and builds when needed, then opens the application,
+# `build/bin/tolvane`, when there is a display (DISPLAY or WAYLAND_DISPLAY). Without a display
+# (or when the application cannot be built) it says so and falls back to the command-line demo:
+# a full backup with tolvanectl (showing progress), the catalogue, and where the backup went.
 #
 # With a real phone attached through the system's usbmuxd (idevice_id -l lists one while
-# USBMUXD_SOCKET_ADDRESS is unset), that phone is backed up. Otherwise a demo phone is made once
+# USBMUXD_SOCKET_ADDRESS is unset), that phone is used. Otherwise a demo phone is made once
 # in ${XDG_STATE_HOME:-$HOME/.local/state}/tolvane/demo-phone with tolvane-devsim, served on a
 # private socket for this run only (at a real phone's USB speed), and stopped again on every way
 # out of the script.
+#
+#   scripts/run.sh          the application when there is a display, else the command-line demo
+#   scripts/run.sh --cli    the command-line demo in any case
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
+
+mode=auto
+case "${1:-}" in
+    --cli) mode=cli ;;
+    "") ;;
+    *)
+        echo "usage: scripts/run.sh [--cli]" >&2
+        exit 2
+        ;;
+esac
 
 "$top/scripts/install-deps.sh"
 if [ ! -f build/build.ninja ]; then
@@ -18,6 +33,41 @@ fi
 cmake --build --preset default --target tolvanectl tolvane-devsim -j "$(nproc)" >/dev/null
 ctl="$top/build/bin/tolvanectl"
 devsim="$top/build/bin/tolvane-devsim"
+app="$top/build/bin/tolvane"
+
+# A display the application can open: a Wayland socket, or an X display (a local one only when
+# its socket is there; a remote one is taken on trust).
+have_display() {
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        case "$WAYLAND_DISPLAY" in
+            /*) [ -S "$WAYLAND_DISPLAY" ] && return 0 ;;
+            *) [ -S "${XDG_RUNTIME_DIR:-/run/user/$(id -u)}/$WAYLAND_DISPLAY" ] && return 0 ;;
+        esac
+    fi
+    if [ -n "${DISPLAY:-}" ]; then
+        if [[ "$DISPLAY" =~ ^(unix)?:([0-9]+)(\.[0-9]+)?$ ]]; then
+            [ -S "/tmp/.X11-unix/X${BASH_REMATCH[2]}" ] && return 0
+            return 1
+        fi
+        return 0
+    fi
+    return 1
+}
+
+if [ "$mode" = auto ]; then
+    if ! have_display; then
+        echo "No display to open the application on (DISPLAY/WAYLAND_DISPLAY unset or not reachable): running the command-line demo instead."
+        mode=cli
+    elif ! ninja -C build -t query tolvane >/dev/null 2>&1; then
+        echo "This build has no application target (tolvane): running the command-line demo instead."
+        mode=cli
+    elif ! cmake --build --preset default --target tolvane -j "$(nproc)" >/dev/null; then
+        echo "The application did not build: running the command-line demo instead." >&2
+        mode=cli
+    else
+        mode=gui
+    fi
+fi
 
 real_phone=""
 if [ -z "${USBMUXD_SOCKET_ADDRESS:-}" ] && command -v idevice_id >/dev/null; then
@@ -70,6 +120,16 @@ else
     done
     export USBMUXD_SOCKET_ADDRESS="UNIX:$sock"
     echo "Serving the demo phone from $phone"
+fi
+
+if [ "$mode" = gui ]; then
+    echo "Opening Tolvane ($app). Close its window to end the demo."
+    set +e
+    "$app"
+    status=$?
+    set -e
+    stop_phone
+    exit "$status"
 fi
 
 "$ctl" info

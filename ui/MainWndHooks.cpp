@@ -1,13 +1,11 @@
 #include "ui/MainWndHooks.h"
 
-#include "UiLib/Host.h"
-#include "app/LinkTable.h"
 #include "ui/CCommonWnd.h"
 #include "ui/CDecryptionWnd.h"
 #include "ui/CMainWnd.h"
 #include "ui/CMessageBox.h"
 #include "ui/CSettingsWnd.h"
-#include "ui/WindowSettings.h"
+#include "ui/OpenLink.h"
 
 namespace tolvane {
 
@@ -27,13 +25,7 @@ void OpenSettingsWindow(CMainWnd& main) {
 }
 
 void OpenLinkPage(CMainWnd&, UiLib::WPARAM page) {
-    const std::wstring address = LinkAddress(WindowSettings(), static_cast<int>(page));
-    if (address.empty()) {
-        return;  // a page number of no page
-    }
-    if (UiLib::IUiHost* host = UiLib::IUiHost::Current()) {
-        host->OpenUrl(address);
-    }
+    OpenLinkPage(static_cast<int>(page));  // any other number opens nothing
 }
 
 UiLib::UINT AskDevicePasswordWindow(CMainWnd& main) {

@@ -4,6 +4,7 @@
 
 #include "UiLib/ResourceArchive.h"
 #include "app/AppSettings.h"
+#include "platform/Termination.h"
 #include "skin/Skin.h"
 #include "ui/CMainWnd.h"
 #include "ui/MainWndHooks.h"
@@ -39,6 +40,10 @@ int RunApplication(platform::SingleInstance& instance) {
     main->ShowWindow(true);
     const UiLib::WindowHandle handle = main->GetHWND();
     instance.ListenForShowRequests([handle] { UiLib::WindowImplBase::PostBringToFront(handle); });
+    // Log-out or a kill: the window closes as for the menu's Exit (refused while a run goes on),
+    // so the engine ends the session and empties the work backup on the way out.
+    platform::TerminationRequests termination(
+        [handle] { UiLib::WindowImplBase::PostMessage(handle, UiLib::WM_CLOSE, 1); });
     UiLib::WindowImplBase::MessageLoop();
     return 0;
 }
