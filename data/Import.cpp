@@ -10,6 +10,7 @@
 #include "data/DataTexts.h"
 #include "data/DatabaseCheck.h"
 #include "data/DatabaseFiles.h"
+#include "data/DatabaseGeneration.h"
 #include "data/ExportScan.h"
 #include "data/MergeSupport.h"
 #include "data/MessageMerge.h"
@@ -86,8 +87,13 @@ int32_t CheckReplacement(BackupEngine& engine, const ReplacementCopy& copy, Data
     if (copy.Failed() != 0) {
         return copy.Failed();
     }
-    return category == Contacts ? CheckContactDatabase(engine, copy.Path())
-                                : CheckMessageDatabase(engine, copy.Path());
+    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, copy.Path())
+                                                 : CheckMessageDatabase(engine, copy.Path());
+    if (checked != 0) {
+        return checked;
+    }
+    // A database of a newer phone generation cannot be read by an older phone.
+    return CheckDatabaseFitsPhone(engine, copy.Path(), category, engine.CachedProductVersion());
 }
 
 int32_t MergeIntoWorkBackup(const char* password, BackupEngine& engine, const char* path,

@@ -322,6 +322,28 @@ TEST_F(ImportTest, WalDatabasesReachThePhoneConsistentAndComplete) {
         fs::exists(platform::JoinPath(platform::AppDataFolder(), "Tolvane/replacementsqlite.tmp")));
 }
 
+// A message database of a phone with message effects (iOS 10) is refused for this iOS 7 phone,
+// which cannot read it, before the phone is touched.
+TEST_F(ImportTest, ADatabaseOfANewerPhoneIsRefusedForThisOlderPhone) {
+    SimulatedPhone phone;
+    Connect();
+    ASSERT_EQ(engine_.CachedProductVersion().rfind("7.", 0), 0u);
+    const std::string smsBefore = ReadFile(PhoneSms(phone));
+    const std::string db = dir_ / "newer-sms.sqlite";
+    ASSERT_TRUE(testkit::CreateSmsDb(db));
+    {
+        testkit::Database source(db);
+        ASSERT_TRUE(testkit::FillSms(source, 3, 5));
+        ASSERT_TRUE(source.Exec("ALTER TABLE message ADD COLUMN expressive_send_style_id TEXT;"));
+    }
+    EXPECT_EQ(Import(Sms, db, ""), platform::IMPORT_BAD_FILE);
+    EXPECT_NE(engine_.GetLastErrorText().find("comes from a newer iPhone (iOS 10 or later)"),
+              std::string::npos)
+        << engine_.GetLastErrorText();
+    EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
+    EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
+}
+
 TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
     SimulatedPhone phone;
     Connect();
