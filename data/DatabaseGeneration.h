@@ -1,29 +1,18 @@
-// Which phone generation a message or contacts database belongs to, told from its schema, so that
-// a database of a newer phone is not put onto an older phone that cannot read it.
+// Whether a database offered to the phone suits the phone's generation.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "store/DataCategory.h"
+#include "store/DatabaseGeneration.h"
 
 namespace tolvane {
 
 class BackupEngine;
 
-// The oldest iOS major version whose phones can read the database at `path`, from the marks
-// later generations leave: tables and columns a phone of the iOS 7 generation does not have
-// (8), message effects and tapbacks (10), dates counted in nanoseconds (11), inline replies (14),
-// edited and unsent messages (16); for a phone older than iOS 6, the handle and full-text
-// search tables (6). 0 when the database cannot be opened or read, or shows no such mark.
-int RequiredIosMajor(const std::string& path, DataCategory category);
-
-// The major version of a ProductVersion ("7.1.2" gives 7); 0 when it does not begin with one.
-int IosMajorOf(const std::string& productVersion);
-
-// 0 when the phone of `productVersion` can read the database (also when the version is not
-// known); otherwise 1006 with the engine's last error text saying which generation the file
-// needs and which the phone has.
+// 0 when the phone of `productVersion` can read the database (RequiredIosMajor; also when the
+// version is not known); otherwise 1006 with the engine's last error text saying which
+// generation the file needs and which the phone has.
 int32_t CheckDatabaseFitsPhone(BackupEngine& engine, const std::string& path, DataCategory category,
                                const std::string& productVersion);
 
