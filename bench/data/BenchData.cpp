@@ -162,14 +162,15 @@ void PrintRate(const char* what, int64_t rows, int records, const Timing& t, dou
 // One merge, run on a fresh copy of its target each round.
 int RunMerge(const std::string& dir, const char* name, const std::string& target,
              const std::string& exportFile, const char* countQuery, int records, double target_,
-             int32_t (*merge)(tolvane::BackupEngine&, const std::string&, const std::string&)) {
+             int32_t (*merge)(tolvane::BackupEngine&, const std::string&, const std::string&,
+                              tolvane::MergeTally*)) {
     tolvane::BackupEngine engine;
     const double before = ResidentBytes();
     const std::string work = dir + "/work.db";
     int32_t result = 0;
     const Timing t =
         Time([&] { fs::copy_file(target, work, fs::copy_options::overwrite_existing); },
-             [&] { result = merge(engine, work, exportFile); });
+             [&] { result = merge(engine, work, exportFile, nullptr); });
     const double exportBytes = static_cast<double>(fs::file_size(exportFile));
     int64_t rows = 0;
     {
