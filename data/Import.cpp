@@ -3,12 +3,14 @@
 #include <libimobiledevice/mobilebackup2.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "data/ContactMerge.h"
 #include "data/DataTexts.h"
 #include "data/DatabaseCheck.h"
 #include "data/DatabaseFiles.h"
+#include "data/DatabaseGeneration.h"
 #include "data/ExportScan.h"
 #include "data/MergeSupport.h"
 #include "data/MessageMerge.h"
@@ -28,18 +30,23 @@ bool IsGiven(const char* path) {
     return path != nullptr && *path != '\0';
 }
 
-// Takes the work backup when it is not ready, and marks it ready for the change that follows.
-int32_t EnsureWorkBackup(BackupEngine& engine, const char* password) {
-    if (!engine.WorkingBackupReady()) {
+// Takes the work backup unless this operation has taken it already (`backedUp`), and marks it
+// ready for the change that follows.
+int32_t EnsureWorkBackup(BackupEngine& engine, const char* password, bool& backedUp) {
+    if (!backedUp) {
         if (const int32_t r = PrepareImportBackup(engine, password); r != 0) {
             return r;
         }
+        backedUp = true;
     }
     engine.MarkWorkingBackupReady();
     return 0;
 }
 
-// The file a replacement database is taken from, made consistent first when it is live.
+// The file a replacement database is taken from. A database in use by another program (a "-wal"
+// file with content beside it) is taken as a consistent private copy: the file alone may lack
+// committed changes or be half-way through a checkpoint. Any other file is used as it is, so it
+// reaches the phone byte for byte.
 class ReplacementCopy {
   public:
     explicit ReplacementCopy(const char* path) : path_(path) {
@@ -74,6 +81,45 @@ class ReplacementCopy {
     bool made_ = false;
     int32_t failed_ = 0;
 };
+
+// Checks the file a replacement is taken from; nothing is touched when it fails.
+int32_t CheckReplacement(BackupEngine& engine, const ReplacementCopy& copy, DataCategory category) {
+    if (copy.Failed() != 0) {
+        return copy.Failed();
+    }
+    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, copy.Path())
+                                                 : CheckMessageDatabase(engine, copy.Path());
+    if (checked != 0) {
+        return checked;
+    }
+    // A database of a newer phone generation cannot be read by an older phone.
+    return CheckDatabaseFitsPhone(engine, copy.Path(), category, engine.CachedProductVersion());
+}
+
+int32_t MergeIntoWorkBackup(const char* password, BackupEngine& engine, const char* path,
+                            DataCategory category, MergeTally* tally, bool& backedUp) {
+    const std::string deviceFolder = engine.EnterWorkBackup();
+    if (const int32_t r = EnsureWorkBackup(engine, password, backedUp); r != 0) {
+        return r;
+    }
+    const std::string target = platform::JoinPath(deviceFolder, DatabaseNameOf(category));
+    if (category == Contacts) {
+        return MergeContacts(engine, target, path, tally);
+    }
+    return MergeMessages(engine, target, path, tally);
+}
+
+// Copies a checked replacement over the work backup's database of its category.
+int32_t ReplaceInWorkBackup(const char* password, BackupEngine& engine, const ReplacementCopy& copy,
+                            DataCategory category, bool& backedUp) {
+    const std::string deviceFolder = engine.EnterWorkBackup();
+    if (const int32_t r = EnsureWorkBackup(engine, password, backedUp); r != 0) {
+        return r;
+    }
+    const int32_t copied = platform::CopyFileReplace(
+        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    return engine.NoteFailure(copied, platform::Failure::LocalFiles);
+}
 
 }  // namespace
 
@@ -146,38 +192,18 @@ std::string DescribeImport(const ImportReport& report) {
 
 int32_t ImportFromExport(const char* password, BackupEngine& engine, const char* path,
                          DataCategory category, MergeTally* tally) {
-    const std::string deviceFolder = engine.EnterWorkBackup();
-    if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
-        return r;
-    }
-    const std::string target = platform::JoinPath(deviceFolder, DatabaseNameOf(category));
-    if (category == Contacts) {
-        return MergeContacts(engine, target, path, tally);
-    }
-    return MergeMessages(engine, target, path, tally);
+    bool backedUp = engine.WorkingBackupReady();
+    return MergeIntoWorkBackup(password, engine, path, category, tally, backedUp);
 }
 
 int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const char* path,
                            DataCategory category) {
-    const std::string deviceFolder = engine.EnterWorkBackup();
-    // A database in use by another program (a "-wal" file with content beside it) is taken as a
-    // consistent private copy: the file alone may lack committed changes or be half-way through
-    // a checkpoint. Any other file is checked and copied as it is, byte for byte.
     const ReplacementCopy copy(path);
-    if (copy.Failed() != 0) {
-        return copy.Failed();
-    }
-    const int32_t checked = category == Contacts ? CheckContactDatabase(engine, copy.Path())
-                                                 : CheckMessageDatabase(engine, copy.Path());
-    if (checked != 0) {
-        return checked;
-    }
-    if (const int32_t r = EnsureWorkBackup(engine, password); r != 0) {
+    if (const int32_t r = CheckReplacement(engine, copy, category); r != 0) {
         return r;
     }
-    const int32_t copied = platform::CopyFileReplace(
-        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
-    return engine.NoteFailure(copied, platform::Failure::LocalFiles);
+    bool backedUp = engine.WorkingBackupReady();
+    return ReplaceInWorkBackup(password, engine, copy, category, backedUp);
 }
 
 int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
@@ -199,17 +225,33 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // The manifest is prepared and the restore is run for exactly the imported databases.
     engine.SetCategories(wanted);
 
-    // An export of which not one record can be read would be imported as nothing after a whole
-    // backup and restore of the phone; it is refused before the phone is touched.
+    // Every given file is checked before anything touches the phone: a contacts file that fails
+    // its check must not cost a whole backup of the phone taken for the messages. An export of
+    // which not one record can be read would be imported as nothing after a whole backup and
+    // restore; a database file must pass the database check.
+    std::optional<ReplacementCopy> replacements[2];
     for (const DataCategory category : {Sms, Contacts}) {
+        if ((wanted & category) == 0) {
+            continue;
+        }
         const char* path = category == Sms ? smsPath : contactsPath;
-        if ((wanted & category) != 0 && IsExportPath(path)) {
-            if (const int32_t r = CheckExportHasRecords(engine, path, category); r != 0) {
-                return r;
-            }
+        int32_t r = 0;
+        if (IsExportPath(path)) {
+            r = CheckExportHasRecords(engine, path, category);
+        } else {
+            std::optional<ReplacementCopy>& copy = replacements[category == Sms ? 0 : 1];
+            copy.emplace(path);
+            r = CheckReplacement(engine, *copy, category);
+        }
+        if (r != 0) {
+            return r;
         }
     }
 
+    // The work backup is taken afresh for each import and shared only by its two categories:
+    // one kept from an earlier import lacks what reached the phone since, which its restore
+    // would take away again.
+    bool backedUp = false;
     for (const DataCategory category : {Sms, Contacts}) {
         if ((wanted & category) == 0) {
             continue;
@@ -217,8 +259,10 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
         const char* path = category == Sms ? smsPath : contactsPath;
         const bool isExport = IsExportPath(path);
         MergeTally* tally = category == Sms ? &merged.sms : &merged.contacts;
-        const int32_t r = isExport ? ImportFromExport(password, engine, path, category, tally)
-                                   : ImportFromDatabase(password, engine, path, category);
+        const int32_t r =
+            isExport ? MergeIntoWorkBackup(password, engine, path, category, tally, backedUp)
+                     : ReplaceInWorkBackup(password, engine, *replacements[category == Sms ? 0 : 1],
+                                           category, backedUp);
         if (r != 0) {
             return r;
         }

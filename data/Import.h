@@ -3,10 +3,11 @@
 // there (merging an export, or replacing the database with a file taken from a phone), limits the
 // backup's manifest to what a restore of those databases needs and restores the work backup.
 //
-// The work backup stays on disk after an import, marked ready in the engine, so that a later
-// import while the engine lives merges into the databases as the earlier one left them without
-// taking a new backup. A backup or restore run that uses the work backup for its own purposes
-// clears the mark. The import reaches the work backup only through the engine's operations
+// Every given file is checked before the phone is touched, and each import takes a new backup of
+// the phone, shared only by its two categories: a work backup kept from an earlier import lacks
+// what reached the phone since. The work backup stays on disk after an import, marked ready in
+// the engine; a backup or restore run that uses the work backup for its own purposes clears the
+// mark. The import reaches the work backup only through the engine's operations
 // (EnterWorkBackup, WorkingBackupReady, MarkWorkingBackupReady, PutWorkBackupManifestBack).
 #pragma once
 

@@ -30,6 +30,7 @@
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
 #include "store/CategoryRestore.h"
+#include "store/DatabaseGeneration.h"
 #include "store/EncryptedBackup.h"
 #include "store/Plists.h"
 
@@ -160,6 +161,29 @@ int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder
     return 0;
 }
 
+int32_t CheckCategorySourceFitsPhone(uint32_t categories, const std::string& sourceFolder,
+                                     const std::string& productVersion, std::string& refusal) {
+    const int phone = IosMajorOf(productVersion);
+    if (phone == 0) {
+        return 0;
+    }
+    for (const CategoryFiles& files : kCategoryFiles) {
+        if ((categories & files.category) == 0) {
+            continue;
+        }
+        std::string path = platform::JoinPath(sourceFolder, files.copyName);
+        if (!platform::FileExists(path)) {
+            path = platform::JoinPath(sourceFolder, files.hashedName);
+        }
+        const int needed = RequiredIosMajor(path, files.category);
+        if (needed > phone) {
+            refusal = NewerGenerationText(files.category, needed, productVersion, true);
+            return platform::IMPORT_BAD_FILE;
+        }
+    }
+    return 0;
+}
+
 void DiscardDecryptedDatabases(const std::string& folder) {
     for (const CategoryFiles& files : kCategoryFiles) {
         platform::DeleteFile(platform::JoinPath(folder, files.hashedName));
@@ -246,6 +270,16 @@ int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& 
     RestorePlan plan;
     int32_t result = PlanRestore(categories, backupFolder, itunes, backupPassword, plan);
     run_.NoteFailure(result, plan.failure);
+    if (result == 0 && !plan.whole) {
+        // A database of a newer phone generation cannot be read by this phone.
+        std::string refusal;
+        result = CheckCategorySourceFitsPhone(categories, plan.source,
+                                              session_.CachedProductVersion(), refusal);
+        if (result != 0) {
+            run_.SetLastErrorText(refusal);
+            run_.NoteFailure(result, platform::Failure::UnusableDatabase);
+        }
+    }
     const std::string& udid = session_.Udid();
     if (udid.empty()) {
         // No session: nothing to restore to, and no work backup to name.

@@ -52,6 +52,12 @@ int32_t ChooseCategorySource(const std::string& backupFolder, bool itunes,
 int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder,
                             platform::Failure& what);
 
+// Checks that this phone (`productVersion`) can read each chosen database of `sourceFolder`
+// (RequiredIosMajor): 0, or 1006 with `refusal` set to the text that says which generation the
+// file needs. A phone whose version is not known is not refused.
+int32_t CheckCategorySourceFitsPhone(uint32_t categories, const std::string& sourceFolder,
+                                     const std::string& productVersion, std::string& refusal);
+
 // What a restore run is going to do, worked out and checked before anything reaches the phone.
 struct RestorePlan {
     bool whole = false;

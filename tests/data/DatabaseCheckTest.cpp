@@ -6,6 +6,7 @@
 
 #include "data/DataTexts.h"
 #include "data/DatabaseCheck.h"
+#include "data/DatabaseGeneration.h"
 #include "platform/Results.h"
 #include "tests/data/DataFixture.h"
 
@@ -151,6 +152,70 @@ TEST_F(DatabaseCheckTest, DatabasesWithDamagedPagesAreRefused) {
         EXPECT_EQ(engine_.GetLastErrorText(), c.text);
         EXPECT_EQ(testenv::ReadFile(c.path), bytes);
     }
+}
+
+// A database of a newer phone generation is told by the marks it carries, and refused for an older
+// phone, which could not read it.
+TEST_F(DatabaseCheckTest, ADatabaseOfANewerGenerationIsRefusedForAnOlderPhone) {
+    const std::string ios7 = SmsDb("ios7.db");
+    EXPECT_EQ(RequiredIosMajor(ios7, Sms), 6);
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, ios7, Sms, "7.1.2"), 0);
+
+    const std::string effects = SmsDb("ios10.db");
+    {
+        testkit::Database db(effects);
+        ASSERT_TRUE(
+            db.Exec("ALTER TABLE message ADD COLUMN expressive_send_style_id TEXT;"
+                    "ALTER TABLE message ADD COLUMN associated_message_guid TEXT;"));
+    }
+    EXPECT_EQ(RequiredIosMajor(effects, Sms), 10);
+    engine_.SetLastErrorText("");
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, effects, Sms, "7.1.2"), platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(),
+              "The SMS file comes from a newer iPhone (iOS 10 or later) than this iPhone (iOS "
+              "7.1.2), which cannot read it.Only files from iPhones of iOS 7 or earlier can be "
+              "imported.");
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, effects, Sms, "10.3.3"), 0);
+    // A phone whose generation is not known is not refused.
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, effects, Sms, ""), 0);
+
+    const std::string nanoseconds = SmsDb("ios11.db");
+    {
+        testkit::Database db(nanoseconds);
+        ASSERT_TRUE(db.Exec("UPDATE message SET date = 530000000000000000;"));
+    }
+    EXPECT_EQ(RequiredIosMajor(nanoseconds, Sms), 11);
+    const std::string replies = SmsDb("ios14.db");
+    {
+        testkit::Database db(replies);
+        ASSERT_TRUE(db.Exec("ALTER TABLE message ADD COLUMN thread_originator_guid TEXT;"));
+    }
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, replies, Sms, "12.4"), platform::IMPORT_BAD_FILE);
+    // A column the iOS 7 generation does not have, in any table the import uses.
+    const std::string extraChat = SmsDb("ios8.db");
+    {
+        testkit::Database db(extraChat);
+        ASSERT_TRUE(db.Exec("ALTER TABLE chat ADD COLUMN is_filtered INTEGER;"));
+    }
+    EXPECT_EQ(RequiredIosMajor(extraChat, Sms), 8);
+
+    const std::string contacts = ContactsDb("contacts.db", true);
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, contacts, Contacts, "7.1.2"), 0);
+    {
+        testkit::Database db(contacts);
+        ASSERT_TRUE(db.Exec("ALTER TABLE ABPerson ADD COLUMN ImageType TEXT;"));
+    }
+    EXPECT_EQ(RequiredIosMajor(contacts, Contacts), 8);
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, contacts, Contacts, "7.0"),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_NE(engine_.GetLastErrorText().find("The contacts file comes from a newer iPhone"),
+              std::string::npos);
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, contacts, Contacts, "9.0"), 0);
+    // The search table is what an iOS 5 phone lacks.
+    EXPECT_EQ(CheckDatabaseFitsPhone(engine_, ContactsDb("plain.db", true), Contacts, "5.1.1"),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(IosMajorOf("13.4.1"), 13);
+    EXPECT_EQ(IosMajorOf("x"), 0);
 }
 
 }  // namespace

@@ -240,38 +240,38 @@ TEST_F(ImportTest, BothExportsGoOntoThePhoneWithOneBackupAndOneRestore) {
     EXPECT_TRUE(std::is_sorted(progress_.phases.rbegin(), progress_.phases.rend()));
 }
 
-TEST_F(ImportTest, ALaterImportReusesTheWorkBackupAndKeepsTheEarlierImport) {
+// A work backup kept from an earlier import lacks what reached the phone since: restoring it
+// would take that away again. Each import backs the phone up afresh.
+TEST_F(ImportTest, EachImportBacksUpThePhoneAfreshAndKeepsWhatReachedItInBetween) {
     SimulatedPhone phone;
     Connect();
-    const Rows messagesBefore = DumpRows(PhoneSms(phone), kMessageRows);
     const Rows searchBefore = DumpRows(PhoneContacts(phone), kSearchRows);
     const std::string sms = MessageExport("sms", 10);
     ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
-    const std::string work = WorkDeviceFolder(phone);
-    const std::string manifest = ReadFile(work + "/Manifest.mbdb");
+
+    // The phone receives a message of its own before the next import.
+    {
+        testkit::Database onPhone(PhoneSms(phone));
+        ASSERT_TRUE(testkit::AddMessage(onPhone, {5001, "arrived in between", 1, 500000000}));
+    }
+    const Rows messagesBetween = DumpRows(PhoneSms(phone), kMessageRows);
+    ASSERT_EQ(DumpRows(PhoneSms(phone), "select count(*) from message where ROWID = 5001;"),
+              Rows{"i:1"});
 
     // The phone restarts after a restore; the program reconnects, as the windows do.
     Connect();
     const std::string contacts = ContactExport("contacts", 5);
     ASSERT_EQ(Import(Contacts, "", contacts), 0) << engine_.GetLastErrorText();
-    EXPECT_EQ(CountEvents(phone, "backup started"), 1u);
+    EXPECT_EQ(CountEvents(phone, "backup started"), 2u);
     EXPECT_EQ(CountEvents(phone, "restore started"), 2u);
-    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(messagesBefore, sms));
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), messagesBetween);
     EXPECT_EQ(DumpRows(PhoneContacts(phone), kSearchRows), SearchRowsAfter(searchBefore, contacts));
-    // The same whole manifest as after the first import.
-    EXPECT_EQ(ReadFile(work + "/Manifest.mbdb"), manifest);
 
     // Importing the same export again adds nothing: its messages are already there.
     Connect();
     ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
-    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(messagesBefore, sms));
-
-    // A backup run of the program empties the work backup, so the next import takes a new one.
-    engine_.ClearWorkingBackup();
-    Connect();
-    ASSERT_EQ(Import(Sms, MessageExport("more", 3, 2001), ""), 0) << engine_.GetLastErrorText();
-    EXPECT_EQ(CountEvents(phone, "backup started"), 2u);
-    EXPECT_EQ(DumpRows(PhoneSms(phone), "select count(*) from message;"), Rows{"i:53"});
+    EXPECT_EQ(CountEvents(phone, "backup started"), 3u);
+    EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), messagesBetween);
 }
 
 TEST_F(ImportTest, ADatabaseFileReplacesThePhonesDatabaseWhole) {
@@ -322,6 +322,28 @@ TEST_F(ImportTest, WalDatabasesReachThePhoneConsistentAndComplete) {
         fs::exists(platform::JoinPath(platform::AppDataFolder(), "Tolvane/replacementsqlite.tmp")));
 }
 
+// A message database of a phone with message effects (iOS 10) is refused for this iOS 7 phone,
+// which cannot read it, before the phone is touched.
+TEST_F(ImportTest, ADatabaseOfANewerPhoneIsRefusedForThisOlderPhone) {
+    SimulatedPhone phone;
+    Connect();
+    ASSERT_EQ(engine_.CachedProductVersion().rfind("7.", 0), 0u);
+    const std::string smsBefore = ReadFile(PhoneSms(phone));
+    const std::string db = dir_ / "newer-sms.sqlite";
+    ASSERT_TRUE(testkit::CreateSmsDb(db));
+    {
+        testkit::Database source(db);
+        ASSERT_TRUE(testkit::FillSms(source, 3, 5));
+        ASSERT_TRUE(source.Exec("ALTER TABLE message ADD COLUMN expressive_send_style_id TEXT;"));
+    }
+    EXPECT_EQ(Import(Sms, db, ""), platform::IMPORT_BAD_FILE);
+    EXPECT_NE(engine_.GetLastErrorText().find("comes from a newer iPhone (iOS 10 or later)"),
+              std::string::npos)
+        << engine_.GetLastErrorText();
+    EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
+    EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
+}
+
 TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
     SimulatedPhone phone;
     Connect();
@@ -335,12 +357,15 @@ TEST_F(ImportTest, ADatabaseThatFailsItsCheckIsRefusedBeforeAnyBackup) {
     EXPECT_EQ(Import(Sms, contactsDb, ""), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
     EXPECT_EQ(Import(Sms, emptySms, ""), platform::IMPORT_BAD_FILE);
-    // The second category fails its check although the first is fine: nothing is restored.
+    // The second category fails its check although the first is fine: every file is checked
+    // before the phone is touched, so not even a backup is taken.
     EXPECT_EQ(Import(Sms | Contacts, MessageExport("sms", 3), emptySms), platform::IMPORT_BAD_FILE);
     EXPECT_EQ(engine_.GetLastErrorText(), kInvalidContactsFileText);
+    EXPECT_EQ(Import(Sms | Contacts, emptySms, MessageExport("sms2", 3, 2001)),
+              platform::IMPORT_BAD_FILE);
+    EXPECT_EQ(engine_.GetLastErrorText(), kInvalidSmsFileText);
     EXPECT_EQ(CountEvents(phone, "restore started"), 0u);
-    // Only the import with a usable first category got as far as a backup.
-    EXPECT_EQ(CountEvents(phone, "backup started"), 1u);
+    EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
     EXPECT_EQ(ReadFile(PhoneSms(phone)), smsBefore);
 }
 
@@ -477,11 +502,11 @@ TEST_F(ImportTest, ARefusedRestoreLeavesThePhoneAsItWasAndTheWorkBackupWhole) {
     const ManifestCounts counts = CountManifest(work + "/Manifest.mbdb");
     EXPECT_GT(counts.appRecords, 0u);
 
-    // Once the phone takes restores again, the same work backup goes on without a new backup.
+    // Once the phone takes restores again, the next import takes a new backup and goes through.
     phone.Restart();
     Connect();
     ASSERT_EQ(Import(Sms, sms, ""), 0) << engine_.GetLastErrorText();
-    EXPECT_EQ(CountEvents(phone, "backup started"), 1u);
+    EXPECT_EQ(CountEvents(phone, "backup started"), 2u);
     EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(messagesBefore, sms));
     EXPECT_EQ(CountManifest(work + "/Manifest.mbdb").records, counts.records);
 }

@@ -3,6 +3,7 @@
 // database, media, applications' data, system files) is as it was just before the restore.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include "engine/BackupEngine.h"
@@ -122,6 +123,32 @@ TEST_F(CategoryRestore, ContactsFromAnOwnCategoryBackup) {
     // The chosen backup is only read.
     EXPECT_EQ(testenv::ReadFile(backup + "/sms"), atBackup.at(kSmsPath));
     EXPECT_EQ(testenv::ReadFile(backup + "/content"), atBackup.at(kContactsPath));
+}
+
+// A message database of a newer phone generation (inline replies: iOS 14) is refused for this
+// iOS 7 phone, which could not read it, before a backup of the phone is taken.
+TEST_F(CategoryRestore, ADatabaseOfANewerPhoneIsNotRestoredOntoAnOlderOne) {
+    StartPhone();
+    const std::string backup = OwnBackup(Sms | Contacts);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((backup + "/sms").c_str(), &db), SQLITE_OK);
+    const int altered =
+        sqlite3_exec(db, "ALTER TABLE message ADD COLUMN thread_originator_guid TEXT;", nullptr,
+                     nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(altered, SQLITE_OK);
+    const size_t backupsBefore = EventsStartingWith(*phone_, "backup started").size();
+    const PhoneFiles before = ReadPhoneFiles(*phone_);
+
+    EXPECT_EQ(Restore(Sms, backup), platform::IMPORT_BAD_FILE);
+    EXPECT_NE(engine_.GetLastErrorText().find("comes from a newer iPhone (iOS 14 or later)"),
+              std::string::npos)
+        << engine_.GetLastErrorText();
+    EXPECT_NE(engine_.GetLastErrorText().find("can be restored"), std::string::npos);
+    EXPECT_EQ(EventsStartingWith(*phone_, "backup started").size(), backupsBefore);
+    EXPECT_TRUE(ReadPhoneFiles(*phone_) == before);
+    // The contacts of the same backup suit the phone and are restored.
+    EXPECT_EQ(Restore(Contacts, backup), 0) << engine_.GetLastErrorText();
 }
 
 TEST_F(CategoryRestore, BothFromAPlainBackupOfAnotherProgram) {

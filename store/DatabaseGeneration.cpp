@@ -1,0 +1,263 @@
+#include "store/DatabaseGeneration.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "platform/Handles.h"
+
+namespace tolvane {
+namespace {
+
+struct KnownTable {
+    const char* name;
+    // The columns a phone of the iOS 7 generation has in this table, in its order.
+    std::vector<std::string_view> columns;
+};
+
+const std::vector<KnownTable>& Ios7MessageTables() {
+    static const std::vector<KnownTable> tables = {
+        {"message",
+         {"ROWID",
+          "guid",
+          "text",
+          "replace",
+          "service_center",
+          "handle_id",
+          "subject",
+          "country",
+          "attributedBody",
+          "version",
+          "type",
+          "service",
+          "account",
+          "account_guid",
+          "error",
+          "date",
+          "date_read",
+          "date_delivered",
+          "is_delivered",
+          "is_finished",
+          "is_emote",
+          "is_from_me",
+          "is_empty",
+          "is_delayed",
+          "is_auto_reply",
+          "is_prepared",
+          "is_read",
+          "is_system_message",
+          "is_sent",
+          "has_dd_results",
+          "is_service_message",
+          "is_forward",
+          "was_downgraded",
+          "is_archive",
+          "cache_has_attachments",
+          "cache_roomnames",
+          "was_data_detected",
+          "was_deduplicated"}},
+        {"handle", {"ROWID", "id", "country", "service", "uncanonicalized_id"}},
+        {"chat",
+         {"ROWID", "guid", "style", "state", "account_id", "properties", "chat_identifier",
+          "service_name", "room_name", "account_login", "is_archived", "last_addressed_handle",
+          "display_name"}},
+        {"chat_message_join", {"chat_id", "message_id"}},
+        {"chat_handle_join", {"chat_id", "handle_id"}},
+    };
+    return tables;
+}
+
+const std::vector<KnownTable>& Ios7ContactTables() {
+    static const std::vector<KnownTable> tables = {
+        {"ABPerson",
+         {"ROWID",
+          "First",
+          "Last",
+          "Middle",
+          "FirstPhonetic",
+          "MiddlePhonetic",
+          "LastPhonetic",
+          "Organization",
+          "Department",
+          "Note",
+          "Kind",
+          "Birthday",
+          "JobTitle",
+          "Nickname",
+          "Prefix",
+          "Suffix",
+          "FirstSort",
+          "LastSort",
+          "CreationDate",
+          "ModificationDate",
+          "CompositeNameFallback",
+          "ExternalIdentifier",
+          "ExternalModificationTag",
+          "ExternalUUID",
+          "StoreID",
+          "DisplayName",
+          "ExternalRepresentation",
+          "FirstSortSection",
+          "LastSortSection",
+          "FirstSortLanguageIndex",
+          "LastSortLanguageIndex",
+          "PersonLink",
+          "ImageURI",
+          "IsPreferredName",
+          "guid",
+          "PhonemeData"}},
+        {"ABMultiValue", {"UID", "record_id", "property", "identifier", "label", "value", "guid"}},
+    };
+    return tables;
+}
+
+// Message columns that arrived with a later generation, and the generation.
+struct ColumnMark {
+    std::string_view column;
+    int major;
+};
+constexpr ColumnMark kMessageMarks[] = {
+    {"associated_message_guid", 10},  {"associated_message_type", 10},
+    {"expressive_send_style_id", 10}, {"balloon_bundle_id", 10},
+    {"thread_originator_guid", 14},   {"date_edited", 16},
+    {"date_retracted", 16},
+};
+
+// The columns of `table`; empty when there is no such table.
+std::set<std::string, std::less<>> ColumnsOf(sqlite3* db, const char* table) {
+    std::set<std::string, std::less<>> columns;
+    const std::string sql = std::string("PRAGMA table_info(\"") + table + "\");";
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            const unsigned char* name = sqlite3_column_text(stmt, 1);
+            if (name != nullptr) {
+                columns.emplace(reinterpret_cast<const char*>(name));
+            }
+        }
+    }
+    sqlite3_finalize(stmt);
+    return columns;
+}
+
+bool HasTable(sqlite3* db, const char* table) {
+    return !ColumnsOf(db, table).empty();
+}
+
+// Whether any table of `known` has a column the iOS 7 generation's does not.
+bool BeyondIos7(sqlite3* db, const std::vector<KnownTable>& known) {
+    for (const KnownTable& table : known) {
+        for (const std::string& column : ColumnsOf(db, table.name)) {
+            if (std::find(table.columns.begin(), table.columns.end(), column) ==
+                table.columns.end()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// From iOS 11 on a phone counts message dates in nanoseconds since 2001 instead of seconds.
+bool HasNanosecondDates(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    bool found = false;
+    if (sqlite3_prepare_v2(db, "select 1 from message where date > 100000000000 limit 1;", -1,
+                           &stmt, nullptr) == SQLITE_OK) {
+        found = sqlite3_step(stmt) == SQLITE_ROW;
+    }
+    sqlite3_finalize(stmt);
+    return found;
+}
+
+// Read-only and immutable: nothing is written beside the file (no "-wal" or "-shm" of a phone's
+// WAL database in a backup folder), and a read-only folder is read as well.
+int OpenReadOnly(const std::string& path, platform::SqlitePtr& db) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 0x0F];
+        }
+    }
+    uri += "?immutable=1";
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    platform::SqlitePtr owned(raw);
+    if (rc == SQLITE_OK) {
+        db = std::move(owned);
+    }
+    return rc;
+}
+
+}  // namespace
+
+int IosMajorOf(const std::string& productVersion) {
+    int major = 0;
+    for (const char c : productVersion) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        major = major * 10 + (c - '0');
+        if (major > 1000) {
+            return 0;
+        }
+    }
+    return major;
+}
+
+int RequiredIosMajor(const std::string& path, DataCategory category) {
+    platform::SqlitePtr db;
+    if (OpenReadOnly(path, db) != SQLITE_OK) {
+        return 0;
+    }
+    int required = 0;
+    if (category == Contacts) {
+        if (HasTable(db.get(), "ABPersonFullTextSearch_content")) {
+            required = 6;
+        }
+        if (BeyondIos7(db.get(), Ios7ContactTables())) {
+            required = 8;
+        }
+        return required;
+    }
+    if (HasTable(db.get(), "handle")) {
+        required = 6;
+    }
+    if (BeyondIos7(db.get(), Ios7MessageTables())) {
+        required = 8;
+    }
+    const auto columns = ColumnsOf(db.get(), "message");
+    for (const ColumnMark& mark : kMessageMarks) {
+        if (columns.find(mark.column) != columns.end()) {
+            required = std::max(required, mark.major);
+        }
+    }
+    if (HasNanosecondDates(db.get())) {
+        required = std::max(required, 11);
+    }
+    return required;
+}
+
+std::string NewerGenerationText(DataCategory category, int needed,
+                                const std::string& productVersion, bool restore) {
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "The %s file comes from a newer iPhone (iOS %d or later) than this iPhone (iOS "
+                  "%s), which cannot read it.Only files from iPhones of iOS %d or earlier can be "
+                  "%s.",
+                  category == Contacts ? "contacts" : "SMS", needed, productVersion.c_str(),
+                  IosMajorOf(productVersion), restore ? "restored" : "imported");
+    return text;
+}
+
+}  // namespace tolvane
