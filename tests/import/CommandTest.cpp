@@ -7,9 +7,9 @@
 
 #include "platform/Files.h"
 #include "platform/Strings.h"
+#include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
-#include "tests/support/Programs.h"
 #include "tests/tools/ExportWriter.h"
 #include "tests/tools/RealSchemaDb.h"
 
@@ -74,7 +74,8 @@ TEST_F(CommandTest, ImportThenListTheMessagesOfABackupOfThePhone) {
 
     const CommandRun messages = RunTolvanectl({"messages", folder});
     ASSERT_EQ(messages.exitCode, 0) << messages.output;
-    // One line per message with text, newest date first; line breaks inside a text are written "\n".
+    // One line per message with text, newest date first; line breaks inside a text are written
+    // "\n".
     Rows expected = testkit::DumpRows(
         phoneSms,
         "select replace(replace(replace(text, '\\', '\\\\'), char(13), '\\r'), char(10), '\\n') "
