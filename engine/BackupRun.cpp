@@ -25,6 +25,7 @@
 #include "platform/Strings.h"
 #include "platform/Time.h"
 #include "store/Catalogue.h"
+#include "store/Plists.h"
 
 namespace tolvane {
 namespace {
@@ -239,7 +240,23 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
     if (sent != MOBILEBACKUP2_E_SUCCESS) {
         return run_.NoteFailure(sent, Failure::DeviceService);
     }
-    return RunMessageLoop(folder, session_, run_);
+    LoopEnd end;
+    const int32_t result = RunMessageLoop(folder, session_, run_, &end);
+    if (result != 0) {
+        return result;
+    }
+    // A backup is complete only when the phone ended it with its success and its Status.plist
+    // says the snapshot finished: a phone that hangs up half-way leaves a folder that only looks
+    // like a backup.
+    if (!end.outcome) {
+        std::printf("The phone ended the backup without its outcome\n");
+        return run_.NoteFailure(platform::kResultDeviceGone, Failure::EndedEarly);
+    }
+    if (mb2_status_check_snapshot_state(udid.c_str(), folder) != 1) {
+        std::printf("The backup's snapshot did not finish\n");
+        return run_.NoteFailure(platform::kResultDeviceGone, Failure::EndedEarly);
+    }
+    return 0;
 }
 
 int32_t BackupEngine::RunBackup(const std::string& folder, const char* password) {

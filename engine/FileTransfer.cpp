@@ -426,7 +426,8 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
     return -1;
 }
 
-void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder) {
+void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder,
+                        std::vector<std::string>* sent) {
     if (!IsArrayOfAtLeast(message, 2)) {
         return;
     }
@@ -450,6 +451,9 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
         std::free(raw);
         if (mb2_handle_send_file(link, backupFolder, name, errors, buffer.data()) < 0) {
             break;
+        }
+        if (sent != nullptr) {
+            sent->push_back(name);
         }
     }
     const char end[4] = {0, 0, 0, 0};

@@ -94,8 +94,15 @@ bool IsFolder(const std::string& path) {
 class MessageLoop {
   public:
     MessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run, DeviceLink& link,
-                const LoopTiming& timing)
-        : folder_(backupFolder), session_(session), run_(run), link_(link), timing_(timing) {}
+                const LoopTiming& timing, LoopEnd* end)
+        : folder_(backupFolder),
+          session_(session),
+          run_(run),
+          link_(link),
+          timing_(timing),
+          end_(end != nullptr ? *end : ownEnd_) {
+        end_ = LoopEnd{};
+    }
 
     int32_t Run();
 
@@ -133,6 +140,8 @@ class MessageLoop {
     RunContext& run_;
     DeviceLink& link_;
     LoopTiming timing_;
+    LoopEnd ownEnd_;
+    LoopEnd& end_;
     int32_t result_ = 0;
     bool outcomeSeen_ = false;
     int32_t pendingFailure_ = 0;
@@ -213,7 +222,7 @@ bool MessageLoop::WaitForSilentPhone() {
 MessageLoop::Step MessageLoop::Handle(const std::string& name, plist_t message) {
     if (name == "DLMessageDownloadFiles") {
         SetProgressFromMessage(message, 3);
-        SendRequestedFiles(link_, message, folder_);
+        SendRequestedFiles(link_, message, folder_, &end_.sentFiles);
     } else if (name == "DLMessageUploadFiles") {
         SetProgressFromMessage(message, 2);
         ReceiveFiles(message);
@@ -236,6 +245,7 @@ MessageLoop::Step MessageLoop::Handle(const std::string& name, plist_t message) 
         ReplyCopyItem(message);
     } else if (name == "DLMessageDisconnect") {
         outcomeSeen_ = true;
+        end_.disconnect = !end_.outcome;
         return Step::End;
     } else if (name == "DLMessageProcessMessage") {
         HandleOutcome(message);
@@ -486,6 +496,7 @@ void MessageLoop::ReplyCopyItem(plist_t message) {
 
 void MessageLoop::HandleOutcome(plist_t message) {
     outcomeSeen_ = true;
+    end_.outcome = true;
     plist_t dict = Item(message, 1);
     if (dict == nullptr || plist_get_node_type(dict) != PLIST_DICT) {
         return;
@@ -511,14 +522,15 @@ void MessageLoop::HandleOutcome(plist_t message) {
 }  // namespace
 
 int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
-                       DeviceLink& link, const LoopTiming& timing) {
-    MessageLoop loop(backupFolder, session, run, link, timing);
+                       DeviceLink& link, const LoopTiming& timing, LoopEnd* end) {
+    MessageLoop loop(backupFolder, session, run, link, timing, end);
     return loop.Run();
 }
 
-int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run) {
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
+                       LoopEnd* end) {
     BackupServiceLink link(session);
-    return RunMessageLoop(backupFolder, session, run, link);
+    return RunMessageLoop(backupFolder, session, run, link, LoopTiming{}, end);
 }
 
 }  // namespace tolvane

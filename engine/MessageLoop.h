@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tolvane {
 
@@ -17,16 +19,24 @@ struct LoopTiming {
     int failuresBeforeGone = 6;
 };
 
+// How the conversation ended, for the callers that judge whether the phone finished its work.
+struct LoopEnd {
+    bool outcome = false;     // the phone sent DLMessageProcessMessage (its result is the loop's)
+    bool disconnect = false;  // the phone sent DLMessageDisconnect without an outcome
+    std::vector<std::string> sentFiles;  // names of DLMessageDownloadFiles that went out whole
+};
+
 // Runs the conversation on the session's backup client, with the progress, phase and texts of
 // `run`. `backupFolder` is null for the password step (then no path of the phone is served).
 // Returns 0, the negated ErrorCode of the phone's outcome, -1 when the phone went away, the
 // progress callback's non-zero value, the send status of a failed move/remove/copy reply, or the
 // system error code of a file that could not be stored; the Failure behind a non-zero result is
 // noted in `run`. Always releases the session's sync lock before it returns.
-int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run);
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
+                       LoopEnd* end = nullptr);
 
 // The same on any link (the tests' in-memory phone).
 int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
-                       DeviceLink& link, const LoopTiming& timing = {});
+                       DeviceLink& link, const LoopTiming& timing = {}, LoopEnd* end = nullptr);
 
 }  // namespace tolvane

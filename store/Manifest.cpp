@@ -135,10 +135,14 @@ int32_t WalkMbdbRecords(std::string_view manifest,
             return platform::kResultBadManifest;
         }
         record.digestField = cursor.Pos();
+        uint8_t modeHigh = 0;
+        uint8_t modeLow = 0;
         if (!cursor.ReadString(digest) || !cursor.ReadString(encryptionKey) ||
-            !cursor.Skip(kFixedFieldsSize - 1)) {
+            !cursor.ReadU8(modeHigh) || !cursor.ReadU8(modeLow) ||
+            !cursor.Skip(kFixedFieldsSize - 3)) {
             return platform::kResultBadManifest;
         }
+        record.mode = static_cast<uint16_t>(modeHigh << 8 | modeLow);
         record.digestLength = digest.size();
         uint8_t propertyCount = 0;
         if (!cursor.ReadU8(propertyCount)) {

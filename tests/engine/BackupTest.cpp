@@ -289,6 +289,37 @@ TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
     EXPECT_EQ(engine_.CloseDevice(), 0);
 }
 
+TEST_F(BackupRunTest, PhoneThatHangsUpHalfWayIsNeverAFinishedBackup) {
+    // Early (only Info.plist and Status.plist "new" are there) and late (the files have moved
+    // into place, the snapshot is not marked finished): neither is a backup.
+    for (const char* fault : {"disconnect-after-messages=8", "disconnect-after-messages=13"}) {
+        SCOPED_TRACE(fault);
+        IsolatedHome home;
+        const std::string base = home.Home() + "/Backups";
+        SimulatedPhone phone({}, {fault});
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine_.ConnectDevice(&willEncrypt), 0);
+        engine_.SetCategories(Full);
+        const int32_t result = engine_.RunBackup(base, nullptr);
+        // Late, the reply to the phone's last request may fail first and give its own code.
+        EXPECT_NE(result, 0);
+        if (std::string(fault).ends_with("=8")) {
+            EXPECT_EQ(result, platform::kResultDeviceGone);
+            EXPECT_EQ(engine_.FailureOf(result), platform::Failure::EndedEarly);
+        }
+        const std::vector<std::string> events = phone.Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), "disconnect after-messages"),
+                  events.end());
+        EXPECT_TRUE(Catalogue(base).empty());
+        const std::vector<std::string> folders = Entries(base);
+        ASSERT_EQ(folders.size(), 1u);
+        EXPECT_FALSE(platform::PathExists(base + "/" + folders[0] + "/fileinfo"));
+        EXPECT_TRUE(FilesUnder(base + "/" + folders[0]).empty());
+        EXPECT_EQ(phone.Notifications().back(), kDidFinish);
+        engine_.CloseDevice();
+    }
+}
+
 TEST_F(BackupRunTest, RefusedBackupGivesThePhoneCodeAndText) {
     SimulatedPhone phone({}, {"fail-backup=105:Not enough free space on the device"});
     Connect(phone);

@@ -153,6 +153,31 @@ TEST_F(RestoreFaults, UnpluggedPhoneEndsTheRestoreWithMinusOneAndKeepsItsFiles) 
     EXPECT_EQ(engine_.CloseDevice(), 0);
 }
 
+TEST_F(RestoreFaults, PhoneThatHangsUpBeforeItHasTheBackupHasRestoredNothing) {
+    StartPhone();
+    const std::string backup = WriteOtherProgramsBackup(*phone_, home_.Home() + "/itunes");
+    Scribble(*phone_, kSmsPath);
+    const PhoneFiles before = ReadPhoneFiles(*phone_);
+    // Connecting sends three messages; the restore asks for the two manifests, then hangs up.
+    phone_->Restart({"disconnect-after-messages=5"});
+    Reconnect();
+
+    const int32_t result = Restore(Full, backup, true);
+    EXPECT_EQ(result, platform::kResultDeviceGone);
+    EXPECT_EQ(engine_.FailureOf(result), platform::Failure::EndedEarly);
+    EXPECT_EQ(EventsStartingWith(*phone_, "disconnect"), Lines{"disconnect after-messages"});
+    EXPECT_EQ(EventsStartingWith(*phone_, "restore applied"), Lines{});
+    EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});
+    EXPECT_EQ(FilesUnder(WorkDeviceFolder()), Lines{});
+    engine_.CloseDevice();
+
+    // The phone that hangs up after an applied restore (as it always does) still succeeds.
+    phone_->Restart();
+    Reconnect();
+    EXPECT_EQ(Restore(Full, backup, true), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(EventsStartingWith(*phone_, "restore finished"), Lines{"restore finished 0"});
+}
+
 TEST_F(RestoreFaults, UnplugDuringTheFreshBackupOfACategoryRestore) {
     testenv::PhoneOptions options;
     options.mediaMb = 4;
