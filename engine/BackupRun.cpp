@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "engine/BackupEngine.h"
+#include "engine/DeviceLink.h"
 #include "engine/MessageLoop.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -58,6 +59,15 @@ void SleepUntilNextSecond() {
 }
 
 }  // namespace
+
+bool AsksPasscodeForBackup(const std::string& productVersion) {
+    int major = 0;
+    int minor = 0;
+    if (std::sscanf(productVersion.c_str(), "%d.%d", &major, &minor) < 1) {
+        return false;
+    }
+    return major > 16 || (major == 16 && minor >= 1);
+}
 
 platform::PlistPtr BuildInfoPlistFrom(const std::string& udid, plist_t allValues,
                                       plist_t itunesSettings, const DeviceFileReader& readFile,
@@ -241,7 +251,10 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
         return run_.NoteFailure(sent, Failure::DeviceService);
     }
     LoopEnd end;
-    const int32_t result = RunMessageLoop(folder, session_, run_, &end);
+    LoopTiming timing;
+    timing.patientForFirstMessage = AsksPasscodeForBackup(session_.CachedProductVersion());
+    BackupServiceLink link(session_);
+    const int32_t result = RunMessageLoop(folder, session_, run_, link, timing, &end);
     if (result != 0) {
         return result;
     }

@@ -72,12 +72,15 @@ bool RawReader::Fill() {
         if (got > 0) {
             assert(got <= want);
             end_ = got;
+            run_.NoteHeard();
             return true;
         }
         if (run_.AbortFlag.load() > 0) {
             return false;
         }
-        if (!link_.IsDevicePresent() || (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
+        // A phone that keeps the connection open and sends nothing is as gone as an unplugged one.
+        if (run_.SilentTooLong() || !link_.IsDevicePresent() ||
+            (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
             run_.AbortFlag.fetch_add(1);
             return false;
         }

@@ -14,9 +14,15 @@ class RunContext;
 
 // How long the loop waits after a receive that brought nothing before it asks whether the phone
 // is still there, and how many failed answers in a row mean that it has gone.
+// A receive that fails on the connection itself (not a silent wait) counts as a failed answer
+// even while lockdown answers: the backup connection is closed and will bring nothing more.
+// `patientForFirstMessage`: the silence limit does not apply before the phone's first message
+// (a phone of iOS 16.1 or later says nothing after a Backup request until its user has typed
+// the passcode).
 struct LoopTiming {
     int silentWaitMs = 2000;
     int failuresBeforeGone = 6;
+    bool patientForFirstMessage = false;
 };
 
 // How the conversation ended, for the callers that judge whether the phone finished its work.
