@@ -280,9 +280,10 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
 
 int32_t Sha1FileHex(const std::string& path, char out[41]) {
     out[0] = '\0';
-    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    int32_t openError = 0;
+    const platform::UniqueFd fd(platform::OpenRegularFileForReading(path, &openError));
     if (fd.get() < 0) {
-        return platform::LastSystemError();
+        return openError;
     }
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {
