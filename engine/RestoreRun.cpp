@@ -302,6 +302,7 @@ int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& 
     }
     if (plan.decrypted) {
         DiscardDecryptedDatabases(plan.source);
+        DiscardDecryptedOutput();
     }
     return result;
 }

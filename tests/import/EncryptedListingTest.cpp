@@ -97,6 +97,11 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
         "select c0first from ABPersonFullTextSearch_content order by c0first limit 1;");
     ASSERT_EQ(firstNames.size(), 1u);
     EXPECT_EQ(contacts.front().rfind(platform::Utf8ToWide(firstNames[0].substr(2)), 0), 0u);
+
+    // No plain copy of the databases stays behind, after a listing or a password check.
+    EXPECT_EQ(testenv::FilesUnder(BackupToolOutputFolder()), std::vector<std::string>{});
+    EXPECT_EQ(VerifyBackupPassword(kPassword, folder_), 0);
+    EXPECT_EQ(testenv::FilesUnder(BackupToolOutputFolder()), std::vector<std::string>{});
 }
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {
