@@ -202,6 +202,7 @@ int32_t MessageLoop::Run() {
     using platform::Failure;
     run_.ResetConversation();
     patientNow_.store(timing_.patientForFirstMessage);
+    link_.onBytesTaken = [this] { run_.NoteHeard(); };
     SilenceWatchdog watchdog(run_, patientNow_);
     for (;;) {
         platform::PlistPtr message;
@@ -243,6 +244,7 @@ int32_t MessageLoop::Run() {
     } else {
         session_.ReleaseSyncLock();
     }
+    link_.onBytesTaken = nullptr;
     assert(!session_.HoldsSyncLock());
     return run_.NoteFailure(result_, what_);
 }
