@@ -169,9 +169,11 @@ struct FoundRecord {
 
 bool DecryptFile(const std::string& source, const std::string& target, std::string_view fileKey,
                  uint64_t plainSize, std::string& error) {
-    platform::UniqueFd in(open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    int32_t openError = 0;
+    platform::UniqueFd in(platform::OpenRegularFileForReading(source, &openError));
     if (in.get() < 0) {
-        error = "cannot open: " + SystemMessage();
+        error = openError == platform::kErrorAccessDenied ? "not a regular file"
+                                                          : "cannot open: " + SystemMessage();
         return false;
     }
     struct stat st {};

@@ -53,6 +53,8 @@ std::string BackupFailureText(platform::Failure what, uint32_t categories) {
             return "the phone went away";
         case Failure::Cancelled:
             return "the backup was cancelled";
+        case Failure::EndedEarly:
+            return "the phone ended the backup before it was complete";
         case Failure::MissingDatabase:
             return (categories & (Sms | Contacts)) == Sms ? "the phone has no message database"
                    : (categories & (Sms | Contacts)) == Contacts

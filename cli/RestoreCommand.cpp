@@ -57,6 +57,9 @@ std::string RestoreFailureText(platform::Failure what) {
             return "the phone went away";
         case Failure::Cancelled:
             return "the restore was cancelled";
+        case Failure::EndedEarly:
+            return "the phone ended the restore before it had the whole backup; nothing was "
+                   "restored";
         case Failure::IncompleteBackup:
             return "the backup has no device folder, or its Info.plist or Manifest.plist is "
                    "missing";

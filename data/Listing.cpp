@@ -149,6 +149,15 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
              void (*addLine)(sqlite3_stmt*, std::vector<std::wstring>&)) {
     std::string path;
     platform::Failure what = platform::Failure::None;
+    // The plain copies a decryption leaves go when the listing ends, on every path.
+    struct DiscardAtEnd {
+        bool decrypts;
+        ~DiscardAtEnd() {
+            if (decrypts) {
+                DiscardDecryptedOutput();
+            }
+        }
+    } discard{itunes && password != nullptr && *password != '\0'};
     int32_t result = FindDatabaseFile(backupFolder, password, itunes, kind, path, what);
     if (result != 0) {
         return engine.NoteFailure(result, what);

@@ -75,9 +75,10 @@ std::string MergeTemporaryPath(const char* fileName) {
 
 int32_t ReadExportFile(BackupEngine& engine, const std::string& path, std::string& bytes) {
     // The export is only read, so it is opened read-only: a read-only file imports as well.
-    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    int32_t openError = 0;
+    const platform::UniqueFd fd(platform::OpenRegularFileForReading(path, &openError));
     if (fd.get() < 0) {
-        return platform::LastSystemError();
+        return openError;
     }
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {

@@ -34,6 +34,20 @@ void DeviceLink::AfterMessageSent() {
             phone_.Events().Append("silent after-messages");
             connection_.DrainUntilClosed();
             throw LinkClosed();
+        case Phone::LinkAction::Disconnect: {
+            // Not counted: the fault has already fired.
+            PlistPtr bye(plist_new_array());
+            plist_array_append_item(bye.get(), plist_new_string("DLMessageDisconnect"));
+            plist_array_append_item(bye.get(), plist_new_string(kEmptyParameter));
+            phone_.Events().Append("disconnect after-messages");
+            SendFramedPlist(connection_, bye.get(), true);
+            connection_.Shutdown();
+            throw LinkClosed();
+        }
+        case Phone::LinkAction::Close:
+            phone_.Events().Append("closed after-messages");
+            connection_.Shutdown();
+            throw LinkClosed();
     }
 }
 

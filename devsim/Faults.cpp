@@ -53,6 +53,12 @@ bool ParseFault(const std::string& flag, Faults& faults, std::string& error) {
     } else if (name == "silent-after-messages" && hasValue) {
         ok = ParseCount(value, n);
         faults.silentAfterMessages = n;
+    } else if (name == "disconnect-after-messages" && hasValue) {
+        ok = ParseCount(value, n);
+        faults.disconnectAfterMessages = n;
+    } else if (name == "close-after-messages" && hasValue) {
+        ok = ParseCount(value, n);
+        faults.closeAfterMessages = n;
     } else if (name == "lock-held" && hasValue) {
         if (value == "forever") {
             faults.lockHeldForever = true;

@@ -6,6 +6,11 @@
 //                             connections, either direction
 //   silent-after-messages=N   after N such messages the backup connection stops answering
 //                             without closing (lockdown keeps answering)
+//   disconnect-after-messages=N
+//                             after N such messages the phone sends DLMessageDisconnect and
+//                             closes the backup connection, as one whose user ended the sync
+//   close-after-messages=N    after N such messages the backup connection closes without a word
+//                             (the phone stays listed and lockdown keeps answering)
 //   lock-held=S | lock-held=forever
 //                             another program holds the sync lock file, for S seconds from the
 //                             first lock request, or for ever
@@ -35,6 +40,8 @@ struct Faults {
     std::optional<uint64_t> unplugAfterMessages;
     std::optional<uint64_t> unplugAfterBytes;
     std::optional<uint64_t> silentAfterMessages;
+    std::optional<uint64_t> disconnectAfterMessages;
+    std::optional<uint64_t> closeAfterMessages;
     std::optional<uint64_t> lockHeldSeconds;
     bool lockHeldForever = false;
     bool willEncryptAbsent = false;

@@ -126,6 +126,12 @@ Phone::LinkAction Phone::CountMessageSent() {
     if (faults_.silentAfterMessages && sent >= *faults_.silentAfterMessages) {
         return LinkAction::Silent;
     }
+    if (faults_.disconnectAfterMessages && sent >= *faults_.disconnectAfterMessages) {
+        return LinkAction::Disconnect;
+    }
+    if (faults_.closeAfterMessages && sent >= *faults_.closeAfterMessages) {
+        return LinkAction::Close;
+    }
     return LinkAction::Continue;
 }
 

@@ -68,7 +68,7 @@ class Phone {
 
     // Fault bookkeeping for the backup link. Called after each device-link message the phone
     // sent; says what the phone must do next.
-    enum class LinkAction { Continue, Unplug, Silent };
+    enum class LinkAction { Continue, Unplug, Silent, Disconnect, Close };
     LinkAction CountMessageSent();
     // How many more bytes of file contents may cross before the phone unplugs (UINT64_MAX: no
     // limit), and the record of bytes that did cross. CountFileBytes returns true when the limit

@@ -61,6 +61,8 @@ class BackupEngine {
     void SetCallbackUserData(void* userData) { run_.SetCallbackUserData(userData); }
     void SetProgressScale(int32_t scale) { run_.SetProgressScale(scale); }
     void SetCategories(uint32_t categories) { run_.SetCategories(categories); }
+    // How long a silent phone is waited for before a run gives it up (kDefaultSilenceLimit).
+    void SetSilenceLimit(std::chrono::milliseconds limit) { run_.SetSilenceLimit(limit); }
     uint32_t Categories() const { return run_.Categories(); }
 
     // The start of every backup, restore and import run (they call it themselves): clears the

@@ -19,12 +19,14 @@
 #include <thread>
 
 #include "engine/BackupEngine.h"
+#include "engine/DeviceLink.h"
 #include "engine/MessageLoop.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
 #include "store/Catalogue.h"
+#include "store/Plists.h"
 
 namespace tolvane {
 namespace {
@@ -57,6 +59,15 @@ void SleepUntilNextSecond() {
 }
 
 }  // namespace
+
+bool AsksPasscodeForBackup(const std::string& productVersion) {
+    int major = 0;
+    int minor = 0;
+    if (std::sscanf(productVersion.c_str(), "%d.%d", &major, &minor) < 1) {
+        return false;
+    }
+    return major > 16 || (major == 16 && minor >= 1);
+}
 
 platform::PlistPtr BuildInfoPlistFrom(const std::string& udid, plist_t allValues,
                                       plist_t itunesSettings, const DeviceFileReader& readFile,
@@ -239,7 +250,26 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
     if (sent != MOBILEBACKUP2_E_SUCCESS) {
         return run_.NoteFailure(sent, Failure::DeviceService);
     }
-    return RunMessageLoop(folder, session_, run_);
+    LoopEnd end;
+    LoopTiming timing;
+    timing.patientForFirstMessage = AsksPasscodeForBackup(session_.CachedProductVersion());
+    BackupServiceLink link(session_);
+    const int32_t result = RunMessageLoop(folder, session_, run_, link, timing, &end);
+    if (result != 0) {
+        return result;
+    }
+    // A backup is complete only when the phone ended it with its success and its Status.plist
+    // says the snapshot finished: a phone that hangs up half-way leaves a folder that only looks
+    // like a backup.
+    if (!end.outcome) {
+        std::printf("The phone ended the backup without its outcome\n");
+        return run_.NoteFailure(platform::kResultDeviceGone, Failure::EndedEarly);
+    }
+    if (mb2_status_check_snapshot_state(udid.c_str(), folder) != 1) {
+        std::printf("The backup's snapshot did not finish\n");
+        return run_.NoteFailure(platform::kResultDeviceGone, Failure::EndedEarly);
+    }
+    return 0;
 }
 
 int32_t BackupEngine::RunBackup(const std::string& folder, const char* password) {

@@ -45,4 +45,8 @@ int32_t CopySelectedDatabases(uint32_t categories, const std::string& workFolder
 int32_t CreateTimestampedFolder(const std::string& base, std::string& timestamp,
                                 std::string& folder);
 
+// Whether a phone of this ProductVersion (16.1 or later) asks its user for the passcode after a
+// Backup request and says nothing until it has it.
+bool AsksPasscodeForBackup(const std::string& productVersion);
+
 }  // namespace tolvane

@@ -62,6 +62,9 @@ bool SendAll(DeviceLink& link, const char* data, uint32_t length, uint32_t* sent
         uint32_t done = 0;
         const int32_t err = link.SendRaw(data + total, length - total, done);
         total += done;
+        if (done > 0 && link.onBytesTaken) {
+            link.onBytesTaken();
+        }
         if (err != 0 || done == 0) {
             ok = total == length;
             break;

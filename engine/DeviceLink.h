@@ -8,6 +8,7 @@
 #include <plist/plist.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/Handles.h"
@@ -35,6 +36,10 @@ class DeviceLink {
 
     // Whether the phone still answers (asked after a silent wait).
     virtual bool IsDevicePresent() = 0;
+
+    // Called by SendAll whenever the phone has taken bytes: a phone that takes a long file is
+    // not silent.
+    std::function<void()> onBytesTaken;
 };
 
 // The link over the session's mobilebackup2 client; presence is the session's IsDevicePresent.

@@ -24,6 +24,56 @@
 namespace tolvane {
 namespace {
 
+// The Hello exchange of the backup protocol, done here rather than by the library's
+// mobilebackup2_version_exchange, which reads freed memory when the connection ends before the
+// phone's answer (a phone unplugged right after its ready message). Every early end is an error.
+mobilebackup2_error_t ExchangeVersions(mobilebackup2_client_t client, const double* versions,
+                                       uint32_t count, double& remote) {
+    remote = 0;
+    platform::PlistPtr hello(plist_new_dict());
+    plist_t offered = plist_new_array();
+    for (uint32_t i = 0; i < count; ++i) {
+        plist_array_append_item(offered, plist_new_real(versions[i]));
+    }
+    plist_dict_set_item(hello.get(), "SupportedProtocolVersions", offered);
+    mobilebackup2_error_t err = mobilebackup2_send_message(client, "Hello", hello.get());
+    if (err != MOBILEBACKUP2_E_SUCCESS) {
+        return err;
+    }
+    plist_t raw = nullptr;
+    char* rawName = nullptr;
+    err = mobilebackup2_receive_message(client, &raw, &rawName);
+    platform::PlistPtr message(raw);
+    const std::string name = rawName != nullptr ? rawName : "";
+    std::free(rawName);
+    if (err != MOBILEBACKUP2_E_SUCCESS) {
+        return err;
+    }
+    if (name != "DLMessageProcessMessage" || plist_get_node_type(message.get()) != PLIST_ARRAY ||
+        plist_array_get_size(message.get()) < 2) {
+        return MOBILEBACKUP2_E_PLIST_ERROR;
+    }
+    plist_t answer = plist_array_get_item(message.get(), 1);
+    if (plist_get_node_type(answer) != PLIST_DICT) {
+        return MOBILEBACKUP2_E_PLIST_ERROR;
+    }
+    plist_t code = plist_dict_get_item(answer, "ErrorCode");
+    uint64_t value = 0;
+    if (code == nullptr || plist_get_node_type(code) != PLIST_UINT) {
+        return MOBILEBACKUP2_E_PLIST_ERROR;
+    }
+    plist_get_uint_val(code, &value);
+    if (value != 0) {
+        return MOBILEBACKUP2_E_NO_COMMON_VERSION;
+    }
+    plist_t version = plist_dict_get_item(answer, "ProtocolVersion");
+    if (version == nullptr || plist_get_node_type(version) != PLIST_REAL) {
+        return MOBILEBACKUP2_E_PLIST_ERROR;
+    }
+    plist_get_real_val(version, &remote);
+    return MOBILEBACKUP2_E_SUCCESS;
+}
+
 constexpr char kLockdownLabel[] = "idevicebackup2";
 constexpr char kNotificationProxy[] = "com.apple.mobile.notification_proxy";
 constexpr char kAfcService[] = "com.apple.afc";
@@ -146,7 +196,7 @@ int32_t DeviceSession::Connect(uint8_t* willEncrypt, platform::Failure& what) {
         }
         double versions[] = {2.0, 2.1};
         double remote = 0;
-        err = mobilebackup2_version_exchange(backup_.get(), versions, 2, &remote);
+        err = ExchangeVersions(backup_.get(), versions, 2, remote);
         if (err != MOBILEBACKUP2_E_SUCCESS) {
             return err;
         }

@@ -56,6 +56,10 @@ class DeviceSession {
     // cannot be had.
     void RetakeSyncLock();
     // Unlocks and closes the lock file if it is held, then posts syncDidFinish.
+    // For a phone found gone: the lock is taken as released without a word to the phone, which
+    // drops it with the connection (asking a phone that no longer answers would wait on every
+    // library timeout).
+    void ForgetSyncLock() { lockFile_ = 0; }
     void ReleaseSyncLock();
     bool HoldsSyncLock() const { return lockFile_ != 0; }
     // Sync lock attempts and the wait between them (50 x 2000 ms); tests shorten them.

@@ -72,12 +72,15 @@ bool RawReader::Fill() {
         if (got > 0) {
             assert(got <= want);
             end_ = got;
+            run_.NoteHeard();
             return true;
         }
         if (run_.AbortFlag.load() > 0) {
             return false;
         }
-        if (!link_.IsDevicePresent() || (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
+        // A phone that keeps the connection open and sends nothing is as gone as an unplugged one.
+        if (run_.SilentTooLong() || !link_.IsDevicePresent() ||
+            (err != 0 && ++errorsInARow >= kMaxConnectionErrors)) {
             run_.AbortFlag.fetch_add(1);
             return false;
         }
@@ -426,7 +429,8 @@ int32_t mb2_handle_send_file(DeviceLink& link, const char* backupFolder, const s
     return -1;
 }
 
-void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder) {
+void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder,
+                        std::vector<std::string>* sent) {
     if (!IsArrayOfAtLeast(message, 2)) {
         return;
     }
@@ -450,6 +454,9 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
         std::free(raw);
         if (mb2_handle_send_file(link, backupFolder, name, errors, buffer.data()) < 0) {
             break;
+        }
+        if (sent != nullptr) {
+            sent->push_back(name);
         }
     }
     const char end[4] = {0, 0, 0, 0};

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Handles.h"
 
@@ -50,7 +51,9 @@ struct ReceiveReport {
 // Answers DLMessageDownloadFiles ([name, [paths], {}, progress]) from `backupFolder`: each file
 // in order, up to the first that cannot be sent, then the end marker and the status response
 // (0, or -13 "Multi status" with an error dictionary).
-void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder);
+// `sent`, when given, gathers the names whose files went out whole.
+void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFolder,
+                        std::vector<std::string>* sent = nullptr);
 
 // Sends one file: its name, its data blocks and the success block, or an error block after
 // which `errors` (made when null) holds an entry for the name. 0 when the file went out, -1 when

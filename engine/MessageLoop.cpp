@@ -12,14 +12,18 @@
 // the result when the phone ends without an error of its own.
 #include "engine/MessageLoop.h"
 
+#include <libimobiledevice/mobilebackup2.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -32,6 +36,7 @@
 #include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Sockets.h"
 #include "platform/Strings.h"
 #include "platform/Volumes.h"
 
@@ -42,6 +47,8 @@ namespace {
 constexpr int64_t kPlistEpochOffset = 978307200;
 // The phone broke the framing of a file transfer; the conversation cannot go on.
 constexpr int32_t kResultBrokenTransfer = platform::kErrorGenFailure;
+// The backup client's code for a receive that waited and got nothing.
+constexpr int32_t kReceiveTimeout = MOBILEBACKUP2_E_RECEIVE_TIMEOUT;
 
 std::string StringItem(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
@@ -94,8 +101,15 @@ bool IsFolder(const std::string& path) {
 class MessageLoop {
   public:
     MessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run, DeviceLink& link,
-                const LoopTiming& timing)
-        : folder_(backupFolder), session_(session), run_(run), link_(link), timing_(timing) {}
+                const LoopTiming& timing, LoopEnd* end)
+        : folder_(backupFolder),
+          session_(session),
+          run_(run),
+          link_(link),
+          timing_(timing),
+          end_(end != nullptr ? *end : ownEnd_) {
+        end_ = LoopEnd{};
+    }
 
     int32_t Run();
 
@@ -104,7 +118,7 @@ class MessageLoop {
 
     Step Handle(const std::string& name, plist_t message);
     void SetProgressFromMessage(plist_t message, uint32_t index);
-    bool WaitForSilentPhone();
+    bool WaitForSilentPhone(int32_t receiveError);
     bool ReportProgress();
 
     void ReplyFreeDiskSpace();
@@ -133,23 +147,69 @@ class MessageLoop {
     RunContext& run_;
     DeviceLink& link_;
     LoopTiming timing_;
+    LoopEnd ownEnd_;
+    LoopEnd& end_;
     int32_t result_ = 0;
     bool outcomeSeen_ = false;
     int32_t pendingFailure_ = 0;
     platform::Failure pendingWhat_ = platform::Failure::None;
     platform::Failure what_ = platform::Failure::None;  // what result_ stands for
     int failuresInARow_ = 0;
+    bool heardAnything_ = false;
+    std::atomic<bool> patientNow_{false};
+    bool toldToUnlock_ = false;
+};
+
+// Beside the conversation: a phone that has said nothing for longer than the silence limit may
+// keep the library waiting inside a receive or a lockdown query on timeouts of its own, long
+// beyond the limit. Shutting the phone's connections down ends those waits; the conversation then
+// finds the phone gone.
+class SilenceWatchdog {
+  public:
+    SilenceWatchdog(RunContext& run, const std::atomic<bool>& patient)
+        : run_(run), patient_(patient), thread_([this] { Watch(); }) {}
+    ~SilenceWatchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+  private:
+    void Watch() {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+            if (!patient_.load() && run_.SilentTooLong()) {
+                const int cut = platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
+                std::printf("The phone stopped answering; %d connections closed\n", cut);
+                run_.AbortFlag.fetch_add(1);
+                return;
+            }
+        }
+    }
+
+    RunContext& run_;
+    const std::atomic<bool>& patient_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread thread_;
 };
 
 int32_t MessageLoop::Run() {
     using platform::Failure;
     run_.ResetConversation();
+    patientNow_.store(timing_.patientForFirstMessage);
+    link_.onBytesTaken = [this] { run_.NoteHeard(); };
+    SilenceWatchdog watchdog(run_, patientNow_);
     for (;;) {
         platform::PlistPtr message;
         std::string name;
         const int32_t err = link_.ReceiveMessage(message, name);
         if (err != 0 || message == nullptr || name.empty()) {
-            if (!WaitForSilentPhone() || run_.AbortFlag.load() > 0) {
+            if (!WaitForSilentPhone(err) || run_.AbortFlag.load() > 0) {
                 result_ = platform::kResultDeviceGone;
                 what_ = Failure::DeviceGone;
                 break;
@@ -160,6 +220,9 @@ int32_t MessageLoop::Run() {
             }
             continue;
         }
+        run_.NoteHeard();
+        heardAnything_ = true;
+        patientNow_.store(false);
         if (Handle(name, message.get()) == Step::End) {
             break;
         }
@@ -176,7 +239,12 @@ int32_t MessageLoop::Run() {
         result_ = pendingFailure_;
         what_ = pendingWhat_;
     }
-    session_.ReleaseSyncLock();
+    if (what_ == Failure::DeviceGone) {
+        session_.ForgetSyncLock();
+    } else {
+        session_.ReleaseSyncLock();
+    }
+    link_.onBytesTaken = nullptr;
     assert(!session_.HoldsSyncLock());
     return run_.NoteFailure(result_, what_);
 }
@@ -194,12 +262,29 @@ bool MessageLoop::ReportProgress() {
 }
 
 // After a receive that brought nothing: wait, then ask whether the phone still answers. False
-// once it has failed to answer `failuresBeforeGone` times in a row (AbortFlag is then raised).
-bool MessageLoop::WaitForSilentPhone() {
+// once it has failed to answer `failuresBeforeGone` times in a row, or has said nothing for
+// longer than the run's silence limit (AbortFlag is then raised). A receive that failed on the
+// connection counts as a failed answer whatever lockdown says.
+bool MessageLoop::WaitForSilentPhone(int32_t receiveError) {
     if (timing_.silentWaitMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(timing_.silentWaitMs));
     }
-    if (link_.IsDevicePresent()) {
+    const bool patient = timing_.patientForFirstMessage && !heardAnything_;
+    if (patient && !toldToUnlock_) {
+        toldToUnlock_ = true;
+        std::printf("Waiting for the phone: unlock it and type its passcode\n");
+        run_.SetLastErrorText("Unlock the phone and type its passcode to let the backup begin.");
+    }
+    if (!patient && run_.SilentTooLong()) {
+        std::printf(
+            "The phone has said nothing for %lld s; it is given up\n",
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::seconds>(run_.SilenceLimit()).count()));
+        run_.AbortFlag.fetch_add(1);
+        return false;
+    }
+    const bool connectionFailed = receiveError != 0 && receiveError != kReceiveTimeout;
+    if (!connectionFailed && link_.IsDevicePresent()) {
         failuresInARow_ = 0;
         return true;
     }
@@ -213,7 +298,7 @@ bool MessageLoop::WaitForSilentPhone() {
 MessageLoop::Step MessageLoop::Handle(const std::string& name, plist_t message) {
     if (name == "DLMessageDownloadFiles") {
         SetProgressFromMessage(message, 3);
-        SendRequestedFiles(link_, message, folder_);
+        SendRequestedFiles(link_, message, folder_, &end_.sentFiles);
     } else if (name == "DLMessageUploadFiles") {
         SetProgressFromMessage(message, 2);
         ReceiveFiles(message);
@@ -236,6 +321,7 @@ MessageLoop::Step MessageLoop::Handle(const std::string& name, plist_t message) 
         ReplyCopyItem(message);
     } else if (name == "DLMessageDisconnect") {
         outcomeSeen_ = true;
+        end_.disconnect = !end_.outcome;
         return Step::End;
     } else if (name == "DLMessageProcessMessage") {
         HandleOutcome(message);
@@ -486,6 +572,7 @@ void MessageLoop::ReplyCopyItem(plist_t message) {
 
 void MessageLoop::HandleOutcome(plist_t message) {
     outcomeSeen_ = true;
+    end_.outcome = true;
     plist_t dict = Item(message, 1);
     if (dict == nullptr || plist_get_node_type(dict) != PLIST_DICT) {
         return;
@@ -511,14 +598,15 @@ void MessageLoop::HandleOutcome(plist_t message) {
 }  // namespace
 
 int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
-                       DeviceLink& link, const LoopTiming& timing) {
-    MessageLoop loop(backupFolder, session, run, link, timing);
+                       DeviceLink& link, const LoopTiming& timing, LoopEnd* end) {
+    MessageLoop loop(backupFolder, session, run, link, timing, end);
     return loop.Run();
 }
 
-int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run) {
+int32_t RunMessageLoop(const char* backupFolder, DeviceSession& session, RunContext& run,
+                       LoopEnd* end) {
     BackupServiceLink link(session);
-    return RunMessageLoop(backupFolder, session, run, link);
+    return RunMessageLoop(backupFolder, session, run, link, LoopTiming{}, end);
 }
 
 }  // namespace tolvane

@@ -21,17 +21,20 @@
 #include <libimobiledevice/mobilebackup2.h>
 
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "engine/BackupEngine.h"
 #include "engine/MessageLoop.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
 #include "store/CategoryRestore.h"
 #include "store/DatabaseGeneration.h"
 #include "store/EncryptedBackup.h"
+#include "store/Manifest.h"
 #include "store/Plists.h"
 
 namespace tolvane {
@@ -49,6 +52,31 @@ constexpr CategoryFiles kCategoryFiles[] = {
 };
 
 }  // namespace
+
+bool RestoreFilesAllSent(const char* folder, const char* sourceIdentifier,
+                         const std::vector<std::string>& sent) {
+    const std::string source = sourceIdentifier;
+    const std::set<std::string> names(sent.begin(), sent.end());
+    if (names.count(source + "/Manifest.plist") == 0 ||
+        names.count(source + "/Manifest.mbdb") == 0) {
+        return false;
+    }
+    std::string manifest;
+    if (platform::ReadWholeFile(
+            platform::JoinPath(platform::JoinPath(folder, source), "Manifest.mbdb"), manifest) !=
+        0) {
+        return false;
+    }
+    bool all = true;
+    const int32_t walked = WalkMbdbRecords(manifest, [&](const MbdbRecordSpan& r) {
+        if (all && r.IsFile()) {
+            const std::string hashed = platform::HexLower(
+                platform::Sha1Of(std::string(r.domain) + "-" + std::string(r.path)));
+            all = names.count(source + "/" + hashed) != 0;
+        }
+    });
+    return walked == 0 && all;
+}
 
 bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder,
                              std::string& name) {
@@ -224,7 +252,18 @@ int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdent
         session_.ReleaseSyncLock();
         return run_.NoteFailure(sent, Failure::DeviceService);
     }
-    return RunMessageLoop(folder, session_, run_);
+    LoopEnd end;
+    const int32_t result = RunMessageLoop(folder, session_, run_, &end);
+    if (result != 0 || end.outcome) {
+        return result;
+    }
+    // A phone applies a restore and hangs up; one that hangs up before it has every file of the
+    // backup has applied nothing.
+    if (!RestoreFilesAllSent(folder, sourceIdentifier, end.sentFiles)) {
+        std::printf("The phone ended the restore before it had the whole backup\n");
+        return run_.NoteFailure(platform::kResultDeviceGone, Failure::EndedEarly);
+    }
+    return 0;
 }
 
 int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool itunes,
@@ -297,6 +336,7 @@ int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& 
     }
     if (plan.decrypted) {
         DiscardDecryptedDatabases(plan.source);
+        DiscardDecryptedOutput();
     }
     return result;
 }

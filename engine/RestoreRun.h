@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Handles.h"
 #include "platform/Results.h"
@@ -17,6 +18,11 @@ namespace tolvane {
 // ".../Backup/<name>/" names the same backup as ".../Backup/<name>"; a backup directly under the
 // root gets F = "/". False when the path has no "/" before its last name, or no name at all.
 bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder, std::string& name);
+
+// Whether `sent` (names the computer sent in a restore conversation) holds the backup
+// F/S's two manifests and every file its Manifest.mbdb lists, named as the phone asks for them.
+bool RestoreFilesAllSent(const char* folder, const char* sourceIdentifier,
+                         const std::vector<std::string>& sent);
 
 // What RequestRestore checks before it asks the phone: platform::kResultMissing (87) when `folder`
 // is null or not an existing folder; platform::kResultCancelled (2) when folder/name has no

@@ -18,6 +18,7 @@ int32_t RunContext::ReportProgress() {
 void RunContext::ResetConversation() {
     OverallProgress.store(0.0);
     AbortFlag.store(0);
+    NoteHeard();
 }
 
 void RunContext::BeginRun() {

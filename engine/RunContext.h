@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -18,6 +19,10 @@
 #include "platform/Results.h"
 
 namespace tolvane {
+
+// How long a phone may send nothing at all (no message, no byte of a file) before the running
+// conversation gives it up as gone, whatever lockdown still answers.
+inline constexpr std::chrono::milliseconds kDefaultSilenceLimit{45000};
 
 // Called with (user data, percent, is-backup phase 0 or 1): 0 goes on, any other value stops the
 // running conversation and becomes its result.
@@ -47,8 +52,22 @@ class RunContext {
     // without a callback or a figure. A non-zero value is kept as a cancel of the run.
     int32_t ReportProgress();
 
-    // The start of a conversation: both shared values back to 0.
+    // The start of a conversation: both shared values back to 0, the phone heard from now.
     void ResetConversation();
+
+    // The silence a phone is allowed (kDefaultSilenceLimit unless set; tests shorten it).
+    void SetSilenceLimit(std::chrono::milliseconds limit) { silenceLimit_ = limit; }
+    std::chrono::milliseconds SilenceLimit() const { return silenceLimit_; }
+    // Something came from the phone; and whether it has said nothing for longer than the limit.
+    // (Both may be used from a watchdog thread beside the conversation.)
+    void NoteHeard() {
+        lastHeard_.store(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    bool SilentTooLong() const {
+        const std::chrono::steady_clock::time_point heard{
+            std::chrono::steady_clock::duration(lastHeard_.load())};
+        return std::chrono::steady_clock::now() - heard > silenceLimit_;
+    }
 
     // The start of a backup, restore or import run: the phase, the last error text and the kept
     // failure are cleared.
@@ -74,6 +93,9 @@ class RunContext {
     int32_t progressScale_ = 100;
     uint32_t categories_ = 0;
     uint8_t isBackupPhase_ = 0;
+    std::chrono::milliseconds silenceLimit_ = kDefaultSilenceLimit;
+    std::atomic<std::chrono::steady_clock::rep> lastHeard_{
+        std::chrono::steady_clock::now().time_since_epoch().count()};
 
     mutable std::mutex mutex_;  // guards the three below
     std::string lastErrorText_;

@@ -242,10 +242,49 @@ bool IsHidden(const std::string& path) {
     return !name.empty() && name[0] == '.' && PathExists(path);
 }
 
-int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t maxBytes) {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+int OpenRegularFileForReading(const std::string& path, int32_t* error) {
+    int32_t ignored = 0;
+    int32_t& err = error != nullptr ? *error : ignored;
+    err = 0;
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
-        return LastSystemError();
+        err = LastSystemError();
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) {
+        err = LastSystemError();
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        err = kErrorAccessDenied;
+        return -1;
+    }
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        err = LastSystemError();
+        return -1;
+    }
+    return fd.Release();
+}
+
+FILE* OpenRegularFileStream(const std::string& path) {
+    const int fd = OpenRegularFileForReading(path);
+    if (fd < 0) {
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+int32_t ReadWholeFile(const std::string& path, std::string& contents, uint64_t maxBytes) {
+    int32_t opened = 0;
+    UniqueFd fd(OpenRegularFileForReading(path, &opened));
+    if (fd.get() < 0) {
+        return opened;
     }
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {

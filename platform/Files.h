@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,14 @@ int32_t RemoveEmptyFolder(const std::string& path);
 // The hidden attribute: a name that begins with "." is hidden. Nothing can be set on disk, so
 // this only reports whether `path` is hidden by its name and exists.
 bool IsHidden(const std::string& path);
+
+// Opens a file that comes from outside for reading, only when it is a regular file: a FIFO, a
+// device (/dev/zero) or a folder is refused with kErrorAccessDenied without waiting (the open
+// itself never blocks on a FIFO). Returns the descriptor (blocking again), or -1 with the error in
+// `error` when given.
+int OpenRegularFileForReading(const std::string& path, int32_t* error = nullptr);
+// The same as a stdio stream ("rb"); null when refused.
+FILE* OpenRegularFileStream(const std::string& path);
 
 // Reads a whole file (up to `maxBytes`); 0, kErrorFileTooLarge or a system error.
 int32_t ReadWholeFile(const std::string& path, std::string& contents,

@@ -36,6 +36,7 @@ enum class Failure : uint8_t {
     MissingDatabase,   // a message or contacts database is not where it must be
     UnusableDatabase,  // a database is encrypted or not a database of its kind (1006)
     LocalFiles,        // a file or folder on the computer could not be made, read or written
+    EndedEarly,        // the phone ended its backup or restore before it was complete (-1)
 };
 
 }  // namespace platform

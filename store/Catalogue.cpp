@@ -49,7 +49,7 @@ std::string WithoutLineEnd(std::string line) {
 
 // Reads the `fileinfo` of one own backup folder into `entry`.
 void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
-    platform::FilePtr file(std::fopen(platform::JoinPath(folder, "fileinfo").c_str(), "rb"));
+    platform::FilePtr file(platform::OpenRegularFileStream(platform::JoinPath(folder, "fileinfo")));
     if (file == nullptr) {
         return;
     }
@@ -102,7 +102,8 @@ std::string MarkedValue(const std::string& line, const char* open, const char* c
 
 // Reads the name and date of one iTunes backup from its Info.plist text.
 void ReadItunesInfo(const std::string& folder, BackupEntry& entry) {
-    platform::FilePtr file(std::fopen(platform::JoinPath(folder, "Info.plist").c_str(), "rb"));
+    platform::FilePtr file(
+        platform::OpenRegularFileStream(platform::JoinPath(folder, "Info.plist")));
     if (file == nullptr) {
         return;
     }
@@ -256,7 +257,7 @@ int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
 }
 
 bool IsEncryptedDatabase(const std::string& path) {
-    platform::FilePtr file(std::fopen(path.c_str(), "rb"));
+    platform::FilePtr file(platform::OpenRegularFileStream(path));
     if (file == nullptr) {
         return false;
     }
@@ -269,7 +270,7 @@ bool IsEncryptedDatabase(const std::string& path) {
 bool IsEncryptedDeviceFolder(const std::string& folder) {
     const std::string path = platform::JoinPath(folder, kContactsDatabaseName);
     for (const std::string& candidate : {path, path + ".mddata"}) {
-        platform::FilePtr probe(std::fopen(candidate.c_str(), "rb"));
+        platform::FilePtr probe(platform::OpenRegularFileStream(candidate));
         if (probe != nullptr) {
             probe.reset();
             return IsEncryptedDatabase(candidate);

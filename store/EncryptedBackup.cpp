@@ -160,7 +160,20 @@ int32_t VerifyBackupPassword(const char* password, const std::string& backupFold
         return platform::kResultWrongPassword;
     }
     std::string unused;
-    return DecryptBackup(password, backupFolder, unused);
+    const int32_t result = DecryptBackup(password, backupFolder, unused);
+    DiscardDecryptedOutput();
+    return result;
+}
+
+void DiscardDecryptedOutput() {
+    const std::string folder = BackupToolOutputFolder();
+    std::vector<platform::DirEntry> entries;
+    platform::ListFolder(folder, entries);
+    for (const platform::DirEntry& e : entries) {
+        if (e.type != platform::EntryType::Folder) {
+            platform::DeleteFile(platform::JoinPath(folder, e.name));
+        }
+    }
 }
 
 platform::Failure DecryptionFailure(int32_t result) {

@@ -43,6 +43,11 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
 
 // Checks a password of an encrypted backup by decrypting it. A null or empty password gives
 // platform::kResultWrongPassword at once, without starting anything.
+// Deletes every file the tool left in its output folder ("Decrypt"): the plain copies of an
+// encrypted backup's databases are the user's private messages and contacts in clear, so every
+// operation that decrypts calls this when it ends, whatever its outcome.
+void DiscardDecryptedOutput();
+
 int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder);
 
 // What a failed DecryptBackup stands for: a refused password (kResultWrongPassword), a key file

@@ -135,10 +135,14 @@ int32_t WalkMbdbRecords(std::string_view manifest,
             return platform::kResultBadManifest;
         }
         record.digestField = cursor.Pos();
+        uint8_t modeHigh = 0;
+        uint8_t modeLow = 0;
         if (!cursor.ReadString(digest) || !cursor.ReadString(encryptionKey) ||
-            !cursor.Skip(kFixedFieldsSize - 1)) {
+            !cursor.ReadU8(modeHigh) || !cursor.ReadU8(modeLow) ||
+            !cursor.Skip(kFixedFieldsSize - 3)) {
             return platform::kResultBadManifest;
         }
+        record.mode = static_cast<uint16_t>(modeHigh << 8 | modeLow);
         record.digestLength = digest.size();
         uint8_t propertyCount = 0;
         if (!cursor.ReadU8(propertyCount)) {
@@ -276,9 +280,10 @@ int32_t PatchManifestDigest(const std::string& digestHex, const std::string& man
 
 int32_t Sha1FileHex(const std::string& path, char out[41]) {
     out[0] = '\0';
-    const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    int32_t openError = 0;
+    const platform::UniqueFd fd(platform::OpenRegularFileForReading(path, &openError));
     if (fd.get() < 0) {
-        return platform::LastSystemError();
+        return openError;
     }
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {

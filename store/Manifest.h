@@ -22,6 +22,8 @@ struct MbdbRecordSpan {
     std::string_view path;
     size_t digestField = 0;   // offset of the digest's 16-bit length
     size_t digestLength = 0;  // bytes of digest that follow it (0 for an absent digest)
+    uint16_t mode = 0;        // the file's type and permissions (0x8000: a regular file)
+    bool IsFile() const { return (mode & 0xF000) == 0x8000; }
 };
 
 // Checks the header ("mbdb" and two version bytes) and calls `visit` for each record in file

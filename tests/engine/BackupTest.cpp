@@ -289,6 +289,93 @@ TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
     EXPECT_EQ(engine_.CloseDevice(), 0);
 }
 
+TEST_F(BackupRunTest, PhoneThatHangsUpHalfWayIsNeverAFinishedBackup) {
+    // Early (only Info.plist and Status.plist "new" are there) and late (the files have moved
+    // into place, the snapshot is not marked finished): neither is a backup.
+    for (const char* fault : {"disconnect-after-messages=8", "disconnect-after-messages=13"}) {
+        SCOPED_TRACE(fault);
+        IsolatedHome home;
+        const std::string base = home.Home() + "/Backups";
+        SimulatedPhone phone({}, {fault});
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine_.ConnectDevice(&willEncrypt), 0);
+        engine_.SetCategories(Full);
+        const int32_t result = engine_.RunBackup(base, nullptr);
+        // Late, the reply to the phone's last request may fail first and give its own code.
+        EXPECT_NE(result, 0);
+        if (std::string(fault).ends_with("=8")) {
+            EXPECT_EQ(result, platform::kResultDeviceGone);
+            EXPECT_EQ(engine_.FailureOf(result), platform::Failure::EndedEarly);
+        }
+        const std::vector<std::string> events = phone.Events();
+        EXPECT_NE(std::find(events.begin(), events.end(), "disconnect after-messages"),
+                  events.end());
+        EXPECT_TRUE(Catalogue(base).empty());
+        const std::vector<std::string> folders = Entries(base);
+        ASSERT_EQ(folders.size(), 1u);
+        EXPECT_FALSE(platform::PathExists(base + "/" + folders[0] + "/fileinfo"));
+        EXPECT_TRUE(FilesUnder(base + "/" + folders[0]).empty());
+        EXPECT_EQ(phone.Notifications().back(), kDidFinish);
+        engine_.CloseDevice();
+    }
+}
+
+// A phone whose backup connection closes, goes silent, or stops altogether (SIGSTOP) is given
+// up as gone within the silence limit plus one library receive, and leaves no backup.
+TEST_F(BackupRunTest, PhoneThatClosesFallsSilentOrStopsIsGoneWithinTheBound) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> faults;
+        bool freeze;
+    };
+    const Case cases[] = {
+        {"closed connection", {"close-after-messages=8"}, false},
+        {"silent connection", {"silent-after-messages=9"}, false},
+        {"stopped phone", {"rate=2"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IsolatedHome home;
+        const std::string base = home.Home() + "/Backups";
+        PhoneOptions options;
+        options.mediaMb = 6;
+        SimulatedPhone phone(options, c.faults);
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine_.ConnectDevice(&willEncrypt), 0);
+        engine_.SetCategories(Full);
+        engine_.SetSilenceLimit(std::chrono::seconds(3));
+        struct Watch {
+            SimulatedPhone* phone;
+            bool freeze;
+            bool frozen = false;
+            std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+        } watch{&phone, c.freeze};
+        engine_.SetCallbackUserData(&watch);
+        engine_.SetProgressCallback([](void* data, int32_t, int32_t) -> int32_t {
+            auto* w = static_cast<Watch*>(data);
+            if (w->freeze && !w->frozen) {
+                w->frozen = true;
+                w->phone->Freeze();
+            }
+            // Without a bound the run would never end: stop it so the test can fail.
+            return std::chrono::steady_clock::now() - w->start > std::chrono::seconds(90) ? 9 : 0;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const int32_t result = engine_.RunBackup(base, nullptr);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(result, platform::kResultDeviceGone);
+        EXPECT_EQ(engine_.FailureOf(result), platform::Failure::DeviceGone);
+        EXPECT_LT(took, std::chrono::seconds(25));
+        EXPECT_EQ(watch.frozen, c.freeze);
+        EXPECT_TRUE(Catalogue(base).empty());
+        const auto closeStart = std::chrono::steady_clock::now();
+        engine_.CloseDevice();
+        EXPECT_LT(std::chrono::steady_clock::now() - closeStart, std::chrono::seconds(5));
+        phone.Thaw();
+        engine_.SetSilenceLimit(kDefaultSilenceLimit);
+    }
+}
+
 TEST_F(BackupRunTest, RefusedBackupGivesThePhoneCodeAndText) {
     SimulatedPhone phone({}, {"fail-backup=105:Not enough free space on the device"});
     Connect(phone);

@@ -254,3 +254,26 @@ TEST(DeviceSession, QueriesFromTwoThreadsTakeTurns) {
 }
 
 }  // namespace
+
+// An unplug during the connection's opening (the version exchange, the ready message, the Hello
+// answer) is a clean error every time, never a crash; the test runs each point several times
+// because the end races with the library's receive.
+TEST(DeviceSession, UnplugWhileTheBackupServiceOpensIsACleanError) {
+    IsolatedHome home;
+    SimulatedPhone phone;
+    for (int messages = 1; messages <= 3; ++messages) {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            SCOPED_TRACE(messages);
+            phone.Restart({"unplug-after-messages=" + std::to_string(messages)});
+            BackupEngine engine;
+            uint8_t willEncrypt = 0;
+            EXPECT_NE(engine.ConnectDevice(&willEncrypt), 0);
+            EXPECT_EQ(engine.CloseDevice(), 0);
+        }
+    }
+    // The same phone, plugged in again, connects.
+    phone.Restart();
+    BackupEngine engine;
+    uint8_t willEncrypt = 0;
+    EXPECT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+}

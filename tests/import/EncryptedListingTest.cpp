@@ -111,6 +111,11 @@ TEST_F(EncryptedListingTest, WithItsPasswordTheBackupIsListedFromItsDecryptedDat
             return line.size() > wide.size() && line.ends_with(L" " + wide);
         })) << number;
     }
+
+    // No plain copy of the databases stays behind, after a listing or a password check.
+    EXPECT_EQ(testenv::FilesUnder(BackupToolOutputFolder()), std::vector<std::string>{});
+    EXPECT_EQ(VerifyBackupPassword(kPassword, folder_), 0);
+    EXPECT_EQ(testenv::FilesUnder(BackupToolOutputFolder()), std::vector<std::string>{});
 }
 
 TEST_F(EncryptedListingTest, AWrongOrMissingPasswordLeavesTheListAsItWas) {

@@ -3,12 +3,17 @@
 // asserts what is left on the phone and in the work backup.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 
+#include "data/Import.h"
 #include "engine/BackupEngine.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
+#include "store/Catalogue.h"
 #include "tests/restore/RestoreFixture.h"
 
 using namespace tolvane;
@@ -151,6 +156,75 @@ TEST_F(RestoreFaults, UnpluggedPhoneEndsTheRestoreWithMinusOneAndKeepsItsFiles) 
     EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});
     EXPECT_EQ(FilesUnder(WorkDeviceFolder()), Lines{});
     EXPECT_EQ(engine_.CloseDevice(), 0);
+}
+
+TEST_F(RestoreFaults, PhoneThatHangsUpBeforeItHasTheBackupHasRestoredNothing) {
+    StartPhone();
+    const std::string backup = WriteOtherProgramsBackup(*phone_, home_.Home() + "/itunes");
+    Scribble(*phone_, kSmsPath);
+    const PhoneFiles before = ReadPhoneFiles(*phone_);
+    // Connecting sends three messages; the restore asks for the two manifests, then hangs up.
+    phone_->Restart({"disconnect-after-messages=5"});
+    Reconnect();
+
+    const int32_t result = Restore(Full, backup, true);
+    EXPECT_EQ(result, platform::kResultDeviceGone);
+    EXPECT_EQ(engine_.FailureOf(result), platform::Failure::EndedEarly);
+    EXPECT_EQ(EventsStartingWith(*phone_, "disconnect"), Lines{"disconnect after-messages"});
+    EXPECT_EQ(EventsStartingWith(*phone_, "restore applied"), Lines{});
+    EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});
+    EXPECT_EQ(FilesUnder(WorkDeviceFolder()), Lines{});
+    engine_.CloseDevice();
+
+    // The phone that hangs up after an applied restore (as it always does) still succeeds.
+    phone_->Restart();
+    Reconnect();
+    EXPECT_EQ(Restore(Full, backup, true), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(EventsStartingWith(*phone_, "restore finished"), Lines{"restore finished 0"});
+}
+
+// A FIFO or a device where a file of a backup or an export should be: refused at once, never read
+// (a FIFO without a writer would keep the run waiting for ever, /dev/zero would fill memory).
+TEST_F(RestoreFaults, FifosAndDevicesInPlaceOfFilesAreRefusedWithoutWaiting) {
+    StartPhone();
+    const std::string own = OwnBackup(Full);
+    const std::string backup = WriteOtherProgramsBackup(*phone_, home_.Home() + "/itunes");
+    const std::string fifo = home_.Home() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+
+    // The catalogue with a fileinfo that is a FIFO, then /dev/zero: the folder is not listed.
+    const std::string fileinfo = own + "/fileinfo";
+    for (const std::string& target : {fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(target);
+        ASSERT_EQ(unlink(fileinfo.c_str()), 0);
+        ASSERT_EQ(symlink(target.c_str(), fileinfo.c_str()), 0);
+        std::vector<BackupEntry> entries;
+        ListOwnBackups(platform::JoinPath(own, ".."), entries);
+        for (const BackupEntry& e : entries) {
+            EXPECT_EQ(e.categories, 0);
+        }
+    }
+    // A restore whose Info.plist or Manifest.plist is a FIFO or a device never reaches the phone.
+    for (const char* name : {"Info.plist", "Manifest.plist"}) {
+        for (const std::string& target : {fifo, std::string("/dev/zero")}) {
+            SCOPED_TRACE(std::string(name) + " -> " + target);
+            const std::string path = backup + "/" + name;
+            const std::string saved = path + ".saved";
+            ASSERT_EQ(rename(path.c_str(), saved.c_str()), 0);
+            ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+            EXPECT_NE(Restore(Full, backup, true), 0);
+            EXPECT_EQ(EventsStartingWith(*phone_, "restore started"), Lines{});
+            ASSERT_EQ(unlink(path.c_str()), 0);
+            ASSERT_EQ(rename(saved.c_str(), path.c_str()), 0);
+            Reconnect();
+        }
+    }
+    // An export file that is a FIFO: the import refuses it before the phone is touched.
+    const std::string exportFifo = home_.Home() + "/sms.csv";
+    ASSERT_EQ(mkfifo(exportFifo.c_str(), 0600), 0);
+    EXPECT_NE(ImportData(engine_, exportFifo.c_str(), nullptr, nullptr, Sms), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST_F(RestoreFaults, UnplugDuringTheFreshBackupOfACategoryRestore) {

@@ -178,6 +178,7 @@ void SimulatedPhone::Stop() {
     if (!server_) {
         return;
     }
+    kill(server_->Pid(), SIGCONT);  // a frozen phone must see the SIGTERM
     kill(server_->Pid(), SIGTERM);
     int code = 0;
     if (!server_->Wait(15000, &code)) {
@@ -239,6 +240,18 @@ bool SimulatedPhone::WillEncrypt() const {
         plist_get_bool_val(value, &b);
     }
     return b != 0;
+}
+
+void SimulatedPhone::Freeze() {
+    if (server_) {
+        kill(server_->Pid(), SIGSTOP);
+    }
+}
+
+void SimulatedPhone::Thaw() {
+    if (server_) {
+        kill(server_->Pid(), SIGCONT);
+    }
 }
 
 }  // namespace testenv

@@ -37,6 +37,9 @@ class SimulatedPhone {
 
     void Restart(std::vector<std::string> faults = {});  // same device, new serve
     void Stop();
+    // SIGSTOP / SIGCONT to the serving process: a phone that neither answers nor closes anything.
+    void Freeze();
+    void Thaw();
 
     const std::string& DeviceDir() const { return deviceDir_; }
     const std::string& SocketPath() const { return socketPath_; }
