@@ -281,7 +281,14 @@ class Loop {
                     continue;
                 }
                 std::error_code ec;
-                if (!o_.folder.empty() && !fs::remove(Path(p), ec)) {
+                // A folder goes with what it holds, as a backup program removes it.
+                if (!o_.folder.empty() && fs::is_directory(Path(p), ec) &&
+                    !fs::is_empty(Path(p), ec)) {
+                    r_.removedFolders.push_back(p);
+                    if (fs::remove_all(Path(p), ec) == static_cast<std::uintmax_t>(-1) || ec) {
+                        code = -6;
+                    }
+                } else if (!o_.folder.empty() && !fs::remove(Path(p), ec)) {
                     code = -6;
                 }
             }

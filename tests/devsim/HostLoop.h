@@ -30,6 +30,7 @@ struct HostResult {
     uint64_t filesReceived = 0;
     uint64_t bytesReceived = 0;
     uint64_t filesSent = 0;
+    std::vector<std::string> removedFolders;  // folders removed with what they held
 };
 
 // Runs the loop until the phone ends the conversation or the link fails.
