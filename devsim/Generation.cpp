@@ -7,8 +7,8 @@ namespace devsim {
 bool ParsePhoneVersion(const std::string& text, PhoneVersion& out) {
     PhoneVersion v;
     int used = 0;
-    const int n =
-        std::sscanf(text.c_str(), "%3d%n.%3d%n.%3d%n", &v.major, &used, &v.minor, &used, &v.patch, &used);
+    const int n = std::sscanf(text.c_str(), "%3d%n.%3d%n.%3d%n", &v.major, &used, &v.minor, &used,
+                              &v.patch, &used);
     if (n < 1 || static_cast<size_t>(used) != text.size() || v.major < 0 || v.minor < 0 ||
         v.patch < 0 || text.find_first_not_of("0123456789.") != std::string::npos) {
         return false;
