@@ -351,6 +351,9 @@ bool MakeDevice(const std::string& dir, const MakeDeviceOptions& o, std::string&
     plist_dict_set_item(pair, "WiFiMACAddress", plist_new_string("00:00:00:00:00:00"));
     plist_dict_set_item(root.get(), "PairRecord", pair);
     plist_dict_set_item(root.get(), "Seed", plist_new_uint(o.seed));
+    if (o.backupRounds) {
+        plist_dict_set_item(root.get(), "BackupKeyRounds", plist_new_uint(*o.backupRounds));
+    }
 
     std::vector<FileToWrite> files;
     files.push_back({"device.plist", ToXml(root.get())});

@@ -19,6 +19,7 @@ struct MakeDeviceOptions {
     uint64_t seed = 1;
     std::string productVersion = "7.1.2";  // 7.1, 7.1.x, or any version from 10 to 18
     std::string productType;               // empty: a model that runs the version
+    std::optional<uint32_t> backupRounds;  // DPIC of a modern phone's keybag (default 10 000 000)
     bool cellular = true;  // false: no PhoneNumber, ICCID or IMEI (an iPod-like phone)
 };
 

@@ -44,8 +44,8 @@ class MemorySource : public FileSource {
 }  // namespace
 
 bool ModernManifest(const BackupContents& contents, const std::vector<bool>& stored,
-                    BackupCipher* cipher, std::string& bytes, std::string& manifestKey,
-                    std::string& error) {
+                    BackupCipher* cipher, bool encryptManifest, std::string& bytes,
+                    std::string& manifestKey, std::string& error) {
     std::vector<MbdbRecord> records;
     std::map<std::string, MbdbRecord> domains;
     const std::vector<BackupItem>& items = contents.Items();
@@ -71,7 +71,7 @@ bool ModernManifest(const BackupContents& contents, const std::vector<bool>& sto
         return false;
     }
     manifestKey.clear();
-    if (cipher == nullptr) {
+    if (cipher == nullptr || !encryptManifest) {
         bytes = std::move(plain);
         return true;
     }
@@ -128,10 +128,19 @@ PlistPtr ModernStatusPlist(const BackupContents& contents, int64_t now, bool fin
     return d;
 }
 
+uint32_t DoubleRoundsOf(const DeviceState& state) {
+    PlistPtr root = LoadPlistFile(state.Dir() + "/device.plist");
+    const uint64_t rounds = DictUint(root.get(), kDoubleRoundsKey).value_or(kPhoneDoubleRounds);
+    return static_cast<uint32_t>(std::clamp<uint64_t>(rounds, 1, kMaxIterations));
+}
+
 std::unique_ptr<BackupCipher> CipherForPhone(const DeviceState& state, const std::string& password,
                                              Random& random) {
-    (void)state;
-    return BackupCipher::Create(password, random);
+    const std::string version = state.ValueString("ProductVersion");
+    if (!UsesDoubleKeyDerivation(version)) {
+        return BackupCipher::Create(password, random);
+    }
+    return BackupCipher::CreateModern(password, random, DoubleRoundsOf(state));
 }
 
 ModernBackupSession::ModernBackupSession(Phone& phone, DeviceLink& link)
@@ -316,7 +325,9 @@ void ModernBackupSession::Run(plist_t /*request*/) {
     std::string manifestDb;
     std::string manifestKey;
     std::string error;
-    if (!ModernManifest(*contents_, stored_, cipher_.get(), manifestDb, manifestKey, error)) {
+    if (!ModernManifest(*contents_, stored_, cipher_.get(),
+                        UsesDoubleKeyDerivation(phone_.State().ValueString("ProductVersion")),
+                        manifestDb, manifestKey, error)) {
         Finish(kPhoneComputerRefused, "The phone could not write Manifest.db: " + error);
         return;
     }

@@ -72,10 +72,12 @@ bool FetchWhole(DeviceLink& link, const std::string& name, double progress, std:
 // a plain one is left as it is.
 bool DecryptManifestDb(plist_t manifest, const BackupCipher* cipher, std::string& bytes,
                        std::string& problem) {
-    if (cipher == nullptr) {
+    const std::optional<std::string> manifestKey = DictData(manifest, "ManifestKey");
+    // Before iOS 10.2 an encrypted backup kept its Manifest.db plain.
+    if (cipher == nullptr ||
+        (!manifestKey && bytes.compare(0, 16, std::string("SQLite format 3\0", 16)) == 0)) {
         return true;
     }
-    const std::optional<std::string> manifestKey = DictData(manifest, "ManifestKey");
     std::string key;
     if (!manifestKey || !cipher->FileKey(*manifestKey, key)) {
         problem = "its ManifestKey is missing or cannot be unwrapped";

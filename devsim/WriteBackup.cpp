@@ -188,7 +188,9 @@ bool WriteBackup(const std::string& deviceDir, const std::string& outParent,
     if (modern) {
         std::string manifestDb;
         std::string manifestKey;
-        return ModernManifest(contents, stored, cipher.get(), manifestDb, manifestKey, error) &&
+        return ModernManifest(contents, stored, cipher.get(),
+                              UsesDoubleKeyDerivation(state->ValueString("ProductVersion")),
+                              manifestDb, manifestKey, error) &&
                WriteAll(folder + "/Manifest.db", manifestDb, error) &&
                WriteAll(folder + "/Manifest.plist",
                         ToXml(ModernManifestPlist(contents, now, manifestKey).get()), error) &&
