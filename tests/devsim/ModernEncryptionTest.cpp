@@ -154,7 +154,8 @@ class ModernEncryptionTest : public ::testing::Test {
         o.messages = 20;
         o.contacts = 5;
         o.backupPassword = kPassword;
-        o.extraArgs = {"--product-version", version, "--backup-rounds", "2000"};
+        o.productVersion = version;
+        o.backupRounds = 2000;
         phone_ = std::make_unique<testenv::SimulatedPhone>(o);
         udid_ = phone_->Udid();
     }

@@ -162,7 +162,7 @@ class ModernPhoneTest : public ::testing::Test {
         o.messages = 60;
         o.contacts = 12;
         o.apps = 2;
-        o.extraArgs = {"--product-version", version};
+        o.productVersion = version;
         phone_ = std::make_unique<testenv::SimulatedPhone>(o, faults);
         udid_ = phone_->Udid();
     }
