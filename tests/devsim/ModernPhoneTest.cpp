@@ -11,6 +11,8 @@
 #include <map>
 #include <set>
 
+#include "devsim/DeviceState.h"
+#include "devsim/MakeDevice.h"
 #include "devsim/WriteBackup.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
@@ -512,6 +514,39 @@ TEST_F(ModernPhoneTest, WriteBackupOfAModernPhoneHasTheSameLayout) {
               static_cast<int64_t>(PhoneFiles(*phone_).size()));
     Plist info = ParseBytes(testenv::ReadFile(Device("Info.plist")));
     EXPECT_EQ(StringOf(plist_dict_get_item(info.get(), "Product Version")), "18.1");
+}
+
+TEST(ModernMakeDeviceTest, VersionsFromTenToEighteenAndTheOlderOnesAreTheOnlyOnes) {
+    testenv::TempDir dir("devsim-versions");
+    int n = 0;
+    for (const char* v : {"9.3.5", "19.0", "8", "17.5 ", "17.x", "", "7.0", "10.-1"}) {
+        devsim::MakeDeviceOptions o;
+        o.productVersion = v;
+        o.messages = 0;
+        o.mediaMb = 0;
+        std::string error;
+        EXPECT_FALSE(devsim::MakeDevice(dir.Path() + "/p" + std::to_string(n++), o, error)) << v;
+        EXPECT_NE(error.find("unsupported product version"), std::string::npos) << v;
+    }
+    struct Case {
+        const char *version, *build, *type;
+    };
+    for (const Case c : {Case{"10", "14A79", "iPhone9,1"}, Case{"13.7", "17H79", "iPhone12,1"},
+                         Case{"17.5", "21F79", "iPhone15,2"}, Case{"18.1.1", "22B90", "iPhone15,2"},
+                         Case{"7.1.1", "11D201", "iPhone6,1"}}) {
+        devsim::MakeDeviceOptions o;
+        o.productVersion = c.version;
+        o.messages = 4;
+        o.mediaMb = 0;
+        std::string error;
+        const std::string folder = dir.Path() + "/p" + std::to_string(n++);
+        ASSERT_TRUE(devsim::MakeDevice(folder, o, error)) << c.version << ": " << error;
+        std::unique_ptr<devsim::DeviceState> state = devsim::DeviceState::Load(folder, error);
+        ASSERT_TRUE(state);
+        EXPECT_EQ(state->ValueString("ProductVersion"), c.version);
+        EXPECT_EQ(state->ValueString("BuildVersion"), c.build) << c.version;
+        EXPECT_EQ(state->ValueString("ProductType"), c.type) << c.version;
+    }
 }
 
 }  // namespace
