@@ -32,8 +32,16 @@ class Loop {
         while (!r_.ended && !r_.linkFailed) {
             plist_t message = nullptr;
             char* name = nullptr;
-            if (mobilebackup2_receive_message(c_, &message, &name) != MOBILEBACKUP2_E_SUCCESS ||
-                name == nullptr) {
+            const mobilebackup2_error_t e = mobilebackup2_receive_message(c_, &message, &name);
+            // The library gives up after 30 s of silence; a phone waiting for its passcode is
+            // silent for longer, and a backup program keeps waiting for it.
+            if (e == MOBILEBACKUP2_E_RECEIVE_TIMEOUT && o_.waitThroughSilence &&
+                ++r_.timeouts <= 20) {
+                free(name);
+                plist_free(message);
+                continue;
+            }
+            if (e != MOBILEBACKUP2_E_SUCCESS || name == nullptr) {
                 r_.linkFailed = true;
                 free(name);
                 plist_free(message);

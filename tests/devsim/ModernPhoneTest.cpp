@@ -168,7 +168,7 @@ class ModernPhoneTest : public ::testing::Test {
         phone_ = std::make_unique<testenv::SimulatedPhone>(o, faults);
         udid_ = phone_->Udid();
     }
-    HostResult Request(const char* request, plist_t options) {
+    HostResult Request(const char* request, plist_t options, bool waitThroughSilence = false) {
         BackupConnection c = OpenBackupConnection();
         EXPECT_TRUE(c.client);
         if (!c.client) {
@@ -177,6 +177,7 @@ class ModernPhoneTest : public ::testing::Test {
         EXPECT_TRUE(SendRequest(c.client.get(), request, udid_, "", options));
         HostOptions host;
         host.folder = dir_.Path();
+        host.waitThroughSilence = waitThroughSilence;
         return RunHostLoop(c.client.get(), host);
     }
     HostResult Backup() { return Request("Backup", nullptr); }
@@ -468,10 +469,13 @@ TEST_F(ModernPhoneTest, BackupWaitsForThePasscodeAndAnswersDeviceLockedWithoutIt
     EXPECT_TRUE(HasEvent("passcode asked"));
     EXPECT_TRUE(HasEvent("passcode entered"));
 
-    phone_->Restart({"passcode-never", "passcode-limit=1"});
-    r = Backup();
+    // Never entered: silent for longer than the library waits for a message (30 s), then
+    // "Device locked"; the connection stays open for a computer that waits through the silence.
+    phone_->Restart({"passcode-never", "passcode-limit=32"});
+    r = Request("Backup", nullptr, true);
     EXPECT_EQ(r.errorCode, 208);
     EXPECT_EQ(r.errorDescription, "Device locked");
+    EXPECT_GE(r.timeouts, 1);
     EXPECT_EQ(r.messages, std::vector<std::string>{"DLMessageProcessMessage"});
     EXPECT_TRUE(HasEvent("passcode timeout"));
 
