@@ -136,7 +136,52 @@ std::string PasswordKey(const std::string& password, const std::string& salt, ui
     return key;
 }
 
+std::string PasswordKeySha256(const std::string& password, const std::string& salt,
+                              uint32_t iterations) {
+    std::string key(32, '\0');
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
+                      reinterpret_cast<const unsigned char*>(salt.data()),
+                      static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha256(), 32,
+                      reinterpret_cast<unsigned char*>(key.data()));
+    return key;
+}
+
 BackupCipher::~BackupCipher() = default;
+
+std::unique_ptr<BackupCipher> BackupCipher::CreateModern(const std::string& password,
+                                                         Random& random, uint32_t rounds,
+                                                         uint32_t iterations) {
+    std::unique_ptr<BackupCipher> c(new BackupCipher());
+    c->random_ = &random;
+    const std::string salt = random.Bytes(20);
+    const std::string doubleSalt = random.Bytes(20);
+    const std::string passwordKey =
+        PasswordKey(PasswordKeySha256(password, doubleSalt, rounds), salt, iterations);
+    std::string bag;
+    PutTag(bag, "VERS", Be32(4));
+    PutTag(bag, "TYPE", Be32(1));
+    PutTag(bag, "UUID", random.Bytes(16));
+    PutTag(bag, "HMCK", random.Bytes(40));
+    PutTag(bag, "WRAP", Be32(0));
+    PutTag(bag, "SALT", salt);
+    PutTag(bag, "ITER", Be32(iterations));
+    PutTag(bag, "DPWT", Be32(1));
+    PutTag(bag, "DPIC", Be32(rounds));
+    PutTag(bag, "DPSL", doubleSalt);
+    for (uint32_t cls = 1; cls <= 11; ++cls) {
+        const std::string classKey = random.Bytes(32);
+        std::string wrapped;
+        AesWrap(passwordKey, classKey, wrapped);
+        PutTag(bag, "UUID", random.Bytes(16));
+        PutTag(bag, "CLAS", Be32(cls));
+        PutTag(bag, "WRAP", Be32(2));
+        PutTag(bag, "KTYP", Be32(1));
+        PutTag(bag, "WPKY", wrapped);
+        c->classKeys_[cls] = classKey;
+    }
+    c->keybag_ = bag;
+    return c;
+}
 
 std::unique_ptr<BackupCipher> BackupCipher::Create(const std::string& password, Random& random,
                                                    uint32_t iterations) {
@@ -196,6 +241,10 @@ bool ParseKeybag(const std::string& keybag, KeybagContents& contents, std::strin
             contents.salt = value;
         } else if (inHeader && tag == "ITER" && len == 4) {
             contents.iterations = ReadBe32(value);
+        } else if (inHeader && tag == "DPSL") {
+            contents.doubleSalt = value;
+        } else if (inHeader && tag == "DPIC" && len == 4) {
+            contents.doubleRounds = ReadBe32(value);
         } else if (!inHeader && tag == "CLAS" && len == 4) {
             currentClass = ReadBe32(value);
         } else if (!inHeader && tag == "WPKY" && currentClass != 0) {
@@ -206,8 +255,12 @@ bool ParseKeybag(const std::string& keybag, KeybagContents& contents, std::strin
         error = "the keybag has no salt, iteration count or class keys";
         return false;
     }
-    if (contents.iterations > kMaxIterations) {
+    if (contents.iterations > kMaxIterations || contents.doubleRounds > kMaxIterations) {
         error = "the keybag asks for too many iterations";
+        return false;
+    }
+    if (contents.doubleSalt.empty() != (contents.doubleRounds == 0)) {
+        error = "the keybag has only one of DPSL and DPIC";
         return false;
     }
     return true;
@@ -219,7 +272,11 @@ std::unique_ptr<BackupCipher> BackupCipher::Open(const std::string& keybag,
     if (!ParseKeybag(keybag, bag, error)) {
         return nullptr;
     }
-    const std::string passwordKey = PasswordKey(password, bag.salt, bag.iterations);
+    const std::string passwordKey =
+        bag.doubleRounds == 0
+            ? PasswordKey(password, bag.salt, bag.iterations)
+            : PasswordKey(PasswordKeySha256(password, bag.doubleSalt, bag.doubleRounds), bag.salt,
+                          bag.iterations);
     std::unique_ptr<BackupCipher> c(new BackupCipher());
     for (const auto& [cls, wrapped] : bag.wrappedKeys) {
         std::string key;

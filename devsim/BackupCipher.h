@@ -30,8 +30,14 @@ class BackupCipher {
     // also supplies the file keys of this backup.
     static std::unique_ptr<BackupCipher> Create(const std::string& password, Random& random,
                                                 uint32_t iterations = kIterations);
-    // Opens a keybag with a password. Null, with `error` set, when the bag is malformed or the
-    // password is wrong.
+    // The keybag of a phone of iOS 10.2 or later: the header adds DPWT 1, DPIC `rounds` and a
+    // DPSL salt, and the password key is PBKDF2-HMAC-SHA1(PBKDF2-HMAC-SHA256(password, DPSL,
+    // DPIC), SALT, ITER).
+    static std::unique_ptr<BackupCipher> CreateModern(const std::string& password, Random& random,
+                                                      uint32_t rounds,
+                                                      uint32_t iterations = kIterations);
+    // Opens a keybag with a password (either kind). Null, with `error` set, when the bag is
+    // malformed or the password is wrong.
     static std::unique_ptr<BackupCipher> Open(const std::string& keybag,
                                               const std::string& password, std::string& error);
     ~BackupCipher();
@@ -78,6 +84,8 @@ struct KeybagContents {
     std::string salt;
     uint32_t iterations = 0;
     std::map<uint32_t, std::string> wrappedKeys;  // class → WPKY
+    std::string doubleSalt;                       // DPSL; empty for a keybag of the older kind
+    uint32_t doubleRounds = 0;                    // DPIC
 };
 inline constexpr uint32_t kMaxIterations = 10000000;
 bool ParseKeybag(const std::string& keybag, KeybagContents& contents, std::string& error);
@@ -88,5 +96,11 @@ bool AesUnwrap(const std::string& kek, const std::string& wrapped, std::string& 
 
 // PBKDF2-HMAC-SHA1, 32 bytes.
 std::string PasswordKey(const std::string& password, const std::string& salt, uint32_t iterations);
+// PBKDF2-HMAC-SHA256, 32 bytes: the first step of the newer keybags.
+std::string PasswordKeySha256(const std::string& password, const std::string& salt,
+                              uint32_t iterations);
+
+// The rounds of the SHA-256 step a real phone asks for.
+inline constexpr uint32_t kPhoneDoubleRounds = 10000000;
 
 }  // namespace devsim

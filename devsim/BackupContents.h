@@ -33,6 +33,7 @@ class BackupContents {
     ~BackupContents();
 
     std::vector<BackupItem>& Items() { return items_; }
+    const std::vector<BackupItem>& Items() const { return items_; }
     // The bytes all files take in the backup folder (an estimate for encrypted files, which grow
     // by their padding).
     uint64_t StoredBytes() const;

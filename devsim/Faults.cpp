@@ -1,5 +1,7 @@
 #include "devsim/Faults.h"
 
+#include "devsim/PasscodeWait.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -43,6 +45,9 @@ bool ParseFault(const std::string& flag, Faults& faults, std::string& error) {
     const std::string value = hasValue ? flag.substr(eq + 1) : std::string();
     uint64_t n = 0;
     bool ok = true;
+    if (ParsePasscodeFault(flag, faults, error, ok)) {
+        return ok;
+    }
 
     if (name == "unplug-after-messages" && hasValue) {
         ok = ParseCount(value, n);

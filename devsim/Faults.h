@@ -37,6 +37,10 @@ struct DeviceError {
 };
 
 struct Faults {
+    // The passcode a phone of iOS 16.1 or later asks for after a Backup request (PasscodeWait.h).
+    std::optional<uint64_t> passcodeAfterSeconds;
+    bool passcodeNever = false;
+    uint64_t passcodeLimitSeconds = 180;
     std::optional<uint64_t> unplugAfterMessages;
     std::optional<uint64_t> unplugAfterBytes;
     std::optional<uint64_t> silentAfterMessages;

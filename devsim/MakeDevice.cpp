@@ -10,7 +10,9 @@
 
 #include "devsim/ContactsDatabase.h"
 #include "devsim/DeviceState.h"
+#include "devsim/Generation.h"
 #include "devsim/MessageDatabase.h"
+#include "devsim/ModernDatabases.h"
 #include "devsim/PlistUtil.h"
 #include "devsim/SampleData.h"
 #include "platform/Files.h"
@@ -145,7 +147,8 @@ plist_t MakeValues(const std::string& udid, const MakeDeviceOptions& o, Random& 
     str("ModelNumber", "ME432");
     plist_dict_set_item(v, "PasswordProtected", plist_new_bool(0));
     str("ProductName", "iPhone OS");
-    str("ProductType", o.productType);
+    str("ProductType",
+        o.productType.empty() ? DefaultProductType(o.productVersion) : o.productType);
     str("ProductVersion", o.productVersion);
     str("ProtocolVersion", "2");
     str("RegionInfo", "LL/A");
@@ -292,6 +295,9 @@ void StampTimes(const std::string& dir, int64_t when) {
 }  // namespace
 
 std::string BuildVersionFor(const std::string& productVersion) {
+    if (IsModernVersion(productVersion)) {
+        return ModernBuildVersion(productVersion);
+    }
     if (productVersion == "7.1") {
         return "11D167";
     }
@@ -305,6 +311,10 @@ bool MakeDevice(const std::string& dir, const MakeDeviceOptions& o, std::string&
     std::error_code ec;
     if (fs::exists(dir, ec) && !fs::is_empty(dir, ec)) {
         error = dir + " exists and is not empty";
+        return false;
+    }
+    if (!IsSupportedPhoneVersion(o.productVersion)) {
+        error = "unsupported product version " + o.productVersion + " (7.1.x or 10 to 18)";
         return false;
     }
     if (o.messages < 0 || o.contacts < 0 || o.mediaMb < 0 || o.apps < 0) {
@@ -341,6 +351,9 @@ bool MakeDevice(const std::string& dir, const MakeDeviceOptions& o, std::string&
     plist_dict_set_item(pair, "WiFiMACAddress", plist_new_string("00:00:00:00:00:00"));
     plist_dict_set_item(root.get(), "PairRecord", pair);
     plist_dict_set_item(root.get(), "Seed", plist_new_uint(o.seed));
+    if (o.backupRounds) {
+        plist_dict_set_item(root.get(), "BackupKeyRounds", plist_new_uint(*o.backupRounds));
+    }
 
     std::vector<FileToWrite> files;
     files.push_back({"device.plist", ToXml(root.get())});
@@ -365,6 +378,15 @@ bool MakeDevice(const std::string& dir, const MakeDeviceOptions& o, std::string&
     std::vector<GeneratedAttachment> attachments;
     if (!WriteMessageDatabase(home + "SMS/sms.db", o.messages, people, r, attachments, error)) {
         return false;
+    }
+    // A phone of a newer generation keeps the databases as its migrations left them.
+    if (IsModernVersion(o.productVersion)) {
+        Random migration(o.seed ^ 0x10DE);
+        if (!ModerniseMessageDatabase(home + "SMS/sms.db", o.productVersion, migration, error) ||
+            !ModerniseContactsDatabase(home + "AddressBook/AddressBook.sqlitedb", o.productVersion,
+                                       error)) {
+            return false;
+        }
     }
     for (const GeneratedAttachment& a : attachments) {
         if (!WriteFile(dir + "/files/MediaDomain/" + a.mediaPath, a.contents, error)) {

@@ -15,6 +15,8 @@
 #include "devsim/BackupService.h"
 #include "devsim/BackupSession.h"
 #include "devsim/FileTree.h"
+#include "devsim/Generation.h"
+#include "devsim/ManifestDb.h"
 #include "devsim/Mbdb.h"
 #include "devsim/Phone.h"
 #include "platform/Files.h"
@@ -63,6 +65,31 @@ bool FetchWhole(DeviceLink& link, const std::string& name, double progress, std:
         problem = "too large";
         return false;
     }
+    return true;
+}
+
+// The plain bytes of an encrypted Manifest.db, under the key in Manifest.plist "ManifestKey";
+// a plain one is left as it is.
+bool DecryptManifestDb(plist_t manifest, const BackupCipher* cipher, std::string& bytes,
+                       std::string& problem) {
+    const std::optional<std::string> manifestKey = DictData(manifest, "ManifestKey");
+    // Before iOS 10.2 an encrypted backup kept its Manifest.db plain.
+    if (cipher == nullptr ||
+        (!manifestKey && bytes.compare(0, 16, std::string("SQLite format 3\0", 16)) == 0)) {
+        return true;
+    }
+    std::string key;
+    if (!manifestKey || !cipher->FileKey(*manifestKey, key)) {
+        problem = "its ManifestKey is missing or cannot be unwrapped";
+        return false;
+    }
+    FileDecryptor decryptor(key);
+    std::string plain;
+    if (!decryptor.Update(bytes.data(), bytes.size(), plain) || !decryptor.Final(plain)) {
+        problem = "it does not decrypt";
+        return false;
+    }
+    bytes = std::move(plain);
     return true;
 }
 
@@ -124,15 +151,37 @@ bool RestoreSession::Run(plist_t request) {
             return false;
         }
     }
-    std::string mbdbBytes;
-    if (!FetchWhole(link_, source + "/Manifest.mbdb", 1.0, mbdbBytes, problem)) {
-        Fail(kPhoneBackupIncomplete, "The backup has no readable Manifest.mbdb (" + problem + ")");
-        return false;
-    }
+    // A modern phone reads Manifest.db (files in prefix folders) and still takes a backup of
+    // the iOS 7 layout; a phone of that generation knows only Manifest.mbdb.
     std::vector<MbdbRecord> records;
-    if (!ReadMbdb(mbdbBytes, records, problem)) {
-        Fail(kPhoneBackupIncomplete, "The backup's Manifest.mbdb cannot be read: " + problem);
-        return false;
+    bool prefixed = false;
+    if (IsModernVersion(state.ValueString("ProductVersion"))) {
+        std::string dbBytes;
+        std::string dbProblem;
+        if (FetchWhole(link_, source + "/Manifest.db", 1.0, dbBytes, dbProblem)) {
+            prefixed = true;
+            if (!DecryptManifestDb(manifest.get(), cipher.get(), dbBytes, problem) ||
+                !ReadManifestDb(dbBytes, records, problem)) {
+                Fail(kPhoneBackupIncomplete, "The backup's Manifest.db cannot be read: " + problem);
+                return false;
+            }
+            // The rows of the domains themselves name no file.
+            records.erase(std::remove_if(records.begin(), records.end(),
+                                         [](const MbdbRecord& r) { return r.path.empty(); }),
+                          records.end());
+        }
+    }
+    if (!prefixed) {
+        std::string mbdbBytes;
+        if (!FetchWhole(link_, source + "/Manifest.mbdb", 1.0, mbdbBytes, problem)) {
+            Fail(kPhoneBackupIncomplete,
+                 "The backup has no readable Manifest.mbdb (" + problem + ")");
+            return false;
+        }
+        if (!ReadMbdb(mbdbBytes, records, problem)) {
+            Fail(kPhoneBackupIncomplete, "The backup's Manifest.mbdb cannot be read: " + problem);
+            return false;
+        }
     }
     for (const MbdbRecord& r : records) {
         if (!IsSafeDomain(r.domain) || !IsSafeRelativePath(r.path)) {
@@ -181,7 +230,8 @@ bool RestoreSession::Run(plist_t request) {
         uint64_t batchBytes = 0;
         while (next < files.size() && names.size() < kBatchFiles && batchBytes < kBatchBytes) {
             const MbdbRecord& r = records[files[next]];
-            const std::string name = source + "/" + HashedName(r.domain, r.path);
+            const std::string hashed = HashedName(r.domain, r.path);
+            const std::string name = source + "/" + (prefixed ? PrefixedName(hashed) : hashed);
             if (byName.count(name) == 0) {
                 names.push_back(name);
             }
@@ -275,7 +325,9 @@ bool RestoreSession::Run(plist_t request) {
                 return false;
             }
             const std::string local = staging + "/" + rec.domain + "/" + rec.path;
-            if (cipher && truncate(local.c_str(), static_cast<off_t>(rec.size)) != 0) {
+            // The older layout cuts a file to its recorded size; a modern backup's sizes are
+            // known to be wrong for databases, and the padding alone says where a file ends.
+            if (cipher && !prefixed && truncate(local.c_str(), static_cast<off_t>(rec.size)) != 0) {
                 Fail(kPhoneBackupDamaged, "The phone could not store " + what);
                 return false;
             }

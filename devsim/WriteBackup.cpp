@@ -9,6 +9,9 @@
 #include "devsim/BackupCipher.h"
 #include "devsim/BackupContents.h"
 #include "devsim/DeviceState.h"
+#include "devsim/Generation.h"
+#include "devsim/ManifestDb.h"
+#include "devsim/ModernBackup.h"
 #include "devsim/Random.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
@@ -142,8 +145,11 @@ bool WriteBackup(const std::string& deviceDir, const std::string& outParent,
     const int64_t now = o.date.value_or(platform::UnixNow());
     Random random(state->Seed() ^ 0x5EED);
     std::unique_ptr<BackupCipher> cipher;
+    // A modern phone's backup: files in prefix folders, Manifest.db, the phone's keybag.
+    const bool modern = IsModernVersion(state->ValueString("ProductVersion"));
     if (o.encryptPassword) {
-        cipher = BackupCipher::Create(*o.encryptPassword, random);
+        cipher = modern ? CipherForPhone(*state, *o.encryptPassword, random)
+                        : BackupCipher::Create(*o.encryptPassword, random);
     }
     BackupContents contents(*state, cipher.get());
     std::vector<bool> stored(contents.Items().size(), false);
@@ -154,7 +160,11 @@ bool WriteBackup(const std::string& deviceDir, const std::string& outParent,
             continue;
         }
         std::unique_ptr<FileSource> source = contents.Open(i);
-        const std::string path = folder + "/" + item.name;
+        std::string path = folder + "/" + item.name;
+        if (modern) {
+            platform::CreateFolderWithParents(folder + "/" + item.name.substr(0, 2));
+            path = folder + "/" + PrefixedName(item.name);
+        }
         platform::FilePtr out(std::fopen(path.c_str(), "wb"));
         if (!out) {
             error = "cannot write " + path;
@@ -174,6 +184,20 @@ bool WriteBackup(const std::string& deviceDir, const std::string& outParent,
         }
         contents.Complete(i, *source);
         stored[i] = true;
+    }
+    if (modern) {
+        std::string manifestDb;
+        std::string manifestKey;
+        return ModernManifest(contents, stored, cipher.get(),
+                              UsesDoubleKeyDerivation(state->ValueString("ProductVersion")),
+                              manifestDb, manifestKey, error) &&
+               WriteAll(folder + "/Manifest.db", manifestDb, error) &&
+               WriteAll(folder + "/Manifest.plist",
+                        ToXml(ModernManifestPlist(contents, now, manifestKey).get()), error) &&
+               WriteAll(folder + "/Status.plist",
+                        ToXml(ModernStatusPlist(contents, now, true).get()), error) &&
+               WriteAll(folder + "/Info.plist", ToXml(InfoPlist(*state, o, now, random).get()),
+                        error);
     }
     return WriteAll(folder + "/Manifest.mbdb", contents.ManifestMbdb(stored), error) &&
            WriteAll(folder + "/Manifest.plist", ToXml(contents.ManifestPlist(now).get()), error) &&

@@ -11,6 +11,7 @@
 
 #include "devsim/DeviceState.h"
 #include "devsim/Faults.h"
+#include "devsim/Generation.h"
 #include "devsim/MakeDevice.h"
 #include "devsim/Phone.h"
 #include "devsim/UsbmuxServer.h"
@@ -22,8 +23,9 @@ const char kUsage[] =
     "usage:\n"
     "  tolvane-devsim serve --socket PATH --device DIR [--fault FLAG]...\n"
     "  tolvane-devsim make-device DIR [--name N] [--messages N] [--contacts N] [--media-mb N]\n"
-    "                 [--apps N] [--backup-password P] [--seed N] [--product-version 7.1.x]\n"
-    "                 [--product-type T] [--no-cellular]\n"
+    "                 [--apps N] [--backup-password P] [--seed N] [--product-version V]\n"
+    "                 [--product-type T] [--no-cellular] [--backup-rounds N]\n"
+    "                 (V: 7.1.x for the iOS 7 generation, 10 to 18 for a modern phone)\n"
     "  tolvane-devsim write-backup DEVICE_DIR OUT_PARENT [--encrypt PASSWORD]\n"
     "                 [--date 2015-03-07T18:05:09Z] [--name N]\n"
     "Point any libimobiledevice program at a served phone with\n"
@@ -141,8 +143,13 @@ int MakeDeviceCommand(const std::vector<std::string>& args) {
             o.seed = std::strtoull(v.c_str(), &end, 10);
             ok = !v.empty() && *end == '\0';
         } else if (a == "--product-version") {
-            ok = v.rfind("7.1", 0) == 0;
+            ok = devsim::IsSupportedPhoneVersion(v);
             o.productVersion = v;
+        } else if (a == "--backup-rounds") {
+            char* end = nullptr;
+            const unsigned long rounds = std::strtoul(v.c_str(), &end, 10);
+            ok = !v.empty() && *end == '\0' && rounds > 0 && rounds <= 10000000;
+            o.backupRounds = static_cast<uint32_t>(rounds);
         } else if (a == "--product-type") {
             o.productType = v;
         } else {

@@ -1,5 +1,7 @@
-// The phone reads a restore's Manifest.mbdb, Manifest.plist and keybag from the computer: none of
-// them may crash it, read past its end or hang it, whatever bytes arrive.
+// The phone reads a restore's Manifest.mbdb, Manifest.plist and keybag from the computer, and a
+// modern phone its Manifest.db with an archived MBFile per row: none of them may crash it, read
+// past its end or hang it, whatever bytes arrive. A first byte of 0xF0 or more picks the modern
+// readers.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +9,8 @@
 
 #include "devsim/BackupCipher.h"
 #include "devsim/FileTree.h"
+#include "devsim/ManifestDb.h"
+#include "devsim/MbFile.h"
 #include "devsim/Mbdb.h"
 #include "devsim/PlistUtil.h"
 
@@ -16,6 +20,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::string error;
+    if (data[0] >= 0xF0) {
+        devsim::MbdbRecord record;
+        if (data[0] % 2 == 0) {
+            devsim::ReadMbFile(input, record, error);
+        } else {
+            std::vector<devsim::MbdbRecord> records;
+            if (devsim::ReadManifestDb(input, records, error)) {
+                for (const devsim::MbdbRecord& r : records) {
+                    devsim::IsSafeDomain(r.domain);
+                    devsim::IsSafeRelativePath(r.path);
+                }
+            }
+        }
+        return 0;
+    }
     switch (data[0] % 3) {
         case 0: {
             std::vector<devsim::MbdbRecord> records;

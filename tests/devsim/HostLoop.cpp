@@ -32,8 +32,16 @@ class Loop {
         while (!r_.ended && !r_.linkFailed) {
             plist_t message = nullptr;
             char* name = nullptr;
-            if (mobilebackup2_receive_message(c_, &message, &name) != MOBILEBACKUP2_E_SUCCESS ||
-                name == nullptr) {
+            const mobilebackup2_error_t e = mobilebackup2_receive_message(c_, &message, &name);
+            // The library gives up after 30 s of silence; a phone waiting for its passcode is
+            // silent for longer, and a backup program keeps waiting for it.
+            if (e == MOBILEBACKUP2_E_RECEIVE_TIMEOUT && o_.waitThroughSilence &&
+                ++r_.timeouts <= 20) {
+                free(name);
+                plist_free(message);
+                continue;
+            }
+            if (e != MOBILEBACKUP2_E_SUCCESS || name == nullptr) {
                 r_.linkFailed = true;
                 free(name);
                 plist_free(message);
@@ -281,7 +289,14 @@ class Loop {
                     continue;
                 }
                 std::error_code ec;
-                if (!o_.folder.empty() && !fs::remove(Path(p), ec)) {
+                // A folder goes with what it holds, as a backup program removes it.
+                if (!o_.folder.empty() && fs::is_directory(Path(p), ec) &&
+                    !fs::is_empty(Path(p), ec)) {
+                    r_.removedFolders.push_back(p);
+                    if (fs::remove_all(Path(p), ec) == static_cast<std::uintmax_t>(-1) || ec) {
+                        code = -6;
+                    }
+                } else if (!o_.folder.empty() && !fs::remove(Path(p), ec)) {
                     code = -6;
                 }
             }

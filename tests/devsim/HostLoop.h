@@ -16,6 +16,7 @@ struct HostOptions {
     std::string folder;                 // the backup folder; empty: received files are dropped
     uint64_t freeSpace = 1ull << 40;    // what DLMessageGetFreeDiskSpace reports
     bool stopAfterFirstUpload = false;  // stop reading after the first upload (a cancel)
+    bool waitThroughSilence = false;    // a receive timeout is waited through (up to 20 times)
 };
 
 struct HostResult {
@@ -30,6 +31,8 @@ struct HostResult {
     uint64_t filesReceived = 0;
     uint64_t bytesReceived = 0;
     uint64_t filesSent = 0;
+    std::vector<std::string> removedFolders;  // folders removed with what they held
+    int timeouts = 0;                         // receive timeouts waited through
 };
 
 // Runs the loop until the phone ends the conversation or the link fails.

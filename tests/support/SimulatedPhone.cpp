@@ -125,6 +125,14 @@ SimulatedPhone::SimulatedPhone(PhoneOptions options, std::vector<std::string> fa
         argv.push_back("--backup-password");
         argv.push_back(options.backupPassword);
     }
+    if (!options.productVersion.empty()) {
+        argv.push_back("--product-version");
+        argv.push_back(options.productVersion);
+    }
+    if (options.backupRounds != 0) {
+        argv.push_back("--backup-rounds");
+        argv.push_back(std::to_string(options.backupRounds));
+    }
     argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
     int32_t error = 0;
     auto maker = platform::ChildProcess::Start(argv, &error);

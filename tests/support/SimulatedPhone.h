@@ -25,6 +25,8 @@ struct PhoneOptions {  // passed to make-device
     int apps = 2;
     std::string backupPassword;  // non-empty: WillEncrypt true with this password
     uint32_t seed = 1;
+    std::string productVersion;  // empty: make-device's default (7.1.2); "17.5": a modern phone
+    uint32_t backupRounds = 0;   // a modern keybag's DPIC; 0: the phone's default (10 000 000)
     std::vector<std::string> extraArgs;
 };
 
