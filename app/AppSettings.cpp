@@ -17,8 +17,11 @@ namespace tolvane {
 using platform::AnsiToWide;
 using platform::WideToAnsi;
 
-ConfigStore::ConfigStore(std::string programConfigPath, std::string userConfigPath)
-    : programPath_(std::move(programConfigPath)), userPath_(std::move(userConfigPath)) {}
+ConfigStore::ConfigStore(std::string programConfigPath, std::string userConfigPath,
+                         ProgramCopy programCopy)
+    : programPath_(std::move(programConfigPath)),
+      userPath_(std::move(userConfigPath)),
+      programCopy_(programCopy) {}
 
 std::string ConfigStore::ReadString(const std::string& section, const std::string& key,
                                     const std::string& fallback, size_t maxChars) const {
@@ -48,8 +51,11 @@ std::vector<std::pair<std::string, std::string>> ConfigStore::ReadSection(
 
 int32_t ConfigStore::WriteString(const std::string& section, const std::string& key,
                                  const std::string& value) const {
+    if (programCopy_ == ProgramCopy::ReadOnly && userPath_.empty()) {
+        return platform::kErrorAccessDenied;
+    }
     const bool userExists = !userPath_.empty() && platform::FileExists(userPath_);
-    if (!userExists) {
+    if (!userExists && programCopy_ == ProgramCopy::Writable) {
         const int32_t result = ProfileFile::WriteString(programPath_, section, key, value);
         if (result == 0 || userPath_.empty()) {
             return result;
@@ -67,7 +73,9 @@ AppSettings& AppSettings::Get() {
 AppSettings::AppSettings(const std::string& programFolder)
     : configPath_(programFolder + "config.ini"),
       languagesFolder_(programFolder + "Languages/"),
-      config_(configPath_, UserConfigPath()) {
+      config_(configPath_, UserConfigPath(),
+              IsInstalledProgramFolder(programFolder) ? ConfigStore::ProgramCopy::ReadOnly
+                                                      : ConfigStore::ProgramCopy::Writable) {
     languageName_ =
         AnsiToWide(config_.ReadString("DefaultLanguage", "Default", "English", kLanguageNameMax));
     if (languageName_.empty()) {
@@ -105,6 +113,26 @@ std::string UserConfigPath() {
 
 std::wstring ProgramFolder() {
     return AnsiToWide(platform::ProgramFolder());
+}
+
+bool IsInstalledProgramFolder(const std::string& programFolder) {
+#ifdef TOLVANE_INSTALLED_PROGRAM_FOLDER
+    // Compared as written and with links resolved: the folder may be reached through either.
+    const std::string installed = TOLVANE_INSTALLED_PROGRAM_FOLDER;
+    if (programFolder == installed) {
+        return true;
+    }
+    char* real = realpath(programFolder.c_str(), nullptr);
+    char* realInstalled = realpath(installed.c_str(), nullptr);
+    const bool same = real != nullptr && realInstalled != nullptr &&
+                      std::string(real) == std::string(realInstalled);
+    std::free(real);
+    std::free(realInstalled);
+    return same;
+#else
+    (void)programFolder;
+    return false;
+#endif
 }
 
 std::wstring ReadUserFolder(const ConfigStore& config) {

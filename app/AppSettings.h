@@ -17,10 +17,13 @@ inline constexpr size_t kSectionNamesMax = 1024;
 inline constexpr size_t kSectionMax = 10240;
 
 // config.ini: the program's copy, and the per-user copy that is read first and is written when
-// the program folder cannot be.
+// the program folder cannot be. A program copy that belongs to an installation is only read.
 class ConfigStore {
   public:
-    ConfigStore(std::string programConfigPath, std::string userConfigPath);
+    enum class ProgramCopy { Writable, ReadOnly };
+
+    ConfigStore(std::string programConfigPath, std::string userConfigPath,
+                ProgramCopy programCopy = ProgramCopy::Writable);
 
     const std::string& ProgramConfigPath() const { return programPath_; }
     const std::string& UserConfigPath() const { return userPath_; }
@@ -31,15 +34,16 @@ class ConfigStore {
     // The pairs of a section: the per-user file's when it has the section, else the program's.
     std::vector<std::pair<std::string, std::string>> ReadSection(const std::string& section,
                                                                  size_t maxChars) const;
-    // Writes a key where it will be read back from: the per-user file when that exists, else the
-    // program's file, falling back to the per-user file when the program's cannot be written.
-    // Returns 0 or the system error code of the last attempt.
+    // Writes a key where it will be read back from: the per-user file when that exists or the
+    // program's copy is read-only, else the program's file, falling back to the per-user file
+    // when the program's cannot be written. Returns 0 or the system error code of the last attempt.
     int32_t WriteString(const std::string& section, const std::string& key,
                         const std::string& value) const;
 
   private:
     std::string programPath_;
     std::string userPath_;
+    ProgramCopy programCopy_;
 };
 
 class AppSettings {
@@ -75,6 +79,11 @@ std::string UserConfigPath();
 
 // The folder of the program file, ending in "/".
 std::wstring ProgramFolder();
+
+// True when `programFolder` (ending in "/") is the folder this build installs its programs to
+// (/usr/lib/tolvane/ for the packages): a folder of the system, never written at run time,
+// whoever runs the program (root too, whom file permissions would not stop).
+bool IsInstalledProgramFolder(const std::string& programFolder);
 
 // [Folder] UserFolder of config.ini (at most 260 characters); empty when absent.
 std::wstring ReadUserFolder();

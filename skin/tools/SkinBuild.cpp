@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -784,11 +785,41 @@ bool WriteArray(const fs::path& zipPath, const fs::path& cppPath) {
     return static_cast<bool>(out);
 }
 
+// The application's icon for the desktop: the mark at the top left of MainWnd.png, drawn afresh at
+// `size` pixels so that every size of the icon theme is sharp rather than scaled.
+int WriteIcon(const char* sizeText, const fs::path& path) {
+    char* end = nullptr;
+    const long size = std::strtol(sizeText, &end, 10);
+    if (*sizeText == '\0' || *end != '\0' || size < 8 || size > 1024) {
+        std::fprintf(stderr, "skin-build: icon size must be 8 to 1024, not '%s'\n", sizeText);
+        return 2;
+    }
+    const int s = static_cast<int>(size);
+    const auto draw = [s](cairo_t* cr) {
+        DrawLogo(cr, 0, 0, s);
+        // A hairline of the skin's line colour keeps the white tile visible on a light menu.
+        const double w = std::max(1.0, s / 32.0);
+        RoundRect(cr, w / 2, w / 2, s - w, s - w, s * 0.22 - w / 2);
+        Set(cr, kLine);
+        cairo_set_line_width(cr, w);
+        cairo_stroke(cr);
+    };
+    if (!WritePng(path, s, s, draw)) {
+        std::fprintf(stderr, "skin-build: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--icon") {
+        return WriteIcon(argv[2], argv[3]);
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: skin-build XML_DIR OUT_DIR\n");
+        std::fprintf(stderr,
+                     "usage: skin-build XML_DIR OUT_DIR\n       skin-build --icon SIZE OUT.png\n");
         return 2;
     }
     const fs::path xmlDir = argv[1];

@@ -115,6 +115,48 @@ TEST(UserFolder, PerUserFileIsReadFirstAndKeepsBeingWritten) {
     EXPECT_NE(ReadFile(app.program / "config.ini").find("/program"), std::string::npos);
 }
 
+TEST(UserFolder, AReadOnlyProgramCopyIsNeverWrittenThoughItCouldBe) {
+    Installed app;
+    const std::string shipped =
+        "[DefaultLanguage]\nDefault=English\n[Folder]\nUserFolder=/program\n";
+    WriteFile(app.program / "config.ini", shipped);
+    ConfigStore config(app.program / "config.ini", UserConfigPath(),
+                       ConfigStore::ProgramCopy::ReadOnly);
+    EXPECT_EQ(ReadUserFolder(config), L"/program");  // read as before
+    ASSERT_EQ(WriteUserFolder(config, L"/mine"), 0);
+    EXPECT_EQ(ReadFile(app.program / "config.ini"), shipped);
+    EXPECT_NE(ReadFile(UserConfigPath()).find("UserFolder=/mine"), std::string::npos);
+    EXPECT_EQ(ReadUserFolder(config), L"/mine");
+
+    // Without a per-user file to go to, the write fails rather than touching the program's.
+    ConfigStore nowhere(app.program / "config.ini", "", ConfigStore::ProgramCopy::ReadOnly);
+    EXPECT_EQ(WriteUserFolder(nowhere, L"/other"), platform::kErrorAccessDenied);
+    EXPECT_EQ(ReadFile(app.program / "config.ini"), shipped);
+}
+
+TEST(UserFolder, TheInstalledProgramFolderKeepsItsSettingsWhoeverRunsTheProgram) {
+    IsolatedHome home;
+    const std::string installed = TOLVANE_INSTALLED_PROGRAM_FOLDER;
+    EXPECT_TRUE(IsInstalledProgramFolder(installed));
+    EXPECT_FALSE(IsInstalledProgramFolder(std::string(TOLVANE_BIN_DIR) + "/"));
+    EXPECT_FALSE(IsInstalledProgramFolder(installed + "sub/"));
+
+    // Where a package is installed, its config.ini may be writable by the user running this test
+    // (root): it must still come out unchanged.
+    const std::string shippedPath = installed + "config.ini";
+    const bool shippedExists = platform::FileExists(shippedPath);
+    const std::string before = shippedExists ? ReadFile(shippedPath) : std::string();
+    AppSettings settings(installed);
+    EXPECT_EQ(settings.Config().ProgramConfigPath(), shippedPath);
+    ASSERT_EQ(WriteUserFolder(settings.Config(), L"/backups/mine"), 0);
+    EXPECT_NE(ReadFile(UserConfigPath()).find("UserFolder=/backups/mine"), std::string::npos);
+    EXPECT_EQ(ReadUserFolder(settings.Config()), L"/backups/mine");
+    EXPECT_EQ(platform::FileExists(shippedPath), shippedExists);
+    if (shippedExists) {
+        EXPECT_EQ(ReadFile(shippedPath), before);
+    }
+}
+
 TEST(UserFolder, AWriteThatCannotLandAnywhereIsReported) {
     TempDir dir;
     WriteFile(dir / "file", "x");

@@ -1,16 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
+#include "app/AppSettings.h"
 #include "cli/BackupCommand.h"
 #include "cli/BackupListing.h"
 #include "cli/Command.h"
+#include "cli/FolderCommand.h"
 #include "cli/ImportCommand.h"
 #include "cli/ProgressPrinter.h"
 #include "cli/RestoreCommand.h"
 #include "platform/Results.h"
+#include "store/Catalogue.h"
 #include "store/DataCategory.h"
+#include "tests/support/TestEnv.h"
 
 using namespace tolvane;
 using namespace tolvane::cli;
@@ -136,8 +141,8 @@ TEST(Commands, EachCommandIsRegisteredOnceInNameOrder) {
     for (const Command& c : Commands()) {
         names.emplace_back(c.name);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"backup", "contacts", "import", "info", "list",
-                                               "messages", "restore"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"backup", "contacts", "folder", "import", "info",
+                                               "list", "messages", "restore"}));
 }
 
 ImportOptions ParseImport(std::vector<std::string> args, bool expectOk = true) {
@@ -248,3 +253,54 @@ TEST(Progress, BarIsRedrawnInPlaceAndEndedWithOneLineFeed) {
 }
 
 }  // namespace
+
+namespace {
+
+// The folder command on a program copy of config.ini that is only read (as for an installed
+// program) and the per-user copy of an isolated home.
+struct FolderSettings {
+    testenv::IsolatedHome home;
+    testenv::TempDir program{"tolvane-program"};
+    std::string shipped = "[DefaultLanguage]\nDefault=English\n";
+    ConfigStore config{program / "config.ini", UserConfigPath(),
+                       ConfigStore::ProgramCopy::ReadOnly};
+    FolderSettings() { testenv::WriteFile(program / "config.ini", shipped); }
+
+    std::pair<int, std::string> Run(std::vector<std::string> args) {
+        testing::internal::CaptureStdout();
+        const int status = RunFolder(args, config);
+        return {status, testing::internal::GetCapturedStdout()};
+    }
+};
+
+}  // namespace
+
+TEST(FolderCommand, ShowsTheFolderInUseAndStoresANewOneInTheUsersSettings) {
+    FolderSettings s;
+    EXPECT_EQ(s.Run({}), std::make_pair(0, DefaultBackupRoot() + "\n"));
+
+    const std::string target = s.home.Home() + "/Backups/phone";
+    EXPECT_EQ(s.Run({target}), std::make_pair(0, "Backup folder: " + target + "\n"));
+    EXPECT_TRUE(std::filesystem::is_directory(target));  // made with its parents
+    EXPECT_EQ(s.Run({}), std::make_pair(0, target + "\n"));
+    EXPECT_NE(testenv::ReadFile(UserConfigPath()).find("UserFolder=" + target), std::string::npos);
+    EXPECT_EQ(testenv::ReadFile(s.program / "config.ini"), s.shipped);
+
+    EXPECT_EQ(s.Run({"--default"}).first, 0);
+    EXPECT_EQ(s.Run({}), std::make_pair(0, DefaultBackupRoot() + "\n"));
+    EXPECT_EQ(testenv::ReadFile(s.program / "config.ini"), s.shipped);
+}
+
+TEST(FolderCommand, RefusesFoldersThatCannotBeUsedAndKeepsTheSetting) {
+    FolderSettings s;
+    const std::string good = s.home.Home() + "/good";
+    ASSERT_EQ(s.Run({good}).first, 0);
+    testenv::WriteFile(s.home.Home() + "/a-file", "x");
+
+    EXPECT_EQ(s.Run({"relative/folder"}).first, 64);
+    EXPECT_EQ(s.Run({"a", "b"}).first, 64);
+    EXPECT_NE(s.Run({s.home.Home() + "/a-file/below"}).first, 0);
+    EXPECT_NE(s.Run({"/proc/tolvane-cannot-be-made"}).first, 0);  // not even by root
+    EXPECT_FALSE(std::filesystem::exists("relative"));
+    EXPECT_EQ(s.Run({}), std::make_pair(0, good + "\n"));
+}
