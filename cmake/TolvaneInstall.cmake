@@ -17,10 +17,7 @@ set(TOLVANE_PROGRAM_DIR "lib/tolvane" CACHE STRING
 set(TOLVANE_DATA_DIR "${CMAKE_INSTALL_DATADIR}/tolvane" CACHE STRING
     "The shipped settings, language files and user guide, relative to the install prefix")
 
-set(_prefix "${CMAKE_INSTALL_PREFIX}")
-set(_program_dir "${_prefix}/${TOLVANE_PROGRAM_DIR}")
-set(_data_dir "${_prefix}/${TOLVANE_DATA_DIR}")
-set(_bin_dir "${_prefix}/${CMAKE_INSTALL_BINDIR}")
+set(_program_dir "${CMAKE_INSTALL_PREFIX}/${TOLVANE_PROGRAM_DIR}")
 
 # The settings must know the installed program folder to leave it alone.
 foreach(_target app app_tests)
@@ -46,23 +43,26 @@ install(DIRECTORY ${_resources}/Languages ${_resources}/Help DESTINATION ${TOLVA
         COMPONENT application)
 
 # Relative links, so that the tree can be moved (DESTDIR, a package) and stays whole.
-# tolvane_install_link(LINK TARGET): LINK and TARGET are absolute paths of the installed tree.
+# tolvane_install_link(LINK TARGET): paths relative to the install prefix, which is taken when
+# installing (cmake --install --prefix may change it).
 function(tolvane_install_link link target)
   get_filename_component(_link_dir "${link}" DIRECTORY)
-  file(RELATIVE_PATH _relative "${_link_dir}" "${target}")
+  file(RELATIVE_PATH _relative "/${_link_dir}" "/${target}")
   install(CODE "
-    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}${_link_dir}\")
-    file(REMOVE \"\$ENV{DESTDIR}${link}\")
-    file(CREATE_LINK \"${_relative}\" \"\$ENV{DESTDIR}${link}\" SYMBOLIC)
-    message(STATUS \"Installing link: \$ENV{DESTDIR}${link} -> ${_relative}\")"
+    set(_link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${link}\")
+    get_filename_component(_dir \"\${_link}\" DIRECTORY)
+    file(MAKE_DIRECTORY \"\${_dir}\")
+    file(REMOVE \"\${_link}\")
+    file(CREATE_LINK \"${_relative}\" \"\${_link}\" SYMBOLIC)
+    message(STATUS \"Installing link: \${_link} -> ${_relative}\")"
     COMPONENT application)
 endfunction()
 
 foreach(_shipped config.ini Languages Help)
-  tolvane_install_link("${_program_dir}/${_shipped}" "${_data_dir}/${_shipped}")
+  tolvane_install_link("${TOLVANE_PROGRAM_DIR}/${_shipped}" "${TOLVANE_DATA_DIR}/${_shipped}")
 endforeach()
 foreach(_program tolvane tolvanectl)
   if(TARGET ${_program})
-    tolvane_install_link("${_bin_dir}/${_program}" "${_program_dir}/${_program}")
+    tolvane_install_link("${CMAKE_INSTALL_BINDIR}/${_program}" "${TOLVANE_PROGRAM_DIR}/${_program}")
   endif()
 endforeach()

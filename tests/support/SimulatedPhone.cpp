@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -96,7 +97,9 @@ platform::PlistPtr ReadDevicePlist(const std::string& deviceDir) {
 }  // namespace
 
 std::string SimulatedPhone::ProgramPath() {
-    return TOLVANE_DEVSIM_PATH;
+    // Another build of the phone (an installed one) when the environment names it.
+    const char* other = std::getenv("TOLVANE_TEST_DEVSIM");
+    return other != nullptr && other[0] != '\0' ? std::string(other) : TOLVANE_DEVSIM_PATH;
 }
 
 SimulatedPhone::SimulatedPhone(PhoneOptions options, std::vector<std::string> faults)

@@ -2,7 +2,8 @@
 // "Connected", click the backup tile, "Full Backup", "Start Copy", see the backup folder with its
 // catalogue file, start a second instance (exits 0), close with the caption button (exits 0).
 // The screen of each step is kept as a PNG in $TOLVANE_TEST_ARTIFACTS (default
-// $TMPDIR/tolvane-gui-artifacts/ui-walk).
+// $TMPDIR/tolvane-gui-artifacts/ui-walk). $TOLVANE_WALK_PROGRAM walks another build of the program
+// (an installed one: scripts/package-smoke.sh), by default the one built here.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -92,6 +93,11 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
         std::this_thread::sleep_for(50ms);
     }
     return true;
+}
+
+std::string ProgramUnderTest() {
+    const char* other = std::getenv("TOLVANE_WALK_PROGRAM");
+    return other != nullptr && other[0] != '\0' ? std::string(other) : std::string(TOLVANE_PROGRAM);
 }
 
 std::string ReadText(const std::string& path) {
@@ -197,7 +203,7 @@ class GtkWalkTest : public ::testing::Test {
 TEST_F(GtkWalkTest, AFullBackupClickedFromTheWindowThenASecondStartAndTheClose) {
     testenv::SimulatedPhone phone;
     const std::string log = dir_ / "tolvane.log";
-    Child app({TOLVANE_PROGRAM}, log);
+    Child app({ProgramUnderTest()}, log);
     ASSERT_TRUE(app.Started());
 
     // The window comes up and the phone is connected at the check after the first attempt.
@@ -238,7 +244,7 @@ TEST_F(GtkWalkTest, AFullBackupClickedFromTheWindowThenASecondStartAndTheClose) 
     Shot("05-home-again");
 
     // A second start asks the first to show itself and ends with 0.
-    Child second({TOLVANE_PROGRAM}, dir_ / "second.log");
+    Child second({ProgramUnderTest()}, dir_ / "second.log");
     ASSERT_TRUE(second.Started());
     EXPECT_EQ(second.WaitExit(15s), std::optional<int>(0)) << ReadText(dir_ / "second.log");
     Shot("06-after-second-start");
@@ -252,7 +258,7 @@ TEST_F(GtkWalkTest, AFullBackupClickedFromTheWindowThenASecondStartAndTheClose) 
 TEST_F(GtkWalkTest, AskedToEndFromOutsideTheProgramClosesItsWindowAndEndsWithZero) {
     testenv::SimulatedPhone phone;
     const std::string log = dir_ / "tolvane.log";
-    Child app({TOLVANE_PROGRAM}, log);
+    Child app({ProgramUnderTest()}, log);
     ASSERT_TRUE(app.Started());
     ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
     ASSERT_TRUE(
