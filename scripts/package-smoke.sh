@@ -25,7 +25,11 @@ fail() {
     echo "package-smoke: FAIL: $*" >&2
     exit 1
 }
-step() { echo "== $*"; }
+steps=0
+step() {
+    steps=$((steps + 1))
+    echo "== $*"
+}
 
 shopt -s nullglob
 app_deb=("$debs"/tolvane_*.deb)
@@ -213,4 +217,5 @@ done <"$work/package-files"
 [ ${#left[@]} -eq 0 ] || fail "left behind by the purge: ${left[*]}"
 system_traces | comm -13 "$work/traces-before" - >"$work/traces-new"
 [ ! -s "$work/traces-new" ] || fail "left on the system: $(tr '\n' ' ' <"$work/traces-new")"
-echo "== package smoke check passed"
+# Every step above stops the script when a check of it fails.
+echo "package-smoke: $steps passed, 0 failed"
