@@ -247,10 +247,9 @@ bool CViewWnd::OnCloseButton(TNotifyUI&) {
 }
 
 bool CViewWnd::QueryClose(UINT result, CloseOrigin origin) {
+    (void)origin;
     if (!done_ || !shown_) {
-        if (origin == CloseOrigin::System) {
-            pendingClose_ = result;
-        }
+        pendingClose_ = result;  // whoever asks, the window goes once the listing has ended
         return false;
     }
     return true;
