@@ -88,6 +88,11 @@ const DatabaseKind kContactDetails{
     {kContactDetailQuery, kContactSearchOnlyQuery, kContactPersonDetailQuery},
     kListContactsFailedText};
 
+// Counting needs no order and no decoding: the same rows, without the sort.
+constexpr char kMessageCountQuery[] = "select text from message;";
+const DatabaseKind kMessageCount{
+    kSmsDatabaseName, kSmsCopyName, {kMessageCountQuery}, kListSmsFailedText};
+
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
     if (itunes) {
@@ -336,6 +341,47 @@ int32_t ListMessageDetails(std::vector<MessageDetail>& out, const std::string& b
 int32_t ListContactDetails(std::vector<ContactDetail>& out, const std::string& backupFolder,
                            BackupEngine& engine, const char* password, bool itunes) {
     return List(out, backupFolder, engine, password, itunes, kContactDetails, AddContactDetail);
+}
+
+namespace {
+
+struct CountedRow {};
+
+void CountMessageRow(sqlite3_stmt* stmt, std::vector<CountedRow>& rows) {
+    if (!ColumnText(stmt, 0).empty()) {
+        rows.push_back({});
+    }
+}
+
+// A contact line is not empty when the name or the phone part is not: the phone part is empty
+// only when both the search column and the first number are.
+void CountContactRow(sqlite3_stmt* stmt, std::vector<CountedRow>& rows) {
+    if (!ColumnText(stmt, 0).empty() || !ColumnText(stmt, 1).empty() ||
+        !ColumnText(stmt, 2).empty() ||
+        (sqlite3_column_count(stmt) > 3 && !ColumnText(stmt, 3).empty())) {
+        rows.push_back({});
+    }
+}
+
+int32_t Count(int& count, const std::string& backupFolder, BackupEngine& engine,
+              const char* password, bool itunes, const DatabaseKind& kind,
+              void (*addRow)(sqlite3_stmt*, std::vector<CountedRow>&)) {
+    std::vector<CountedRow> rows;
+    const int32_t r = List(rows, backupFolder, engine, password, itunes, kind, addRow);
+    count = r == 0 ? static_cast<int>(rows.size()) : 0;
+    return r;
+}
+
+}  // namespace
+
+int32_t CountMessages(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes) {
+    return Count(count, backupFolder, engine, password, itunes, kMessageCount, CountMessageRow);
+}
+
+int32_t CountContacts(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes) {
+    return Count(count, backupFolder, engine, password, itunes, kContacts, CountContactRow);
 }
 
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,

@@ -29,6 +29,13 @@ int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFo
 int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
 
+// The number of lines ListMessages / ListContacts would give, without building them: 0 and the
+// listing's result when it fails.
+int32_t CountMessages(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes);
+int32_t CountContacts(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes);
+
 // One message with what tells its conversation, for the viewer.
 struct MessageDetail {
     enum Direction : int { kUnknown = 0, kReceived = 1, kSent = 2 };

@@ -243,16 +243,9 @@ void CVrtWndRestore::ListSelected() {
     const bool itunes = ItunesSource();
     Counts counts;
     owner_->WithEngine([&](BackupEngine& engine) {
-        std::vector<std::wstring> lines;
-        if (ListMessages(lines, entry.folder, engine, password.empty() ? nullptr : password.c_str(),
-                         itunes) == 0) {
-            counts.messages = static_cast<int>(lines.size());
-        }
-        lines.clear();
-        if (ListContacts(lines, entry.folder, engine, password.empty() ? nullptr : password.c_str(),
-                         itunes) == 0) {
-            counts.contacts = static_cast<int>(lines.size());
-        }
+        const char* p = password.empty() ? nullptr : password.c_str();
+        CountMessages(counts.messages, entry.folder, engine, p, itunes);
+        CountContacts(counts.contacts, entry.folder, engine, p, itunes);
         return 0;
     });
     StoreCounts(selected_, counts);

@@ -70,6 +70,12 @@ TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
     ASSERT_EQ(ListMessages(lines, backup, engine_, nullptr, false), 0);
     // A text that is not UTF-8 keeps its readable part.
     EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
+    // The count is that of the lines: no text and empty text are left out.
+    int count = -1;
+    ASSERT_EQ(CountMessages(count, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 3);
+    ASSERT_NE(CountMessages(count, Path("missing"), engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 0);
 }
 
 // Imported and synced messages have ROWIDs out of date order: the list follows the dates, newest
@@ -123,6 +129,10 @@ TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
     ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
                             L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
+    // The count leaves out the empty contact too.
+    int count = -1;
+    ASSERT_EQ(CountContacts(count, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 6);
 }
 
 // A number stored with blanks cannot be cut from the search column, which holds several forms of
