@@ -522,12 +522,25 @@ TEST_F(RestoreTabTest, EncryptedLibraryBackupAfterAWrongPassword) {
     popups_.clear();
     seenHandles_.clear();
     Exec(PhoneFile(kSmsFile), "delete from message;");
-    DrivePopups(
-        [](UiLib::WindowImplBase& top) { EXPECT_NE(top.GetWindowClassName(), "UIDecryptionWnd"); });
+    // A whole restore writes the phone from its first report on: no cancel from there.
+    std::vector<std::pair<std::wstring, bool>> seen;
+    DrivePopups([&](UiLib::WindowImplBase& top) {
+        EXPECT_NE(top.GetWindowClassName(), "UIDecryptionWnd");
+        auto* window = dynamic_cast<tolvane::CProWndRestore*>(&top);
+        if (window != nullptr && window->BarValue() > 0) {
+            seen.emplace_back(TextOf(top, "LblTips"),
+                              top.GetPaintManager().FindControl("BtnCancel")->IsEnabled());
+        }
+    });
     ASSERT_TRUE(host_.Click(*main_, "BtnCopyRestore"));
     EXPECT_EQ(main_->RestorePanel().LastResult(), tolvane::kProgressDone)
         << (popups_.empty() ? std::wstring() : popups_.back().text);
     EXPECT_EQ(QueryNumber(PhoneFile(kSmsFile), kCountMessages), messages);
+    ASSERT_FALSE(seen.empty());
+    for (const auto& [tips, cancel] : seen) {
+        EXPECT_EQ(tips, L"Restoring your iOS device, it will take some time, please wait...");
+        EXPECT_FALSE(cancel);
+    }
 }
 
 TEST_F(RestoreTabTest, AWorkerThatFindsNoPhoneEndsAsALostPhone) {
