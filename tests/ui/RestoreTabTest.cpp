@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 
 #include "UiLib/CLabelUI.h"
 #include "UiLib/CListUI.h"
@@ -27,6 +28,21 @@
 
 namespace uitest {
 namespace {
+
+// The process's time zone for one test, and the previous one again afterwards.
+class ScopedZone {
+  public:
+    explicit ScopedZone(const char* zone) : env_(std::make_unique<testenv::ScopedEnv>("TZ", zone)) {
+        tzset();
+    }
+    ~ScopedZone() {
+        env_.reset();
+        tzset();
+    }
+
+  private:
+    std::unique_ptr<testenv::ScopedEnv> env_;
+};
 
 namespace fs = std::filesystem;
 using tolvane::CMainWnd;
@@ -315,8 +331,7 @@ TEST_F(RestoreTabTest, AnEmptyListShowsTheNullItemAndStartOnlyWarns) {
 }
 
 TEST_F(RestoreTabTest, TheViewerShowsEachMessageWithItsConversationAndEachContactWhole) {
-    testenv::ScopedEnv tz("TZ", "UTC");
-    tzset();
+    ScopedZone zone("UTC");
     OpenConnected();
     const std::string backup =
         MakeOwnBackup(DefaultRoot(), "2024-01-03-10-00-00", tolvane::Sms | tolvane::Contacts);
@@ -452,8 +467,10 @@ TEST_F(RestoreTabTest, MessagesOnlyFromAnOwnBackupByClick) {
             {TextOf(top, "LblTips"), top.GetPaintManager().FindControl("BtnCancel")->IsEnabled(),
              top.GetPaintManager().FindControl("closebtn")->IsEnabled(), bar->GetValue()});
         if (seen.back().tips.rfind(L"Restoring", 0) == 0) {
-            // A cancel click in this phase asks nothing and stops nothing.
+            // A cancel click or the window manager's close in this phase asks nothing and
+            // stops nothing.
             host_.Click(top, "BtnCancel");
+            host_.RequestClose(top);
         }
     });
     ASSERT_TRUE(host_.Click(*main_, "BtnCopyRestore"));

@@ -17,12 +17,26 @@
 namespace uitest {
 namespace {
 
+// The process's time zone for one test, and the previous one again afterwards.
+class ScopedZone {
+  public:
+    explicit ScopedZone(const char* zone) : env_(std::make_unique<testenv::ScopedEnv>("TZ", zone)) {
+        tzset();
+    }
+    ~ScopedZone() {
+        env_.reset();
+        tzset();
+    }
+
+  private:
+    std::unique_ptr<testenv::ScopedEnv> env_;
+};
+
 using tolvane::ContactDetail;
 using tolvane::MessageDetail;
 
 TEST(ViewLines, AMessageLineTellsWhenWhichWayAndWithWhom) {
-    testenv::ScopedEnv tz("TZ", "Europe/Berlin");
-    tzset();
+    ScopedZone zone("Europe/Berlin");
     MessageDetail m;
     m.text = L"See you";
     m.unixTime = 1425722709;  // 2015-03-07 10:05:09 UTC, 11:05 in Berlin
