@@ -57,6 +57,42 @@ const DatabaseKind kContacts{kContactsDatabaseName,
                              {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
 
+// The same messages in the same order, with what tells the conversation: the moment, the
+// direction and the handle's address. Without a handle table only the words are known.
+constexpr char kMessageDetailQuery[] =
+    "select message.text, message.date, message.is_from_me, handle.id from message "
+    "LEFT JOIN handle ON handle.ROWID = message.handle_id ORDER BY "
+    "CASE WHEN abs(message.date) < 100000000000 THEN message.date * 1000000000 "
+    "ELSE message.date END DESC, message.ROWID DESC;";
+constexpr char kMessageTextQuery[] =
+    "select text, NULL, NULL, NULL from message ORDER BY "
+    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+
+// The same contacts in the same order, with every phone number of the person as stored.
+constexpr char kContactDetailQuery[] =
+    "select c0first,c1Last,c15phone,"
+    "(select group_concat(value, char(10)) from (select value from ABMultiValue "
+    "where record_id = docid and property = 3 order by identifier, UID)) "
+    "FROM ABPersonFullTextSearch_content ORDER BY c0first;";
+constexpr char kContactPersonDetailQuery[] =
+    "select First,Last,NULL,"
+    "(select group_concat(value, char(10)) from (select value from ABMultiValue "
+    "where record_id = ABPerson.ROWID and property = 3 order by identifier, UID)) "
+    "FROM ABPerson ORDER BY First;";
+
+const DatabaseKind kMessageDetails{
+    kSmsDatabaseName, kSmsCopyName, {kMessageDetailQuery, kMessageTextQuery}, kListSmsFailedText};
+const DatabaseKind kContactDetails{
+    kContactsDatabaseName,
+    kContactsCopyName,
+    {kContactDetailQuery, kContactSearchOnlyQuery, kContactPersonDetailQuery},
+    kListContactsFailedText};
+
+// Counting needs no order and no decoding: the same rows, without the sort.
+constexpr char kMessageCountQuery[] = "select text from message;";
+const DatabaseKind kMessageCount{
+    kSmsDatabaseName, kSmsCopyName, {kMessageCountQuery}, kListSmsFailedText};
+
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
     if (itunes) {
@@ -144,9 +180,10 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     }
 }
 
-int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, BackupEngine& engine,
+template <class Row>
+int32_t List(std::vector<Row>& out, const std::string& backupFolder, BackupEngine& engine,
              const char* password, bool itunes, const DatabaseKind& kind,
-             void (*addLine)(sqlite3_stmt*, std::vector<std::wstring>&)) {
+             void (*addLine)(sqlite3_stmt*, std::vector<Row>&)) {
     std::string path;
     platform::Failure what = platform::Failure::None;
     // The plain copies a decryption leaves go when the listing ends, on every path.
@@ -172,7 +209,7 @@ int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, Ba
     if (rc != SQLITE_OK) {
         return rc;
     }
-    std::vector<std::wstring> lines;
+    std::vector<Row> lines;
     sqlite3_stmt* stmt = nullptr;
     bool ok = false;
     for (const char* sql : kind.queries) {
@@ -227,6 +264,124 @@ std::string_view ContactFirstPhone(std::string_view searchPhones, std::string_vi
         return firstNumber;
     }
     return ContactPhonePart(searchPhones);
+}
+
+namespace {
+
+// A phone's message date: seconds from 2001, or nanoseconds from iOS 11 on.
+constexpr int64_t kSeconds1970To2001 = 978307200;
+
+void AddMessageDetail(sqlite3_stmt* stmt, std::vector<MessageDetail>& rows) {
+    const std::string_view text = ColumnText(stmt, 0);
+    if (text.empty()) {
+        return;  // the plain listing leaves it out too
+    }
+    MessageDetail row;
+    row.text = DecodeDeviceText(text);
+    if (sqlite3_column_type(stmt, 1) != SQLITE_NULL) {
+        int64_t date = sqlite3_column_int64(stmt, 1);
+        if (date > 100000000000 || date < -100000000000) {
+            date /= 1000000000;
+        }
+        row.unixTime = date + kSeconds1970To2001;
+    }
+    if (sqlite3_column_type(stmt, 2) != SQLITE_NULL) {
+        row.direction =
+            sqlite3_column_int(stmt, 2) != 0 ? MessageDetail::kSent : MessageDetail::kReceived;
+    }
+    row.correspondent = DecodeDeviceText(ColumnText(stmt, 3));
+    rows.push_back(std::move(row));
+}
+
+void AddContactDetail(sqlite3_stmt* stmt, std::vector<ContactDetail>& rows) {
+    const std::string_view first = ColumnText(stmt, 0);
+    const std::string_view last = ColumnText(stmt, 1);
+    const std::string_view search = ColumnText(stmt, 2);
+    const std::string_view numbers = sqlite3_column_count(stmt) > 3 ? ColumnText(stmt, 3) : "";
+    ContactDetail row;
+    if (!first.empty()) {
+        row.name += DecodeDeviceText(first);
+    }
+    if (!last.empty()) {
+        if (!row.name.empty()) {
+            row.name += L' ';
+        }
+        row.name += DecodeDeviceText(last);
+    }
+    size_t start = 0;
+    while (start < numbers.size()) {
+        size_t end = numbers.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = numbers.size();
+        }
+        if (end > start) {
+            row.phones.push_back(DecodeDeviceText(numbers.substr(start, end - start)));
+        }
+        start = end + 1;
+    }
+    if (row.phones.empty()) {
+        // No multi-value rows: the number the plain listing shows is all there is.
+        const std::string_view phone = ContactFirstPhone(search, "");
+        if (!phone.empty()) {
+            row.phones.push_back(DecodeDeviceText(phone));
+        }
+    }
+    if (!row.name.empty() || !row.phones.empty()) {
+        rows.push_back(std::move(row));
+    }
+}
+
+}  // namespace
+
+int32_t ListMessageDetails(std::vector<MessageDetail>& out, const std::string& backupFolder,
+                           BackupEngine& engine, const char* password, bool itunes) {
+    return List(out, backupFolder, engine, password, itunes, kMessageDetails, AddMessageDetail);
+}
+
+int32_t ListContactDetails(std::vector<ContactDetail>& out, const std::string& backupFolder,
+                           BackupEngine& engine, const char* password, bool itunes) {
+    return List(out, backupFolder, engine, password, itunes, kContactDetails, AddContactDetail);
+}
+
+namespace {
+
+struct CountedRow {};
+
+void CountMessageRow(sqlite3_stmt* stmt, std::vector<CountedRow>& rows) {
+    if (!ColumnText(stmt, 0).empty()) {
+        rows.push_back({});
+    }
+}
+
+// A contact line is not empty when the name or the phone part is not: the phone part is empty
+// only when both the search column and the first number are.
+void CountContactRow(sqlite3_stmt* stmt, std::vector<CountedRow>& rows) {
+    if (!ColumnText(stmt, 0).empty() || !ColumnText(stmt, 1).empty() ||
+        !ColumnText(stmt, 2).empty() ||
+        (sqlite3_column_count(stmt) > 3 && !ColumnText(stmt, 3).empty())) {
+        rows.push_back({});
+    }
+}
+
+int32_t Count(int& count, const std::string& backupFolder, BackupEngine& engine,
+              const char* password, bool itunes, const DatabaseKind& kind,
+              void (*addRow)(sqlite3_stmt*, std::vector<CountedRow>&)) {
+    std::vector<CountedRow> rows;
+    const int32_t r = List(rows, backupFolder, engine, password, itunes, kind, addRow);
+    count = r == 0 ? static_cast<int>(rows.size()) : 0;
+    return r;
+}
+
+}  // namespace
+
+int32_t CountMessages(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes) {
+    return Count(count, backupFolder, engine, password, itunes, kMessageCount, CountMessageRow);
+}
+
+int32_t CountContacts(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes) {
+    return Count(count, backupFolder, engine, password, itunes, kContacts, CountContactRow);
 }
 
 int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFolder,

@@ -2,6 +2,7 @@
 // per item, for the restore tab's counts and the viewer.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,38 @@ int32_t ListMessages(std::vector<std::wstring>& out, const std::string& backupFo
 // phone number (ContactFirstPhone).
 int32_t ListContacts(std::vector<std::wstring>& out, const std::string& backupFolder,
                      BackupEngine& engine, const char* password, bool itunes);
+
+// The number of lines ListMessages / ListContacts would give, without building them: 0 and the
+// listing's result when it fails.
+int32_t CountMessages(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes);
+int32_t CountContacts(int& count, const std::string& backupFolder, BackupEngine& engine,
+                      const char* password, bool itunes);
+
+// One message with what tells its conversation, for the viewer.
+struct MessageDetail {
+    enum Direction : int { kUnknown = 0, kReceived = 1, kSent = 2 };
+    std::wstring text;
+    int64_t unixTime = INT64_MIN;  // seconds since 1970 UTC; INT64_MIN when the row has no date
+    Direction direction = kUnknown;
+    std::wstring correspondent;  // the handle's address (a phone number or a mail address)
+};
+
+// The messages of ListMessages, in its order and with the same rows, each with its date,
+// direction and correspondent (where the database has no handle table: the text alone).
+int32_t ListMessageDetails(std::vector<MessageDetail>& out, const std::string& backupFolder,
+                           BackupEngine& engine, const char* password, bool itunes);
+
+// One contact with every phone number of the person as stored.
+struct ContactDetail {
+    std::wstring name;  // first and last name
+    std::vector<std::wstring> phones;
+};
+
+// The contacts of ListContacts, in its order and with the same rows, each with all its phone
+// numbers whole (without multi-value rows: the one number the plain listing shows).
+int32_t ListContactDetails(std::vector<ContactDetail>& out, const std::string& backupFolder,
+                           BackupEngine& engine, const char* password, bool itunes);
 
 // The phone part of a contact line: the search table's phone column cut at its first blank when
 // that stands at position 4 or later, else at its second blank if there is one; whole otherwise.

@@ -72,10 +72,34 @@ bool CProgressWnd::CancelRequested() const {
     return shared_->cancelRequested;
 }
 
+bool CProgressWnd::CancelEnabled() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->cancelEnabled;
+}
+
+void CProgressWnd::SetCancelEnabledLocked(bool enabled) {
+    shared_->cancelEnabled = enabled;
+    for (const UiRef<CControlUI>* button : {&shared_->closeButton, &shared_->cancelButton}) {
+        button->With([&](CControlUI& c) { c.SetEnabled(enabled); });
+    }
+}
+
+void CProgressWnd::ResetBarLocked() {
+    shared_->bar.With([](CProgressUI& bar) { bar.SetValue(0); });
+    shared_->percent.With([](CLabelUI& label) { label.SetText(L"0%"); });
+}
+
+void CProgressWnd::SetTipsLocked(const std::wstring& text) {
+    shared_->tips.With([&](CLabelUI& label) { label.SetText(text); });
+}
+
 void CProgressWnd::InitWindow() {
     CPopUpWnd::InitWindow();
     shared_->bar = UiRef<CProgressUI>(pm_.FindControl("progress"));
     shared_->percent = UiRef<CLabelUI>(pm_.FindControl("LblPercent"));
+    shared_->tips = UiRef<CLabelUI>(pm_.FindControl("LblTips"));
+    shared_->closeButton = UiRef<CControlUI>(pm_.FindControl("closebtn"));
+    shared_->cancelButton = UiRef<CControlUI>(pm_.FindControl("BtnCancel"));
     shared_->cancelValue = CancelValue();
     for (const char* name : {"closebtn", "BtnCancel"}) {
         if (CControlUI* c = pm_.FindControl(name)) {
@@ -86,6 +110,7 @@ void CProgressWnd::InitWindow() {
 
 void CProgressWnd::OnWindowInit() {
     shared_->cancelRequested = false;
+    shared_->cancelEnabled = true;
     shared_->workerDone = false;
     worker_ = std::thread([this] { Worker(); });
 }
@@ -114,6 +139,11 @@ void CProgressWnd::Worker() {
         shared_->errorText = platform::AnsiToWide(errorText);
     }
     main_.ConnectFlow();
+    {
+        // The run is over: a phase that had taken the cancel away gives the buttons back.
+        std::lock_guard lock(shared_->lock);
+        SetCancelEnabledLocked(true);
+    }
     AfterRun();
     const ProgressResult r = ToProgressResult(result);
     shared_->workerDone = true;
@@ -155,8 +185,8 @@ void CProgressWnd::AskCancel() {
     // While the question is open the progress lock is held: the next progress report waits in
     // the callback, so the run is paused until the user answers.
     std::unique_lock lock(shared_->lock);
-    if (shared_->cancelRequested) {
-        return;  // confirmed already: the run is stopping
+    if (shared_->cancelRequested || !shared_->cancelEnabled) {
+        return;  // confirmed already, or the phase in which the run may not be stopped
     }
     questionOpen_ = true;
     ShowWindow(false);

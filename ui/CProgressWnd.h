@@ -66,6 +66,8 @@ class CProgressWnd : public CPopUpWnd {
     bool CancelRequested() const;
     bool WorkerDone() const { return shared_->workerDone.load(); }
     bool QuestionOpen() const { return questionOpen_; }
+    // Whether the run may still be cancelled (its cancel buttons are enabled).
+    bool CancelEnabled() const;
 
     // The engine's progress callback (user data: the window's shared state).
     static int32_t ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup);
@@ -84,6 +86,16 @@ class CProgressWnd : public CPopUpWnd {
     virtual void AfterRun() {}
     virtual std::wstring CancelQuestion() const;
 
+    // --- what a kind's OnPhase may do (worker thread, progress lock held) ---------------------
+    // Enables or disables "BtnCancel" and "closebtn"; while they are disabled the window
+    // manager's close is refused too, without the question. The worker enables them again once
+    // the run has ended.
+    void SetCancelEnabledLocked(bool enabled);
+    // Sets the bar and "LblPercent" back to 0 (a new phase starts counting from the beginning).
+    void ResetBarLocked();
+    // Sets the "LblTips" line of the window, when it has one.
+    void SetTipsLocked(const std::wstring& text);
+
     void OnWindowInit() override;
     void InitWindow() override;
     bool QueryClose(UiLib::UINT result, UiLib::CloseOrigin origin) override;
@@ -99,6 +111,10 @@ class CProgressWnd : public CPopUpWnd {
         std::atomic<bool> workerDone{false};
         UiLib::UiRef<UiLib::CProgressUI> bar;
         UiLib::UiRef<UiLib::CLabelUI> percent;
+        UiLib::UiRef<UiLib::CLabelUI> tips;
+        UiLib::UiRef<UiLib::CControlUI> closeButton;
+        UiLib::UiRef<UiLib::CControlUI> cancelButton;
+        bool cancelEnabled = true;       // false while the run may not be stopped
         CProgressWnd* window = nullptr;  // valid until the worker has been joined
         int32_t cancelValue = 2;
         std::wstring errorText;  // written by the worker before workerDone

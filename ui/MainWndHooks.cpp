@@ -40,6 +40,17 @@ UiLib::UINT AskDevicePasswordWindow(CMainWnd& main) {
     return window.ShowModal();
 }
 
+UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder) {
+    CDecryptionWnd window;
+    window.SetMainWnd(&main);
+    window.SetMode(CDecryptionWnd::kBackup);
+    window.SetBackupFolder(folder);
+    if (window.Create(&main, 500, 240) == 0) {
+        return UiLib::IDCANCEL;
+    }
+    return window.ShowModal();
+}
+
 void ShowAlreadyRunning() {
     CMessageBox::Show(CMessageBox::Information, nullptr, std::nullopt, L"Tolvane is running.", 350,
                       180);

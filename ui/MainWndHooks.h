@@ -3,6 +3,8 @@
 // "Tolvane is running." box of a second start.
 #pragma once
 
+#include <string>
+
 #include "UiLib/WinDefs.h"
 
 namespace tolvane {
@@ -13,6 +15,9 @@ void ShowMissingServiceNotice(CMainWnd& main);
 void OpenSettingsWindow(CMainWnd& main);
 void OpenLinkPage(CMainWnd& main, UiLib::WPARAM page);
 UiLib::UINT AskDevicePasswordWindow(CMainWnd& main);
+// The password window for the encrypted backup in `folder`, 500 x 240: 1 when the password was
+// right (the main window's backup password then holds it), 2 when the user gave up.
+UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder);
 void ShowAlreadyRunning();
 
 }  // namespace tolvane

@@ -70,6 +70,12 @@ TEST_F(ListingTest, MessagesComeNewestFirstAndOnlyWithText) {
     ASSERT_EQ(ListMessages(lines, backup, engine_, nullptr, false), 0);
     // A text that is not UTF-8 keeps its readable part.
     EXPECT_EQ(lines, (Lines{L"caf\uFFFD", L"fourth \u2713", L"first"}));
+    // The count is that of the lines: no text and empty text are left out.
+    int count = -1;
+    ASSERT_EQ(CountMessages(count, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 3);
+    ASSERT_NE(CountMessages(count, Path("missing"), engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 0);
 }
 
 // Imported and synced messages have ROWIDs out of date order: the list follows the dates, newest
@@ -123,6 +129,10 @@ TEST_F(ListingTest, ContactLinesJoinNamesAndThePhonesFirstNumber) {
     ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0);
     EXPECT_EQ(lines, (Lines{L" Solo", L"Al +1 555", L"Bea 5551234", L"Cy +1 5551234",
                             L"J\u00F8rn \u00C5s 12 34", L"Zoe Ray 5551234567"}));
+    // The count leaves out the empty contact too.
+    int count = -1;
+    ASSERT_EQ(CountContacts(count, backup, engine_, nullptr, false), 0);
+    EXPECT_EQ(count, 6);
 }
 
 // A number stored with blanks cannot be cut from the search column, which holds several forms of
@@ -177,6 +187,101 @@ TEST_F(ListingTest, AnIos5ContactsDatabaseIsListedFromItsPersonRows) {
     ASSERT_EQ(ListContacts(lines, backup, engine_, nullptr, false), 0)
         << engine_.GetLastErrorText();
     EXPECT_EQ(lines, (Lines{L" Only", L"Amy", L"Zed Last +44 20 7946 0000"}));
+}
+
+// The viewer's listing has the plain listing's rows in its order, each with its moment, direction
+// and correspondent.
+TEST_F(ListingTest, MessageDetailsFollowThePlainListing) {
+    const std::string backup = Path("details");
+    const std::string path = backup + "/" + kSmsCopyName;
+    ASSERT_TRUE(testkit::CreateSmsDb(path));
+    {
+        testkit::Database db(path);
+        ASSERT_TRUE(testkit::AddCorrespondent(db, {1, "+15550000001"}));
+        ASSERT_TRUE(testkit::AddCorrespondent(db, {2, "friend@example.com"}));
+        const struct {
+            const char* text;
+            int64_t handle, date;
+            bool fromMe;
+        } rows[] = {{"seconds", 1, 400000000, false},
+                    {"nanoseconds", 2, 500000000LL * 1000000000LL, true},
+                    {"", 1, 450000000, false},
+                    {"no handle", 0, 300000000, true}};
+        int64_t rowid = 1;
+        for (const auto& r : rows) {
+            testkit::MessageRow row;
+            row.rowid = rowid++;
+            row.text = std::string(r.text);
+            row.handleId = r.handle;
+            row.date = r.date;
+            row.fromMe = r.fromMe;
+            ASSERT_TRUE(testkit::AddMessage(db, row));
+        }
+    }
+    Lines plain;
+    ASSERT_EQ(ListMessages(plain, backup, engine_, nullptr, false), 0);
+    std::vector<MessageDetail> details;
+    ASSERT_EQ(ListMessageDetails(details, backup, engine_, nullptr, false), 0);
+    ASSERT_EQ(details.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(details[i].text, plain[i]) << i;
+    }
+    ASSERT_EQ(details.size(), 3u);
+    EXPECT_EQ(details[0].unixTime, 978307200 + 500000000);
+    EXPECT_EQ(details[0].direction, MessageDetail::kSent);
+    EXPECT_EQ(details[0].correspondent, L"friend@example.com");
+    EXPECT_EQ(details[1].unixTime, 978307200 + 400000000);
+    EXPECT_EQ(details[1].direction, MessageDetail::kReceived);
+    EXPECT_EQ(details[1].correspondent, L"+15550000001");
+    EXPECT_EQ(details[2].correspondent, L"");
+}
+
+TEST_F(ListingTest, MessageDetailsOfADatabaseWithoutHandlesKeepTheWords) {
+    const std::string backup = Path("nohandle");
+    testenv::WriteFile(backup + "/placeholder", "");
+    {
+        testkit::Database db(backup + "/" + kSmsCopyName);
+        ASSERT_TRUE(
+            db.Exec("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, date "
+                    "INTEGER);"
+                    "INSERT INTO message VALUES(1,'older',10),(2,'newer',20),(3,NULL,30);"));
+    }
+    std::vector<MessageDetail> details;
+    ASSERT_EQ(ListMessageDetails(details, backup, engine_, nullptr, false), 0)
+        << engine_.GetLastErrorText();
+    ASSERT_EQ(details.size(), 2u);
+    EXPECT_EQ(details[0].text, L"newer");
+    EXPECT_EQ(details[0].unixTime, INT64_MIN);
+    EXPECT_EQ(details[0].direction, MessageDetail::kUnknown);
+    EXPECT_EQ(details[1].text, L"older");
+}
+
+TEST_F(ListingTest, ContactDetailsCarryEveryPhoneNumberWhole) {
+    const std::string backup = Path("allnumbers");
+    const std::string path = backup + "/" + kContactsCopyName;
+    ContactsDb(path, {{1, "Ann", "Lee", {}, {}, "+999 1234567 +9991234567", {}},
+                      {2, "Bo", {}, {}, {}, "5551234 15551234", {}},
+                      {3, {}, {}, {}, {}, {}, {}}});
+    {
+        testkit::Database db(path);
+        ASSERT_TRUE(db.Exec(
+            "DELETE FROM ABMultiValue;"
+            "INSERT INTO ABMultiValue(record_id,property,identifier,label,value,guid) VALUES"
+            "(1,3,1,1,'+44 20 7946 0000','g1'),(1,4,0,1,'ann@example.com','g2'),"
+            "(1,3,0,1,'+999 1234567','g3');"));
+    }
+    Lines plain;
+    ASSERT_EQ(ListContacts(plain, backup, engine_, nullptr, false), 0);
+    std::vector<ContactDetail> details;
+    ASSERT_EQ(ListContactDetails(details, backup, engine_, nullptr, false), 0);
+    ASSERT_EQ(details.size(), plain.size());
+    ASSERT_EQ(details.size(), 2u);
+    EXPECT_EQ(details[0].name, L"Ann Lee");
+    // In the order the phone keeps them; the e-mail address is no phone number.
+    EXPECT_EQ(details[0].phones, (Lines{L"+999 1234567", L"+44 20 7946 0000"}));
+    // No multi-value rows: the one number the plain listing shows.
+    EXPECT_EQ(details[1].name, L"Bo");
+    EXPECT_EQ(details[1].phones, (Lines{L"5551234"}));
 }
 
 TEST_F(ListingTest, TheDatabaseFileDependsOnTheKindOfBackup) {

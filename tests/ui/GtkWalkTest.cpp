@@ -19,9 +19,16 @@
 #include <thread>
 #include <vector>
 
+#include <sqlite3.h>
+
+#include "UiLib/CTabLayoutUI.h"
+#include "UiLib/OffscreenHost.h"
+#include "UiLib/WindowImplBase.h"
+#include "platform/Folders.h"
 #include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/support/TestEnv.h"
+#include "ui/Startup.h"
 
 // Last: Xlib defines macros (None, Status) that gtest's own headers use as names.
 #include <X11/Xlib.h>
@@ -104,6 +111,50 @@ std::string ReadText(const std::string& path) {
     return fs::exists(path) ? testenv::ReadFile(path) : std::string();
 }
 
+// Where a control of a layout lies, as the framework lays it out: the layout is built in the
+// offscreen host at its window's size (the same layout code the program runs), and the centre of
+// the control is read back.
+class LayoutProbe : public UiLib::WindowImplBase {
+  public:
+    explicit LayoutProbe(std::string skin) : skin_(std::move(skin)) {}
+    std::string GetSkinFile() override { return skin_; }
+    std::string GetWindowClassName() const override { return "LayoutProbe"; }
+
+  private:
+    std::string skin_;
+};
+
+struct Spot {
+    int x = -1, y = -1;
+};
+
+Spot CenterOf(const std::string& skin, int width, int height, const std::string& control,
+              int tab = -1) {
+    UiLib::OffscreenHost host;
+    EXPECT_TRUE(tolvane::UseProgramSkin());
+    LayoutProbe probe(skin);
+    probe.Create(nullptr, "probe", 0, 0, width, height);
+    probe.ShowWindow(true);
+    host.PumpMessages();
+    if (tab >= 0) {
+        auto* tabs =
+            dynamic_cast<UiLib::CTabLayoutUI*>(probe.GetPaintManager().FindControl("TabMain"));
+        EXPECT_NE(tabs, nullptr);
+        tabs->SelectItem(tab);
+        host.PumpMessages();
+    }
+    cairo_surface_destroy(host.Render(probe));  // lays the window out as a paint does
+    Spot spot;
+    if (UiLib::CControlUI* c = probe.GetPaintManager().FindControl(control)) {
+        const UiLib::Rect r = c->GetPos();
+        spot = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    EXPECT_GT(spot.x, 0) << control;
+    probe.Close();
+    host.PumpMessages();
+    return spot;
+}
+
 class GtkWalkTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -181,6 +232,17 @@ class GtkWalkTest : public ::testing::Test {
         y = value("Y");
         return x >= 0 && y >= 0;
     }
+
+    // A control of the main window's tab `tab`, or of a popup of `size` centred on it.
+    Spot MainSpot(const std::string& control, int tab) {
+        return CenterOf("xml\\skin.xml", kMainW, kMainH, control, tab);
+    }
+    Spot PopupSpot(const std::string& skin, int w, int h, const std::string& control) {
+        const Spot in = CenterOf(skin, w, h, control);
+        return {(kMainW - w) / 2 + in.x, (kMainH - h) / 2 + in.y};
+    }
+    void Click(Spot spot) { ClickAt(spot.x, spot.y); }
+    static constexpr int kMainW = 900, kMainH = 600;
 
     // A click at a point of the main window (layout coordinates).
     void ClickAt(int wx, int wy) {
@@ -264,6 +326,167 @@ TEST_F(GtkWalkTest, AskedToEndFromOutsideTheProgramClosesItsWindowAndEndsWithZer
     ASSERT_TRUE(
         WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s));
     app.Signal(SIGTERM);  // log-out
+    EXPECT_EQ(app.WaitExit(15s), std::optional<int>(0)) << ReadText(log);
+}
+
+int64_t Count(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    int64_t n = -1;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW) {
+            n = sqlite3_column_int64(st, 0);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return n;
+}
+
+// The restore tab walked by clicks: the own backup is chosen, its contacts viewed, then only
+// its messages restored; the phone's message database is the backup's afterwards and its
+// contacts are untouched.
+TEST_F(GtkWalkTest, ViewTheContactsOfAnOwnBackupThenRestoreOnlyItsMessages) {
+    testenv::SimulatedPhone phone;
+    const std::string sms = phone.DeviceDir() + "/files/HomeDomain/Library/SMS/sms.db";
+    const std::string contacts =
+        phone.DeviceDir() + "/files/HomeDomain/Library/AddressBook/AddressBook.sqlitedb";
+    const fs::path backup =
+        fs::path(home_.Home()) / "Documents" / "TolvaneiPhoneBackup" / "2024-01-03-10-00-00";
+    testenv::WriteFile(backup / "fileinfo",
+                       "6\r\n2024-01-03-10-00-00\r\nWalk iPhone(iPhone 7.1.2)");
+    testenv::WriteFile(backup / "sms", testenv::ReadFile(sms));
+    testenv::WriteFile(backup / "content", testenv::ReadFile(contacts));
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((backup / "sms").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_exec(db, "delete from message where ROWID % 3 = 0;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string backupSms = testenv::ReadFile(backup / "sms");
+    const std::string phoneContacts = testenv::ReadFile(contacts);
+    ASSERT_NE(testenv::ReadFile(sms), backupSms);
+
+    // Where the controls are.
+    const Spot tile = MainSpot("BtnRestoreFromBackup", 0);
+    const Spot viewContacts = MainSpot("BtnViewContacts_Restore", 2);
+    const Spot contactsBox = MainSpot("ChkContacts_Restore", 2);
+    const Spot start = MainSpot("BtnCopyRestore", 2);
+    const Spot viewerOk = PopupSpot("xml\\ViewWnd.xml", 550, 350, "BtnOK");
+    const Spot boxOk = PopupSpot("xml\\MessageBox_Information.xml", 500, 220, "okbtn");
+
+    const std::string log = dir_ / "tolvane.log";
+    Child app({TOLVANE_PROGRAM}, log);
+    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s))
+        << ReadText(log);
+    std::this_thread::sleep_for(300ms);
+
+    Click(tile);
+    std::this_thread::sleep_for(500ms);
+    Shot("11-restore-tab");
+
+    // The viewer lists the contacts; its OK closes it.
+    Click(viewContacts);
+    std::this_thread::sleep_for(2500ms);
+    Shot("12-viewer-contacts");
+    Click(viewerOk);
+    std::this_thread::sleep_for(500ms);
+    Shot("13-viewer-closed");
+
+    // Only the messages: the contacts box unticked, then "Start Copy".
+    Click(contactsBox);
+    Shot("14-messages-only");
+    Click(start);
+    std::this_thread::sleep_for(1000ms);
+    Shot("15-restoring");
+    ASSERT_TRUE(WaitFor([&] { return testenv::ReadFile(sms) == backupSms; }, 90s)) << ReadText(log);
+    std::this_thread::sleep_for(1500ms);
+    Shot("16-restored");
+    Click(boxOk);
+    std::this_thread::sleep_for(500ms);
+    Shot("17-home-again");
+    EXPECT_EQ(testenv::ReadFile(sms), backupSms);
+    EXPECT_EQ(testenv::ReadFile(contacts), phoneContacts);
+    EXPECT_GT(Count(sms, "select count(*) from message"), 0);
+
+    ClickAt(879, 19);
+    EXPECT_EQ(app.WaitExit(15s), std::optional<int>(0)) << ReadText(log);
+}
+
+// An encrypted backup of the other program, restored whole by clicks: the password window
+// refuses a wrong password with its message and asks again; with the right one the phone gets
+// the backup back.
+TEST_F(GtkWalkTest, RestoreAnEncryptedLibraryBackupAfterAWrongPassword) {
+    testenv::SimulatedPhone phone;
+    const std::string parent = platform::ItunesBackupFolder();
+    fs::create_directories(parent);
+    const testenv::CommandRun written = testenv::RunProgram(
+        {testenv::SimulatedPhone::ProgramPath(), "write-backup", phone.DeviceDir(), parent,
+         "--encrypt", "secret", "--date", "2015-03-07T18:05:09Z"},
+        {}, 60000);
+    ASSERT_EQ(written.exitCode, 0) << written.output;
+    const std::string sms = phone.DeviceDir() + "/files/HomeDomain/Library/SMS/sms.db";
+    const int64_t messages = Count(sms, "select count(*) from message");
+    ASSERT_GT(messages, 0);
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(sms.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "delete from message;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+
+    const Spot tile = MainSpot("BtnRestoreFromiTunes", 0);
+    const Spot start = MainSpot("BtnCopyRestore", 2);
+    const Spot edit = PopupSpot("xml\\DecryptionWnd.xml", 500, 240, "EditPassword");
+    const Spot passwordOk = PopupSpot("xml\\DecryptionWnd.xml", 500, 240, "BtnOK");
+    const Spot boxOk = PopupSpot("xml\\MessageBox_Information.xml", 500, 220, "okbtn");
+
+    const std::string log = dir_ / "tolvane.log";
+    Child app({TOLVANE_PROGRAM}, log);
+    ASSERT_TRUE(app.Started());
+    ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
+    ASSERT_TRUE(WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s))
+        << ReadText(log);
+    std::this_thread::sleep_for(300ms);
+
+    Click(tile);
+    std::this_thread::sleep_for(500ms);
+    Shot("21-library-backups");
+    Click(start);
+    std::this_thread::sleep_for(800ms);
+    Shot("22-password-window");
+    Click(edit);
+    Xdo({"type", "--delay", "40", "wrong"});
+    Click(passwordOk);
+    std::this_thread::sleep_for(2500ms);  // the decryption tool refuses it
+    Shot("23-wrong-password");
+    Click(boxOk);
+    std::this_thread::sleep_for(500ms);
+    Click(edit);
+    Xdo({"key", "ctrl+a", "BackSpace"});
+    Xdo({"type", "--delay", "40", "secret"});
+    Shot("24-right-password");
+    Click(passwordOk);
+    ASSERT_TRUE(
+        WaitFor([&] { return Count(sms, "select count(*) from message") == messages; }, 120s))
+        << ReadText(log);
+    std::this_thread::sleep_for(2000ms);
+    Shot("25-restored");
+    Click(boxOk);
+    std::this_thread::sleep_for(500ms);
+    Shot("26-home-again");
+    bool restored = false;
+    for (const std::string& line : phone.Events()) {
+        restored = restored || line.rfind("restore started", 0) == 0;
+    }
+    EXPECT_TRUE(restored);
+
+    ClickAt(879, 19);
     EXPECT_EQ(app.WaitExit(15s), std::optional<int>(0)) << ReadText(log);
 }
 
