@@ -149,7 +149,13 @@ int32_t ManifestDb::OpenForRewrite(const std::string& path) {
         error_ = "the manifest database does not exist";
         return platform::kResultMissing;
     }
-    return Open(FileUri(path, ""), SQLITE_OPEN_READWRITE, true);
+    int32_t rc = Open(FileUri(path, ""), SQLITE_OPEN_READWRITE, true);
+    if (rc == platform::kResultOk) {
+        // A phone writes its manifest in WAL mode; the rewritten copy must be one file again, with
+        // no -wal or -shm beside it when it is sent.
+        rc = Exec("PRAGMA journal_mode=DELETE");
+    }
+    return rc;
 }
 
 int32_t ManifestDb::OpenBytes(std::string_view bytes) {
