@@ -72,14 +72,28 @@ bool CProgressWnd::CancelRequested() const {
     return shared_->cancelRequested;
 }
 
+bool CProgressWnd::CancelAllowed() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->cancelAllowed;
+}
+
+void CProgressWnd::SetCancelAllowedLocked(bool allowed) {
+    shared_->cancelAllowed = allowed;
+    for (const auto& button : shared_->cancelButtons) {
+        button.With([&](CControlUI& c) { c.SetEnabled(allowed); });
+    }
+}
+
 void CProgressWnd::InitWindow() {
     CPopUpWnd::InitWindow();
     shared_->bar = UiRef<CProgressUI>(pm_.FindControl("progress"));
     shared_->percent = UiRef<CLabelUI>(pm_.FindControl("LblPercent"));
     shared_->cancelValue = CancelValue();
-    for (const char* name : {"closebtn", "BtnCancel"}) {
-        if (CControlUI* c = pm_.FindControl(name)) {
+    const char* const cancelNames[] = {"closebtn", "BtnCancel"};
+    for (size_t i = 0; i < 2; ++i) {
+        if (CControlUI* c = pm_.FindControl(cancelNames[i])) {
             c->Bind("click", CDelegate(this, &CProgressWnd::OnCancelClick));
+            shared_->cancelButtons[i] = UiRef<CControlUI>(c);
         }
     }
 }
@@ -158,6 +172,9 @@ void CProgressWnd::AskCancel() {
     if (shared_->cancelRequested) {
         return;  // confirmed already: the run is stopping
     }
+    if (!shared_->cancelAllowed) {
+        return;  // the phone is being written: a stop now would leave it half restored
+    }
     questionOpen_ = true;
     ShowWindow(false);
     const UINT answer =
@@ -232,7 +249,11 @@ UINT RunProgressWindow(CMainWnd& main, CProgressWnd& window, int width, int heig
         result = window.ShowModal();
     }
     window.WaitForWorker();
-    ShowRunOutcome(main, result, window.RunErrorText(), texts);
+    RunTexts shown = texts;
+    if (const std::wstring detail = window.DoneDetail(); !detail.empty()) {
+        shown.done += L"\n" + detail;
+    }
+    ShowRunOutcome(main, result, window.RunErrorText(), shown);
     if (result == kProgressDone && onDone) {
         onDone();
     }

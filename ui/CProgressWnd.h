@@ -66,6 +66,10 @@ class CProgressWnd : public CPopUpWnd {
     bool CancelRequested() const;
     bool WorkerDone() const { return shared_->workerDone.load(); }
     bool QuestionOpen() const { return questionOpen_; }
+    // False while a kind has taken the cancel away (the phone is being written).
+    bool CancelAllowed() const;
+    // What the done box adds below the kind's done text (after the worker has ended).
+    virtual std::wstring DoneDetail() const { return {}; }
 
     // The engine's progress callback (user data: the window's shared state).
     static int32_t ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup);
@@ -91,6 +95,9 @@ class CProgressWnd : public CPopUpWnd {
                                  UiLib::LPARAM lParam) override;
 
     CMainWnd& Main() const { return main_; }
+    // With the progress lock held: enables or disables "Cancel" and the close button, and with
+    // them the window manager's close (no question is asked while they are disabled).
+    void SetCancelAllowedLocked(bool allowed);
 
     // Shared with the worker and the engine's callback.
     struct Shared {
@@ -99,6 +106,8 @@ class CProgressWnd : public CPopUpWnd {
         std::atomic<bool> workerDone{false};
         UiLib::UiRef<UiLib::CProgressUI> bar;
         UiLib::UiRef<UiLib::CLabelUI> percent;
+        UiLib::UiRef<UiLib::CControlUI> cancelButtons[2];  // "closebtn", "BtnCancel"
+        bool cancelAllowed = true;
         CProgressWnd* window = nullptr;  // valid until the worker has been joined
         int32_t cancelValue = 2;
         std::wstring errorText;  // written by the worker before workerDone
