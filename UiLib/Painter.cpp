@@ -106,6 +106,10 @@ PangoLayout* MakeLayout(cairo_t* cr, const std::wstring& text, const FontInfo& f
         pango_layout_set_single_paragraph_mode(layout, TRUE);
         if (width > 0 && (style & DT_END_ELLIPSIS) != 0) {
             pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+        } else if ((style & DT_SINGLELINE) != 0) {
+            // A layout with a width wraps whatever the paragraph mode: one line that does not
+            // fit is clipped instead (a long path in an edit), and DrawText aligns it itself.
+            pango_layout_set_width(layout, -1);
         }
     }
     PangoAlignment align = PANGO_ALIGN_LEFT;
@@ -319,7 +323,17 @@ void Painter::DrawText(const Rect& rc, const std::wstring& text, int font, Color
     cairo_rectangle(cr_, rc.left, rc.top, rc.Width(), rc.Height());
     cairo_clip(cr_);
     SetColor(cr_, color);
-    cairo_move_to(cr_, rc.left, y);
+    int x = rc.left;
+    if (pango_layout_get_width(layout) < 0) {
+        // Unbounded (one line): the alignment is the offset of its logical extent.
+        if ((style & DT_CENTER) != 0) {
+            x = rc.left + (rc.Width() - logical.width) / 2;
+        } else if ((style & DT_RIGHT) != 0) {
+            x = rc.right - logical.width;
+        }
+        x -= logical.x;
+    }
+    cairo_move_to(cr_, x, y);
     pango_cairo_show_layout(cr_, layout);
     cairo_restore(cr_);
     g_object_unref(layout);

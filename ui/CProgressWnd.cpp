@@ -262,7 +262,11 @@ UINT RunProgressWindow(CMainWnd& main, CProgressWnd& window, int width, int heig
         result = window.ShowModal();
     }
     window.WaitForWorker();
-    ShowRunOutcome(main, result, window.RunErrorText(), texts);
+    RunTexts shown = texts;
+    if (const std::wstring detail = window.DoneDetail(); !detail.empty()) {
+        shown.done += L"\n" + detail;
+    }
+    ShowRunOutcome(main, result, window.RunErrorText(), shown);
     if (result == kProgressDone && onDone) {
         onDone();
     }

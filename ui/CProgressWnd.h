@@ -68,6 +68,8 @@ class CProgressWnd : public CPopUpWnd {
     bool QuestionOpen() const { return questionOpen_; }
     // Whether the run may still be cancelled (its cancel buttons are enabled).
     bool CancelEnabled() const;
+    // What the done box adds below the kind's done text (after the worker has ended).
+    virtual std::wstring DoneDetail() const { return {}; }
 
     // The engine's progress callback (user data: the window's shared state).
     static int32_t ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup);

@@ -2,6 +2,7 @@
 // corners, hole, fade, mask) and text, checked on pixels of offscreen renders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -217,6 +218,40 @@ TEST(Text, EllipsisKeepsTextInsideItsRectangle) {
     }
     cairo_surface_destroy(s);
     EXPECT_TRUE(inkInside);
+    EXPECT_FALSE(inkOutside);
+}
+
+// An edit is one line: a path longer than the field is clipped at its right edge, never wrapped
+// onto a second line (which a 34-pixel field would show cut in half).
+TEST(Text, AnEditKeepsALongPathOnOneLine) {
+    CPaintManagerUI pm;
+    pm.AttachDialog(CDialogBuilder().CreateFromText(
+        R"(<Window><VerticalLayout bkcolor="#FFFFFFFF">
+             <Edit name="e" width="120" height="60" textcolor="#FF000000"
+                   text="/tmp/a-folder-with-a-long-name/and/sms.csv" /><Control />
+           </VerticalLayout></Window>)",
+        &pm));
+    pm.SetClientSize({300, 60});
+    cairo_surface_t* s = pm.RenderToSurface();
+    // The rows that carry ink: one band around the middle, nothing to the right of the field.
+    int top = 60;
+    int bottom = -1;
+    bool inkOutside = false;
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 300; ++x) {
+            if (PixelAt(s, x, y) != kWhite) {
+                if (x >= 120) {
+                    inkOutside = true;
+                } else {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+    }
+    cairo_surface_destroy(s);
+    ASSERT_GE(bottom, top) << "the text is painted";
+    EXPECT_LT(bottom - top, 20) << "one line of 13-pixel text, not two";
     EXPECT_FALSE(inkOutside);
 }
 
