@@ -19,10 +19,22 @@ namespace {
 constexpr char kShippedToolName[] = "tool";
 constexpr std::string_view kWrongPassword = "Wrong password";
 
-// Copied from the backup into the input folder, in this order, before each run.
+// Copied from the backup into the input folder, in this order, before each run: a backup of the
+// Manifest.mbdb layout, and one of iOS 10 and later, whose files lie in folders named by the first
+// two digits of their hashed names.
 constexpr const char* kKeyFiles[] = {
     kSmsDatabaseName, kContactsDatabaseName, "Info.plist", "Manifest.mbdb", "Manifest.plist",
 };
+constexpr const char* kModernKeyFiles[] = {
+    "3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28",
+    "31/31bb7ba8914766d4ba40d6dfb6113c8b614be442",
+    "Info.plist",
+    "Manifest.db",
+    "Manifest.plist",
+};
+// What the tool leaves in its output folder besides the two databases: the decrypted manifest of
+// a modern backup.
+constexpr char kDecryptedManifest[] = "Manifest.db";
 
 // How the tool's output is watched: waits of 5 ms for the child to end, at most 100 passes once
 // it has ended, reads of up to 4096 bytes.
@@ -53,7 +65,7 @@ void RefreshToolCopy() {
 // Databases left by an earlier run must not pass for the result of this one when the tool fails
 // without saying so: one that cannot be deleted stops the run with the system's code.
 int32_t RemoveEarlierDatabases(const std::string& output) {
-    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName}) {
+    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName, kDecryptedManifest}) {
         const int32_t r = platform::DeleteFile(platform::JoinPath(output, name));
         if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
             return r;
@@ -145,9 +157,22 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
                       std::string& outputFolder) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
-    for (const char* name : kKeyFiles) {
-        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backupFolder, name),
-                                                         platform::JoinPath(input, name));
+    // The tool tells the layouts apart by the manifest it finds, so the key files of the other
+    // layout, left by a run on another backup, must go first.
+    const bool modern = platform::FileExists(platform::JoinPath(backupFolder, "Manifest.db"));
+    for (const char* stale : modern ? kKeyFiles : kModernKeyFiles) {
+        const int32_t r = platform::DeleteFile(platform::JoinPath(input, stale));
+        if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
+            return r;
+        }
+    }
+    for (const char* name : modern ? kModernKeyFiles : kKeyFiles) {
+        const std::string target = platform::JoinPath(input, name);
+        if (const std::string parent = platform::ParentPath(target); parent != input) {
+            platform::CreateFolderWithParents(parent);  // a folder that cannot be made fails below
+        }
+        const int32_t result =
+            platform::CopyFileReplace(platform::JoinPath(backupFolder, name), target);
         if (result != 0) {
             return result;
         }

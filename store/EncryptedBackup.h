@@ -23,7 +23,10 @@ std::string BackupToolCopyPath();      // "tool.exe", the copy that is started
 std::string BackupToolInputFolder();   // "Encrypt": copies of the backup's key files
 std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
 
-// Copies the key files of `backupFolder` into the input folder and runs the tool on them.
+// Copies the key files of `backupFolder` into the input folder and runs the tool on them: the two
+// databases, Info.plist, Manifest.mbdb and Manifest.plist of a backup of the older layout, or the
+// two databases from their two-digit folders, Info.plist, Manifest.db and Manifest.plist of one of
+// iOS 10 and later (whose decrypted Manifest.db the tool then leaves in the output folder too).
 // `outputFolder` is set to the output folder once the run is set up (also when the tool then
 // reports a wrong password). Returns 0, platform::kResultWrongPassword, platform::kResultMissing
 // when the tool cannot be started, or the system's error code of the first failed copy (the tool is
