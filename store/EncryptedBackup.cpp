@@ -74,10 +74,33 @@ int32_t RemoveEarlierDatabases(const std::string& output) {
     return 0;
 }
 
+constexpr std::string_view kProgressLine = "Deriving the password key: ";
+// Longer lines are no progress lines and are not kept whole.
+constexpr size_t kMaxLineBytes = 256;
+
+// Hands the figure of a "Deriving the password key: N%" line to `progress`.
+void NoteProgressLine(std::string_view line, const BackupToolProgress& progress) {
+    if (!progress || !line.starts_with(kProgressLine) || !line.ends_with('%')) {
+        return;
+    }
+    const std::string_view digits =
+        line.substr(kProgressLine.size(), line.size() - kProgressLine.size() - 1);
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return;
+    }
+    const int percent = std::stoi(std::string(digits));
+    if (percent <= 100) {
+        progress(percent);
+    }
+}
+
 // Reads the child's output until it ends, or until "Wrong password" shows up in it (also when the
-// text is split across reads).
-int32_t WatchToolOutput(platform::ChildProcess& child) {
+// text is split across reads). Progress lines go to `progress` as they come.
+int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress& progress) {
     std::string window;  // the last bytes read, enough to hold all but one byte of the text
+    std::string line;    // the line being read, up to kMaxLineBytes
+    bool lineTooLong = false;
     char chunk[kChunkSize];
     int passesLeft = kPassesAfterExit;
     for (;;) {
@@ -96,6 +119,19 @@ int32_t WatchToolOutput(platform::ChildProcess& child) {
         const long n = child.Read(chunk, sizeof chunk);
         if (n <= 0) {
             return 0;
+        }
+        for (long i = 0; i < n; ++i) {
+            if (chunk[i] == '\n') {
+                if (!lineTooLong) {
+                    NoteProgressLine(line, progress);
+                }
+                line.clear();
+                lineTooLong = false;
+            } else if (line.size() < kMaxLineBytes) {
+                line.push_back(chunk[i]);
+            } else {
+                lineTooLong = true;
+            }
         }
         window.append(chunk, static_cast<size_t>(n));
         if (window.find(kWrongPassword) != std::string::npos) {
@@ -126,7 +162,7 @@ std::string BackupToolOutputFolder() {
 }
 
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
-                      std::string& outputFolder) {
+                      std::string& outputFolder, const BackupToolProgress& progress) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
     platform::CreateFolderWithParents(output);  // a folder that cannot be made fails below
@@ -150,11 +186,11 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
     child->CloseInput();
     // The child is ended and reaped when its owner goes, also when it still runs after saying
     // "Wrong password".
-    return WatchToolOutput(*child);
+    return WatchToolOutput(*child, progress);
 }
 
 int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
-                      std::string& outputFolder) {
+                      std::string& outputFolder, const BackupToolProgress& progress) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
     // The tool tells the layouts apart by the manifest it finds, so the key files of the other
@@ -177,15 +213,16 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
             return result;
         }
     }
-    return RunBackupTool(input, password, outputFolder);
+    return RunBackupTool(input, password, outputFolder, progress);
 }
 
-int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder) {
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
+                             const BackupToolProgress& progress) {
     if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
     }
     std::string unused;
-    const int32_t result = DecryptBackup(password, backupFolder, unused);
+    const int32_t result = DecryptBackup(password, backupFolder, unused, progress);
     DiscardDecryptedOutput();
     return result;
 }

@@ -41,8 +41,10 @@ std::string MakeWorkFolder(const char* given) {
     return pattern;
 }
 
-// Runs a program to its end with `input`; its exit code, its output in `output`.
-int Run(const std::vector<std::string>& argv, const std::string& input, std::string& output) {
+// Runs a program to its end with `input`; its exit code, its output in `output`. `derivation`,
+// when given, receives the time from the tool's first progress line to its "100%" line.
+int Run(const std::vector<std::string>& argv, const std::string& input, std::string& output,
+        double* derivation = nullptr) {
     auto child = platform::ChildProcess::Start(argv);
     if (!child) {
         return -1;
@@ -50,6 +52,7 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
     child->WriteInput(input);
     child->CloseInput();
     char buf[4096];
+    Clock::time_point began{};
     for (;;) {
         const int waiting = child->Peek(600000);
         if (waiting < 0) {
@@ -60,6 +63,14 @@ int Run(const std::vector<std::string>& argv, const std::string& input, std::str
             break;
         }
         output.append(buf, static_cast<size_t>(n));
+        if (derivation != nullptr && began == Clock::time_point{} &&
+            output.find("Deriving the password key (") != std::string::npos) {
+            began = Clock::now();
+        }
+        if (derivation != nullptr && *derivation == 0 && began != Clock::time_point{} &&
+            output.find("Deriving the password key: 100%") != std::string::npos) {
+            *derivation = Seconds(began);
+        }
     }
     int exitCode = -1;
     child->Wait(-1, &exitCode);
@@ -101,7 +112,8 @@ int main(int argc, char** argv) {
     }
     std::vector<double> derivations;
     std::vector<double> runs;
-    for (int round = 0; round < 2; ++round) {
+    std::vector<double> toolDerivations;
+    for (int round = 0; round < 3; ++round) {
         std::string key;
         auto start = Clock::now();
         if (!backuptool::DeriveKeybagKey(bag, kPassword, key)) {
@@ -113,16 +125,29 @@ int main(int argc, char** argv) {
         const std::string out = dir + "/out" + std::to_string(round);
         output.clear();
         start = Clock::now();
+        double inTool = 0;
         const int exitCode = Run({std::string(TOLVANE_BIN_DIR) + "/tool", backup, out, "-"},
-                                 std::string(kPassword) + "\n", output);
+                                 std::string(kPassword) + "\n", output, &inTool);
         runs.push_back(Seconds(start));
+        toolDerivations.push_back(inTool);
+        if (output.find("Deriving the password key (") !=
+            output.rfind("Deriving the password key (")) {
+            std::printf("tool: more than one derivation: FAILED\n%s", output.c_str());
+            return 1;
+        }
         if (exitCode != 0) {
             std::printf("tool: exit code %d: FAILED\n%s", exitCode, output.c_str());
             return 1;
         }
     }
+    // The machine is shared: the best of three of each is the figure least disturbed by others.
     const double derivation = *std::min_element(derivations.begin(), derivations.end());
     const double run = *std::min_element(runs.begin(), runs.end());
+    // Within each run, the time outside the derivation the tool reported.
+    double outside = run;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        outside = std::min(outside, runs[i] - toolDerivations[i]);
+    }
     const auto size = [&](const char* name) {
         return static_cast<double>(
                    platform::FileSize(dir + "/out0/" + std::string(name)).value_or(0)) /
@@ -131,11 +156,12 @@ int main(int argc, char** argv) {
     std::printf(
         "tool on an encrypted iOS 17.5 backup (%u + %u rounds; Manifest.db %.1f MB, message "
         "database %.1f MB, contacts %.1f MB): one derivation %.2f s, whole run %.2f s, "
-        "run minus derivation %.2f s (target < 0.50 s): %s\n",
+        "run minus derivation %.2f s (target < 0.50 s): %s; outside the derivation the tool "
+        "reported %.2f s\n",
         bag.doubleProtectionIterations, bag.iterations, size("Manifest.db"),
         size("3d0d7e5fb2ce288813306e4d4636395e047a3d28"),
         size("31bb7ba8914766d4ba40d6dfb6113c8b614be442"), derivation, run, run - derivation,
-        run - derivation < 0.5 ? "ok" : "OVER");
+        run - derivation < 0.5 ? "ok" : "OVER", outside);
     std::filesystem::remove_all(dir);
     return 0;
 }
