@@ -23,8 +23,10 @@ std::string StoredPath(const std::string& folder, const std::string& name) {
 
 // Manifest.db into the output folder: decrypted with ManifestKey when the Manifest.plist has one
 // (iOS 10.2 on), copied as it is otherwise (10.0 and 10.1 keep it plain).
+// `decrypted` says which of the two it was.
 bool OutputManifest(const std::string& input, const std::string& output, plist_t manifest,
-                    const ClassKeys* classKeys, std::string& error) {
+                    const ClassKeys* classKeys, bool& decrypted, std::string& error) {
+    decrypted = false;
     const std::string source = platform::JoinPath(input, kManifestDb);
     const std::string target = platform::JoinPath(output, kManifestDb);
     const std::optional<uint64_t> size = platform::FileSize(source);
@@ -54,9 +56,9 @@ bool OutputManifest(const std::string& input, const std::string& output, plist_t
     options.expectedStart = kSqliteHeader;
     options.wholeSqlitePages = true;
     options.maxBytes = kMaxManifestDbBytes;
-    const bool ok = DecryptFile(source, target, key, options, error);
+    decrypted = DecryptFile(source, target, key, options, error);
     Wipe(key);
-    return ok;
+    return decrypted;
 }
 
 }  // namespace
@@ -115,7 +117,8 @@ int DecryptModernDatabases(const std::string& inputFolder, const std::string& ou
     std::string error;
     if (!PlistBool(manifest, "IsEncrypted")) {
         int exit = kExitOk;
-        if (!OutputManifest(inputFolder, outputFolder, manifest, nullptr, error)) {
+        bool decrypted = false;
+        if (!OutputManifest(inputFolder, outputFolder, manifest, nullptr, decrypted, error)) {
             Say(log, "%s: %s\n", kManifestDb, error.c_str());
             exit = kExitFailed;
         }
@@ -138,7 +141,8 @@ int DecryptModernDatabases(const std::string& inputFolder, const std::string& ou
         unlocked != kExitOk) {
         return unlocked;
     }
-    if (!OutputManifest(inputFolder, outputFolder, manifest, &classKeys, error)) {
+    bool decrypted = false;
+    if (!OutputManifest(inputFolder, outputFolder, manifest, &classKeys, decrypted, error)) {
         Say(log, "Error: %s: %s\n", kManifestDb, error.c_str());
         return kExitFailed;
     }
@@ -147,7 +151,7 @@ int DecryptModernDatabases(const std::string& inputFolder, const std::string& ou
         Say(log, "Error: %s cannot be read: %s\n", kManifestDb, db.Error().c_str());
         return kExitFailed;
     }
-    Say(log, "%s: decrypted\n", kManifestDb);
+    Say(log, "%s: %s\n", kManifestDb, decrypted ? "decrypted" : "copied, it is not encrypted");
 
     int exit = kExitOk;
     for (const Database& wanted : kDatabases) {

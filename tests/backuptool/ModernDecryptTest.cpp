@@ -170,8 +170,10 @@ TEST_F(ModernBackup, RightPasswordGivesTheDatabasesAndTheManifestOfEveryVersion)
                   std::string("SQLite format 3\0", 16));
         if (version == "10.1") {
             EXPECT_EQ(ReadFile(output + "/Manifest.db"), ReadFile(backup_ + "/Manifest.db"));
+            EXPECT_NE(run.output.find("Manifest.db: copied"), std::string::npos) << run.output;
         } else {
             EXPECT_NE(ReadFile(output + "/Manifest.db"), ReadFile(backup_ + "/Manifest.db"));
+            EXPECT_NE(run.output.find("Manifest.db: decrypted"), std::string::npos) << run.output;
         }
         EXPECT_EQ(run.output.find(kPassword), std::string::npos);
     }
