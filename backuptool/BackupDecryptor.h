@@ -1,9 +1,9 @@
-// What the tool does: takes the message and contacts databases out of a backup folder
-// (Manifest.plist, Manifest.mbdb and the files under their hashed names) and writes them, plain,
-// into an output folder under the same names.
+// What the tool does: takes the message and contacts databases out of a backup folder and writes
+// them, plain, into an output folder under their hashed names. The folder is of either layout:
+// Manifest.plist, Manifest.mbdb and flat hashed files (up to iOS 9), or Manifest.plist,
+// Manifest.db and files in two-digit folders (iOS 10 on; ModernDecryptor.h).
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -18,16 +18,10 @@ enum ExitCode : int {
 };
 
 // Decrypts the databases of an encrypted backup, or copies those of a plain one, into
-// `outputFolder` (made when missing). Prints one line per database or failure to `log`, and
-// "Wrong password" when the password does not open the keybag. Returns an ExitCode.
+// `outputFolder` (made when missing). Prints one line per database or failure to `log`, progress
+// lines while a long key derivation runs, and "Wrong password" when the password does not open
+// the keybag. Returns an ExitCode.
 int DecryptDatabases(const std::string& inputFolder, const std::string& outputFolder,
                      std::string_view password, std::FILE* log);
-
-// Decrypts one file of the backup: AES-256-CBC with `fileKey` and an all-zero IV, the plain
-// bytes cut to `plainSize`. The target is written beside its place and renamed there only when
-// complete. False, with a reason in `error`, when the file cannot be read or written or is shorter
-// than its plain size.
-bool DecryptFile(const std::string& source, const std::string& target, std::string_view fileKey,
-                 uint64_t plainSize, std::string& error);
 
 }  // namespace backuptool

@@ -78,6 +78,16 @@ bool ParseKeybag(std::string_view data, Keybag& bag, std::string& error) {
                 if (!ReadInteger(tag, value, bag.iterations, error)) {
                     return false;
                 }
+            } else if (tag == "DPSL") {
+                bag.doubleProtectionSalt = value;
+            } else if (tag == "DPIC") {
+                if (!ReadInteger(tag, value, bag.doubleProtectionIterations, error)) {
+                    return false;
+                }
+            } else if (tag == "DPWT") {
+                if (!ReadInteger(tag, value, bag.doubleProtectionWrap, error)) {
+                    return false;
+                }
             }
             // HMCK and the header's WRAP are not needed to decrypt.
             continue;
@@ -107,17 +117,52 @@ bool ParseKeybag(std::string_view data, Keybag& bag, std::string& error) {
         error = "keybag iteration count " + std::to_string(bag.iterations) + " is out of range";
         return false;
     }
+    if (bag.DoublyProtected() &&
+        (bag.doubleProtectionIterations == 0 ||
+         bag.doubleProtectionIterations > kMaxDoubleProtectionIterations)) {
+        error = "keybag DPIC " + std::to_string(bag.doubleProtectionIterations) +
+                " is missing or out of range";
+        return false;
+    }
+    if (!bag.DoublyProtected() && bag.doubleProtectionIterations != 0) {
+        error = "keybag has a DPIC but no DPSL";
+        return false;
+    }
     return true;
 }
 
+bool DeriveKeybagKey(const Keybag& bag, std::string_view password, std::string& key,
+                     const DeriveProgress& progress) {
+    if (!bag.DoublyProtected()) {
+        return DerivePasswordKey(password, bag.salt, bag.iterations, key);
+    }
+    std::string first;
+    if (!DerivePasswordKeySha256(password, bag.doubleProtectionSalt, bag.doubleProtectionIterations,
+                                 first, progress)) {
+        return false;
+    }
+    const bool ok = DerivePasswordKey(first, bag.salt, bag.iterations, key);
+    Wipe(first);
+    return ok;
+}
+
 UnlockResult UnlockKeybag(const Keybag& bag, std::string_view password,
-                          std::map<uint32_t, std::string>& classKeys, std::string& error) {
+                          std::map<uint32_t, std::string>& classKeys, std::string& error,
+                          const DeriveProgress& progress) {
     classKeys.clear();
     std::string passwordKey;
-    if (!DerivePasswordKey(password, bag.salt, bag.iterations, passwordKey)) {
+    if (!DeriveKeybagKey(bag, password, passwordKey, progress)) {
         error = "the password key cannot be derived";
         return UnlockResult::Damaged;
     }
+    const UnlockResult result = UnlockKeybagWithKey(bag, passwordKey, classKeys, error);
+    Wipe(passwordKey);
+    return result;
+}
+
+UnlockResult UnlockKeybagWithKey(const Keybag& bag, std::string_view passwordKey,
+                                 std::map<uint32_t, std::string>& classKeys, std::string& error) {
+    classKeys.clear();
     size_t unwrapped = 0;
     size_t failed = 0;
     for (const ClassKeyEntry& entry : bag.classKeys) {
@@ -133,7 +178,6 @@ UnlockResult UnlockKeybag(const Keybag& bag, std::string_view password,
             ++failed;
         }
     }
-    Wipe(passwordKey);
     if (unwrapped == 0 && failed > 0) {
         return UnlockResult::WrongPassword;
     }

@@ -21,20 +21,22 @@ namespace {
 constexpr char kShippedToolName[] = "tool";
 constexpr std::string_view kWrongPassword = "Wrong password";
 
-// Copied from the backup into the input folder, in this order, before each run.
+// Copied from the backup into the input folder, in this order, before each run: a backup of the
+// Manifest.mbdb layout, and one of iOS 10 and later, whose files lie in folders named by the first
+// two digits of their hashed names.
 constexpr const char* kKeyFiles[] = {
     kSmsDatabaseName, kContactsDatabaseName, "Info.plist", "Manifest.mbdb", "Manifest.plist",
 };
-
-// The same for a backup of the newer layout: the databases keep their prefixed places, so that
-// the tool finds the backup's layout as the phone wrote it.
-constexpr const char* kDatabaseLayoutKeyFiles[] = {
+constexpr const char* kModernKeyFiles[] = {
     "3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28",
     "31/31bb7ba8914766d4ba40d6dfb6113c8b614be442",
     "Info.plist",
     "Manifest.db",
     "Manifest.plist",
 };
+// What the tool leaves in its output folder besides the two databases: the decrypted manifest of
+// a modern backup.
+constexpr char kDecryptedManifest[] = "Manifest.db";
 
 // How the tool's output is watched: waits of 5 ms for the child to end, at most 100 passes once
 // it has ended, reads of up to 4096 bytes.
@@ -65,7 +67,7 @@ void RefreshToolCopy() {
 // Databases left by an earlier run must not pass for the result of this one when the tool fails
 // without saying so: one that cannot be deleted stops the run with the system's code.
 int32_t RemoveEarlierDatabases(const std::string& output) {
-    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName}) {
+    for (const char* name : {kSmsDatabaseName, kContactsDatabaseName, kDecryptedManifest}) {
         const int32_t r = platform::DeleteFile(platform::JoinPath(output, name));
         if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
             return r;
@@ -74,10 +76,33 @@ int32_t RemoveEarlierDatabases(const std::string& output) {
     return 0;
 }
 
+constexpr std::string_view kProgressLine = "Deriving the password key: ";
+// Longer lines are no progress lines and are not kept whole.
+constexpr size_t kMaxLineBytes = 256;
+
+// Hands the figure of a "Deriving the password key: N%" line to `progress`.
+void NoteProgressLine(std::string_view line, const BackupToolProgress& progress) {
+    if (!progress || !line.starts_with(kProgressLine) || !line.ends_with('%')) {
+        return;
+    }
+    const std::string_view digits =
+        line.substr(kProgressLine.size(), line.size() - kProgressLine.size() - 1);
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+        return;
+    }
+    const int percent = std::stoi(std::string(digits));
+    if (percent <= 100) {
+        progress(percent);
+    }
+}
+
 // Reads the child's output until it ends, or until "Wrong password" shows up in it (also when the
-// text is split across reads).
-int32_t WatchToolOutput(platform::ChildProcess& child) {
+// text is split across reads). Progress lines go to `progress` as they come.
+int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress& progress) {
     std::string window;  // the last bytes read, enough to hold all but one byte of the text
+    std::string line;    // the line being read, up to kMaxLineBytes
+    bool lineTooLong = false;
     char chunk[kChunkSize];
     int passesLeft = kPassesAfterExit;
     for (;;) {
@@ -96,6 +121,19 @@ int32_t WatchToolOutput(platform::ChildProcess& child) {
         const long n = child.Read(chunk, sizeof chunk);
         if (n <= 0) {
             return 0;
+        }
+        for (long i = 0; i < n; ++i) {
+            if (chunk[i] == '\n') {
+                if (!lineTooLong) {
+                    NoteProgressLine(line, progress);
+                }
+                line.clear();
+                lineTooLong = false;
+            } else if (line.size() < kMaxLineBytes) {
+                line.push_back(chunk[i]);
+            } else {
+                lineTooLong = true;
+            }
         }
         window.append(chunk, static_cast<size_t>(n));
         if (window.find(kWrongPassword) != std::string::npos) {
@@ -126,7 +164,7 @@ std::string BackupToolOutputFolder() {
 }
 
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
-                      std::string& outputFolder) {
+                      std::string& outputFolder, const BackupToolProgress& progress) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
     platform::CreateFolderWithParents(output);  // a folder that cannot be made fails below
@@ -150,46 +188,43 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
     child->CloseInput();
     // The child is ended and reaped when its owner goes, also when it still runs after saying
     // "Wrong password".
-    return WatchToolOutput(*child);
+    return WatchToolOutput(*child, progress);
 }
 
 int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
-                      std::string& outputFolder) {
+                      std::string& outputFolder, const BackupToolProgress& progress) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
-    const bool newer = DeviceFolderFormat(backupFolder) == BackupFormat::Database;
-    // The key files of the other layout, left by an earlier run on another backup, would make the
-    // tool read that backup's manifest with this one's keys.
-    for (const char* name : newer ? kKeyFiles : kDatabaseLayoutKeyFiles) {
-        if (std::string_view(name) != "Info.plist" && std::string_view(name) != "Manifest.plist") {
-            platform::DeleteFile(platform::JoinPath(input, name));
+    // The tool tells the layouts apart by the manifest it finds, so the key files of the other
+    // layout, left by a run on another backup, must go first.
+    const bool modern = platform::FileExists(platform::JoinPath(backupFolder, "Manifest.db"));
+    for (const char* stale : modern ? kKeyFiles : kModernKeyFiles) {
+        const int32_t r = platform::DeleteFile(platform::JoinPath(input, stale));
+        if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {
+            return r;
         }
     }
-    if (newer) {
-        for (const char* prefix : {"3d", "31"}) {
-            const int32_t made = platform::CreateFolder(platform::JoinPath(input, prefix));
-            if (made != 0 && made != platform::kErrorAlreadyExists) {
-                return made;
-            }
+    for (const char* name : modern ? kModernKeyFiles : kKeyFiles) {
+        const std::string target = platform::JoinPath(input, name);
+        if (const std::string parent = platform::ParentPath(target); parent != input) {
+            platform::CreateFolderWithParents(parent);  // a folder that cannot be made fails below
         }
-    }
-    for (const char* name : newer ? std::span<const char* const>(kDatabaseLayoutKeyFiles)
-                                  : std::span<const char* const>(kKeyFiles)) {
-        const int32_t result = platform::CopyFileReplace(platform::JoinPath(backupFolder, name),
-                                                         platform::JoinPath(input, name));
+        const int32_t result =
+            platform::CopyFileReplace(platform::JoinPath(backupFolder, name), target);
         if (result != 0) {
             return result;
         }
     }
-    return RunBackupTool(input, password, outputFolder);
+    return RunBackupTool(input, password, outputFolder, progress);
 }
 
-int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder) {
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
+                             const BackupToolProgress& progress) {
     if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
     }
     std::string unused;
-    const int32_t result = DecryptBackup(password, backupFolder, unused);
+    const int32_t result = DecryptBackup(password, backupFolder, unused, progress);
     DiscardDecryptedOutput();
     return result;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,20 +18,28 @@
 
 namespace tolvane {
 
+// Called with 0 to 100 while the tool derives the password key of a backup of iOS 10.2 or later,
+// which takes seconds: the tool's "Deriving the password key: N%" lines. Called on the thread
+// that runs the tool.
+using BackupToolProgress = std::function<void(int percent)>;
+
 // The fixed locations, all under platform::AppDataFolder() + "/Tolvane".
 std::string BackupToolDataFolder();
 std::string BackupToolCopyPath();      // "tool.exe", the copy that is started
 std::string BackupToolInputFolder();   // "Encrypt": copies of the backup's key files
 std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
 
-// Copies the key files of `backupFolder` into the input folder and runs the tool on them.
+// Copies the key files of `backupFolder` into the input folder and runs the tool on them: the two
+// databases, Info.plist, Manifest.mbdb and Manifest.plist of a backup of the older layout, or the
+// two databases from their two-digit folders, Info.plist, Manifest.db and Manifest.plist of one of
+// iOS 10 and later (whose decrypted Manifest.db the tool then leaves in the output folder too).
 // `outputFolder` is set to the output folder once the run is set up (also when the tool then
 // reports a wrong password). Returns 0, platform::kResultWrongPassword, platform::kResultMissing
 // when the tool cannot be started, or the system's error code of the first failed copy (the tool is
 // then not run). Paths are byte strings; the password is handed to the tool as its bytes (UTF-8 by
 // convention).
 int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
-                      std::string& outputFolder);
+                      std::string& outputFolder, const BackupToolProgress& progress = {});
 
 // The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
 // reads its output until it ends. platform::kResultWrongPassword as soon as the output holds
@@ -39,7 +48,7 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
 // databases of an earlier run are deleted first; one that cannot be deleted gives the system's
 // code and the tool is not run.
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
-                      std::string& outputFolder);
+                      std::string& outputFolder, const BackupToolProgress& progress = {});
 
 // Checks a password of an encrypted backup by decrypting it. A null or empty password gives
 // platform::kResultWrongPassword at once, without starting anything.
@@ -48,7 +57,8 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
 // operation that decrypts calls this when it ends, whatever its outcome.
 void DiscardDecryptedOutput();
 
-int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder);
+int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
+                             const BackupToolProgress& progress = {});
 
 // What a failed DecryptBackup stands for: a refused password (kResultWrongPassword), a key file
 // the backup lacks (kErrorFileNotFound), or else a tool that cannot be run or files that cannot

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "backuptool/BackupDecryptor.h"
+#include "backuptool/FileDecryption.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
@@ -34,6 +36,12 @@ std::string Contents(size_t size, char seed) {
         s[i] = static_cast<char>(seed + i * 31 + (i >> 8));
     }
     return s;
+}
+
+DecryptOptions Sized(uint64_t plainSize) {
+    DecryptOptions options;
+    options.plainSize = plainSize;
+    return options;
 }
 
 struct ToolRun {
@@ -199,14 +207,95 @@ TEST(DecryptFile, CutsToThePlainSizeAcrossChunks) {
         const std::string plain = Contents(size, 'p');
         WriteFile(dir / "enc", testenv::EncryptContents(key, plain));
         std::string error;
-        ASSERT_TRUE(DecryptFile(dir / "enc", dir / "plain", key, size, error)) << error;
+        ASSERT_TRUE(DecryptFile(dir / "enc", dir / "plain", key, Sized(size), error)) << error;
         EXPECT_EQ(ReadFile(dir / "plain"), plain);
     }
     std::string error;
-    EXPECT_FALSE(DecryptFile(dir / "enc", dir / "plain2", key, 3 * 1024 * 1024 + 17, error));
+    EXPECT_FALSE(DecryptFile(dir / "enc", dir / "plain2", key, Sized(3 * 1024 * 1024 + 17), error));
     EXPECT_FALSE(platform::PathExists(dir / "plain2"));
-    EXPECT_FALSE(DecryptFile(dir / "missing", dir / "plain2", key, 1, error));
+    EXPECT_FALSE(DecryptFile(dir / "missing", dir / "plain2", key, Sized(1), error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(DecryptFile, CutsAtThePaddingAcrossChunksWhateverTheRecordSays) {
+    TempDir dir;
+    const std::string key = testenv::RandomBytes(32);
+    // Around the 1 MiB pieces too: the last block may be the only one of its piece.
+    for (size_t size :
+         {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{(1 << 20) - 16},
+          size_t{(1 << 20) - 1}, size_t{1 << 20}, size_t{3 * 1024 * 1024 + 5}}) {
+        SCOPED_TRACE(size);
+        const std::string plain = Contents(size, 'q');
+        WriteFile(dir / "enc", testenv::EncryptContents(key, plain));
+        std::string error;
+        uint64_t written = 0;
+        ASSERT_TRUE(DecryptFile(dir / "enc", dir / "plain", key, {}, error, &written)) << error;
+        EXPECT_EQ(ReadFile(dir / "plain"), plain);
+        EXPECT_EQ(written, size);
+    }
+}
+
+TEST(DecryptFile, RefusesBadPaddingAWrongStartAndOversizedFilesWithoutATornTarget) {
+    TempDir dir;
+    // Fixed keys: a random wrong key would give a valid padding byte once in 256 runs.
+    const std::string key(32, 'k');
+    const std::string wrongKey(32, 'w');
+    // Two pages of 4096 bytes, as the header's bytes 16 and 17 say.
+    std::string database = std::string("SQLite format 3\0\x10\0", 18) + Contents(8192 - 18, 'd');
+    const std::string encrypted = testenv::EncryptContents(key, database);
+    std::string error;
+    const auto refused = [&](const std::string& bytes, const DecryptOptions& options,
+                             const std::string& withKey) {
+        WriteFile(dir / "enc", bytes);
+        error.clear();
+        const bool ok = DecryptFile(dir / "enc", dir / "out", withKey, options, error);
+        std::vector<platform::DirEntry> entries;
+        platform::ListFolder(dir.Path(), entries);
+        EXPECT_EQ(entries.size(), 1u) << "a refused file leaves nothing beside its source";
+        EXPECT_FALSE(ok || error.empty());
+        return !ok;
+    };
+    DecryptOptions database16;
+    database16.expectedStart = std::string_view("SQLite format 3\0", 16);
+
+    // A wrong key: the start and (with almost certainty) the padding are wrong.
+    EXPECT_TRUE(refused(encrypted, database16, wrongKey));
+    EXPECT_TRUE(refused(encrypted, {}, wrongKey));
+    // The last block damaged, or cut off, or the file not a whole number of blocks.
+    std::string damaged = encrypted;
+    damaged.back() ^= 0x40;
+    EXPECT_TRUE(refused(damaged, database16, key));
+    EXPECT_NE(error.find("padding"), std::string::npos) << error;
+    EXPECT_TRUE(refused(encrypted.substr(0, encrypted.size() - 16), database16, key));
+    EXPECT_TRUE(refused(encrypted.substr(0, encrypted.size() - 1), database16, key));
+    EXPECT_TRUE(refused("", {}, key));
+    // Something that is no database.
+    EXPECT_TRUE(refused(testenv::EncryptContents(key, Contents(5000, 'x')), database16, key));
+    // Damage in the block before the last that turns the full padding block's last byte into a
+    // valid 01: only the page count shows it.
+    std::string repadded = encrypted;
+    repadded[repadded.size() - 17] ^= 0x10 ^ 0x01;
+    DecryptOptions pages = database16;
+    pages.wholeSqlitePages = true;
+    WriteFile(dir / "enc", repadded);
+    uint64_t written = 0;
+    ASSERT_TRUE(DecryptFile(dir / "enc", dir / "out", key, database16, error, &written)) << error;
+    EXPECT_EQ(written, database.size() + 15);
+    platform::DeleteFile(dir / "out");
+    EXPECT_TRUE(refused(repadded, pages, key));
+    EXPECT_NE(error.find("page"), std::string::npos) << error;
+    // A header whose page size is no power of two.
+    std::string oddPages = database;
+    oddPages[17] = '\x01';
+    EXPECT_TRUE(refused(testenv::EncryptContents(key, oddPages), pages, key));
+    // Larger than allowed.
+    DecryptOptions small = database16;
+    small.maxBytes = encrypted.size() - 16;
+    EXPECT_TRUE(refused(encrypted, small, key));
+
+    WriteFile(dir / "enc", encrypted);
+    ASSERT_TRUE(DecryptFile(dir / "enc", dir / "out", key, pages, error)) << error;
+    EXPECT_EQ(ReadFile(dir / "out"), database);
 }
 
 TEST(Tool, ShippedProgramReadsThePasswordFromStandardInput) {

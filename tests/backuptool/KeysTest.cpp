@@ -2,8 +2,10 @@
 // built by the test support code.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backuptool/Crypto.h"
@@ -41,6 +43,72 @@ TEST(Crypto, Pbkdf2MatchesPublishedVectors) {
     EXPECT_EQ(Hex(key.substr(0, 20)), "4b007901b765489abead49d926f721d065a429c1");
     EXPECT_FALSE(DerivePasswordKey("password", "", 10, key));
     EXPECT_FALSE(DerivePasswordKey("password", "salt", 0, key));
+}
+
+TEST(Crypto, Pbkdf2Sha256MatchesPublishedVectorsAndTheLibrary) {
+    // Widely published PBKDF2-HMAC-SHA256 vectors (the RFC 6070 inputs with SHA-256).
+    std::string key;
+    ASSERT_TRUE(DerivePasswordKeySha256("password", "salt", 1, key));
+    EXPECT_EQ(Hex(key), "120fb6cffcf8b32c43e7225256c4f837a86548c92ccc35480805987cb70be17b");
+    ASSERT_TRUE(DerivePasswordKeySha256("password", "salt", 2, key));
+    EXPECT_EQ(Hex(key), "ae4d0c95af6b46d32d0adff928f06dd02a303f8ef3c251dfd6e2d85a95474c43");
+    ASSERT_TRUE(DerivePasswordKeySha256("password", "salt", 4096, key));
+    EXPECT_EQ(Hex(key), "c5e478d59288c841aa530db6845c4c8d962893a001ce4e11a4963873aa98134a");
+
+    // Passwords around the HMAC block size (a longer key is hashed first) and salts that make the
+    // first round span two blocks, against the library's own implementation.
+    for (size_t passwordLength : {size_t{0}, size_t{63}, size_t{64}, size_t{65}, size_t{200}}) {
+        for (size_t saltLength : {size_t{1}, size_t{20}, size_t{55}, size_t{56}, size_t{130}}) {
+            for (uint32_t rounds : {1u, 3u, 257u}) {
+                SCOPED_TRACE(std::to_string(passwordLength) + "/" + std::to_string(saltLength) +
+                             "/" + std::to_string(rounds));
+                const std::string password = testenv::RandomBytes(passwordLength);
+                const std::string salt = testenv::RandomBytes(saltLength);
+                ASSERT_TRUE(DerivePasswordKeySha256(password, salt, rounds, key));
+                EXPECT_EQ(key, testenv::DerivePasswordKeySha256(password, salt, rounds));
+            }
+        }
+    }
+    EXPECT_FALSE(DerivePasswordKeySha256("password", "", 10, key));
+    EXPECT_FALSE(DerivePasswordKeySha256("password", "salt", 0, key));
+}
+
+TEST(Crypto, Pbkdf2Sha256ReportsItsProgressUpToTheEnd) {
+    std::vector<std::pair<uint32_t, uint32_t>> calls;
+    std::string key;
+    ASSERT_TRUE(DerivePasswordKeySha256(
+        "pw", "salt", 12345, key,
+        [&](uint32_t done, uint32_t total) { calls.emplace_back(done, total); }));
+    EXPECT_EQ(key, testenv::DerivePasswordKeySha256("pw", "salt", 12345));
+    ASSERT_GE(calls.size(), 50u);
+    EXPECT_LE(calls.size(), 102u);
+    for (size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_LT(calls[i - 1].first, calls[i].first);
+        EXPECT_EQ(calls[i].second, 12345u);
+    }
+    EXPECT_EQ(calls.back().first, 12345u);
+    calls.clear();
+    ASSERT_TRUE(DerivePasswordKeySha256("pw", "salt", 1, key, [&](uint32_t done, uint32_t total) {
+        calls.emplace_back(done, total);
+    }));
+    EXPECT_EQ(calls, (std::vector<std::pair<uint32_t, uint32_t>>{{1, 1}}));
+}
+
+TEST(Crypto, PkcsPaddingIsCheckedByteForByte) {
+    unsigned char block[16];
+    for (unsigned n = 1; n <= 16; ++n) {
+        std::memset(block, 'x', sizeof block);
+        std::memset(block + 16 - n, static_cast<int>(n), n);
+        EXPECT_EQ(PkcsPaddingLength(block), n);
+        if (n > 1) {
+            block[16 - n] ^= 1;  // the first padding byte is wrong
+            EXPECT_EQ(PkcsPaddingLength(block), 0u) << n;
+        }
+    }
+    std::memset(block, 0, sizeof block);
+    EXPECT_EQ(PkcsPaddingLength(block), 0u);
+    block[15] = 17;
+    EXPECT_EQ(PkcsPaddingLength(block), 0u);
 }
 
 TEST(Crypto, KeyUnwrapMatchesRfc3394AndRefusesAWrongKey) {
@@ -144,6 +212,78 @@ TEST(Keybag, BagWithoutUsableKeysOrWithSomeBrokenOnesIsDamagedNotWrong) {
                             bag, error));
     EXPECT_EQ(UnlockKeybag(bag, "pw", unlocked, error), UnlockResult::Damaged);
     EXPECT_EQ(unlocked, (std::map<uint32_t, std::string>{{3, key3}}));
+}
+
+TEST(Keybag, DoublyProtectedBagIsOpenedThroughBothSteps) {
+    const std::string salt = testenv::RandomBytes(20);
+    const std::string doubleSalt = testenv::RandomBytes(20);
+    const std::string password = "Gr\u00fcne \u00c4pfel";
+    // The key derived independently: SHA-256 first, its result as the SHA-1 step's password.
+    const std::string passwordKey = testenv::DerivePasswordKey(
+        testenv::DerivePasswordKeySha256(password, doubleSalt, 3000), salt, 10000);
+    std::map<uint32_t, std::string> keys;
+    std::vector<testenv::KeybagClassKey> entries;
+    for (uint32_t cls : {1u, 3u, 4u}) {
+        keys[cls] = testenv::RandomBytes(32);
+        entries.push_back({cls, 2, testenv::WrapKey(passwordKey, keys[cls])});
+    }
+    const std::string bytes = testenv::BuildKeybag(salt, 10000, entries, doubleSalt, 3000);
+
+    Keybag bag;
+    std::string error;
+    ASSERT_TRUE(ParseKeybag(bytes, bag, error)) << error;
+    EXPECT_EQ(bag.version, 4u);
+    EXPECT_TRUE(bag.DoublyProtected());
+    EXPECT_EQ(bag.doubleProtectionWrap, 1u);
+    EXPECT_EQ(bag.doubleProtectionIterations, 3000u);
+    EXPECT_EQ(bag.doubleProtectionSalt, doubleSalt);
+    EXPECT_EQ(bag.salt, salt);
+    ASSERT_EQ(bag.classKeys.size(), 3u);
+
+    std::string derived;
+    ASSERT_TRUE(DeriveKeybagKey(bag, password, derived));
+    EXPECT_EQ(derived, passwordKey);
+    std::map<uint32_t, std::string> unlocked;
+    ASSERT_EQ(UnlockKeybag(bag, password, unlocked, error), UnlockResult::Unlocked) << error;
+    EXPECT_EQ(unlocked, keys);
+    ASSERT_EQ(UnlockKeybagWithKey(bag, derived, unlocked, error), UnlockResult::Unlocked);
+    EXPECT_EQ(unlocked, keys);
+    EXPECT_EQ(UnlockKeybag(bag, "Gr\u00fcne Apfel", unlocked, error), UnlockResult::WrongPassword);
+    EXPECT_TRUE(unlocked.empty());
+
+    // Read as an older bag (the SHA-1 step alone) the same password is wrong: the first step
+    // really is taken.
+    Keybag older = bag;
+    older.doubleProtectionSalt.clear();
+    older.doubleProtectionIterations = 0;
+    EXPECT_EQ(UnlockKeybag(older, password, unlocked, error), UnlockResult::WrongPassword);
+}
+
+TEST(Keybag, DoubleProtectionItemsOutOfRangeAreRefused) {
+    const std::string salt(20, 's');
+    const std::vector<testenv::KeybagClassKey> one = {{3, 2, testenv::RandomBytes(40)}};
+    Keybag bag;
+    std::string error;
+    EXPECT_FALSE(ParseKeybag(testenv::BuildKeybag(salt, 10, one, salt, 0), bag, error));
+    EXPECT_NE(error.find("DPIC"), std::string::npos) << error;
+    EXPECT_FALSE(ParseKeybag(
+        testenv::BuildKeybag(salt, 10, one, salt, kMaxDoubleProtectionIterations + 1), bag, error));
+    EXPECT_TRUE(ParseKeybag(
+        testenv::BuildKeybag(salt, 10, one, salt, kMaxDoubleProtectionIterations), bag, error))
+        << error;
+
+    // A DPIC without its salt: the bag is refused rather than opened the older way.
+    std::string noSalt = testenv::BuildKeybag(salt, 10, one, "x", 1000);
+    const size_t dpsl = noSalt.find("DPSL");
+    ASSERT_NE(dpsl, std::string::npos);
+    noSalt.erase(dpsl, 8 + 1);
+    EXPECT_FALSE(ParseKeybag(noSalt, bag, error));
+    // An integer item of five bytes that does not fit 32 bits.
+    std::string wide = testenv::BuildKeybag(salt, 10, one, salt, 1000);
+    const size_t dpic = wide.find("DPIC");
+    ASSERT_NE(dpic, std::string::npos);
+    wide.replace(dpic + 4, 8, std::string("\0\0\0\x05\x01\0\0\0", 8) + std::string(1, '\0'));
+    EXPECT_FALSE(ParseKeybag(wide, bag, error));
 }
 
 TEST(MbdbReader, GivesSizesAndKeysAndRefusesEveryCutInsideARecord) {

@@ -234,3 +234,68 @@ TEST(ExposeDecryptedDatabases, CopiesBothUnderTheCategoryNames) {
     EXPECT_EQ(ReadFile(dir / "sms"), "newer messages");
     EXPECT_FALSE(platform::PathExists(dir / "content"));
 }
+
+TEST(DecryptBackup, ModernBackupHasItsKeyFilesCopiedFromTheirFoldersAndNoneOfTheOlderLayout) {
+    IsolatedHome home;
+    FakeTool tool(kRecordingTool);
+    const std::string input = BackupToolInputFolder();
+    // An earlier run on a backup of the older layout left its key files behind.
+    TempDir older;
+    WriteBackup(older.Path());
+    std::string output;
+    ASSERT_EQ(DecryptBackup("pw", older.Path(), output), 0);
+    ASSERT_TRUE(platform::FileExists(input + "/Manifest.mbdb"));
+
+    TempDir modern;
+    const std::vector<std::string> files = {std::string("3d/") + kSmsDatabaseName,
+                                            std::string("31/") + kContactsDatabaseName,
+                                            "Info.plist", "Manifest.db", "Manifest.plist"};
+    for (const std::string& name : files) {
+        platform::CreateFolderWithParents(platform::ParentPath(modern / name));
+        WriteFile(modern / name, "modern " + name);
+    }
+    ASSERT_EQ(DecryptBackup("pw", modern.Path(), output), 0);
+    for (const std::string& name : files) {
+        EXPECT_EQ(ReadFile(input + "/" + name), "modern " + name);
+    }
+    // The tool must not find the other backup's manifest or databases and read them instead.
+    EXPECT_FALSE(platform::PathExists(input + "/Manifest.mbdb"));
+    EXPECT_FALSE(platform::PathExists(input + "/" + kSmsDatabaseName));
+    EXPECT_FALSE(platform::PathExists(input + "/" + kContactsDatabaseName));
+
+    // And the other way round.
+    ASSERT_EQ(DecryptBackup("pw", older.Path(), output), 0);
+    EXPECT_FALSE(platform::PathExists(input + "/Manifest.db"));
+    EXPECT_FALSE(platform::PathExists(input + "/3d/" + std::string(kSmsDatabaseName)));
+    EXPECT_EQ(ReadFile(input + "/Manifest.mbdb"), "content of Manifest.mbdb");
+
+    // A modern backup without its contacts database stops before the tool runs.
+    platform::DeleteFile(modern / files[1]);
+    platform::DeleteFile(output + "/args");
+    EXPECT_EQ(DecryptBackup("pw", modern.Path(), output), platform::kErrorFileNotFound);
+    EXPECT_FALSE(platform::PathExists(output + "/args"));
+}
+
+TEST(RunBackupTool, ProgressLinesReachTheCallerAsTheyComeAndNothingElseDoes) {
+    IsolatedHome home;
+    // Figures split across reads, lines that only look like progress, and a last line without
+    // its line end.
+    FakeTool tool(
+        "echo 'Deriving the password key (10000000 rounds)'\n"
+        "printf 'Deriving the password key: 1'; sleep 0.2; printf '0%%\\n'\n"
+        "echo 'Deriving the password key: x%'\n"
+        "echo 'Deriving the password key: 1000%'\n"
+        "echo 'Deriving the password key: 55'\n"
+        "echo 'Deriving the password key: 60%'\n"
+        "head -c 5000 /dev/zero | tr '\\0' x; echo\n"
+        "echo 'Deriving the password key: 100%'\n"
+        "printf 'Deriving the password key: 99%%'\n");
+    std::vector<int> seen;
+    std::string output;
+    EXPECT_EQ(
+        RunBackupTool("/nonexistent", "pw", output, [&](int percent) { seen.push_back(percent); }),
+        0);
+    EXPECT_EQ(seen, (std::vector<int>{10, 60, 100}));
+    // Without a callback the same output is only watched for a wrong password.
+    EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
+}

@@ -92,6 +92,17 @@ std::string DerivePasswordKey(const std::string& password, const std::string& sa
     return key;
 }
 
+std::string DerivePasswordKeySha256(const std::string& password, const std::string& salt,
+                                    uint32_t iterations) {
+    std::string key(32, '\0');
+    Require(PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()),
+                              reinterpret_cast<const unsigned char*>(salt.data()),
+                              static_cast<int>(salt.size()), static_cast<int>(iterations),
+                              EVP_sha256(), 32, reinterpret_cast<unsigned char*>(key.data())) == 1,
+            "PBKDF2");
+    return key;
+}
+
 std::string WrapKey(const std::string& kek, const std::string& key) {
     CtxPtr ctx(EVP_CIPHER_CTX_new());
     EVP_CIPHER_CTX_set_flags(ctx.get(), EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
@@ -129,15 +140,21 @@ std::string EncryptContents(const std::string& key, const std::string& plain) {
 }
 
 std::string BuildKeybag(const std::string& salt, uint32_t iterations,
-                        const std::vector<KeybagClassKey>& classKeys) {
+                        const std::vector<KeybagClassKey>& classKeys, const std::string& doubleSalt,
+                        uint32_t doubleIterations) {
     std::string bag;
-    PutItem(bag, "VERS", BigEndian32(3));
+    PutItem(bag, "VERS", BigEndian32(doubleSalt.empty() ? 3 : 4));
     PutItem(bag, "TYPE", BigEndian32(1));
     PutItem(bag, "UUID", std::string(16, '\x01'));
     PutItem(bag, "HMCK", std::string(40, '\x02'));
     PutItem(bag, "WRAP", BigEndian32(0));
     PutItem(bag, "SALT", salt);
     PutItem(bag, "ITER", BigEndian32(iterations));
+    if (!doubleSalt.empty()) {
+        PutItem(bag, "DPWT", BigEndian32(1));
+        PutItem(bag, "DPIC", BigEndian32(doubleIterations));
+        PutItem(bag, "DPSL", doubleSalt);
+    }
     uint8_t n = 0x10;
     for (const KeybagClassKey& k : classKeys) {
         PutItem(bag, "UUID", std::string(16, static_cast<char>(n++)));

@@ -50,8 +50,14 @@ struct KeybagClassKey {
     std::string wrappedKey;  // 40 bytes
 };
 // TLV items: VERS, TYPE, UUID, HMCK, WRAP, SALT, ITER, then UUID, CLAS, WRAP, KTYP, WPKY per key.
+// With a `doubleSalt` the header also has DPWT 1, DPIC `doubleIterations` and DPSL, and VERS 4,
+// as in the bags of iOS 10.2 and later.
 std::string BuildKeybag(const std::string& salt, uint32_t iterations,
-                        const std::vector<KeybagClassKey>& classKeys);
+                        const std::vector<KeybagClassKey>& classKeys,
+                        const std::string& doubleSalt = {}, uint32_t doubleIterations = 0);
+// PBKDF2-HMAC-SHA256, 32 bytes: the first step of those bags.
+std::string DerivePasswordKeySha256(const std::string& password, const std::string& salt,
+                                    uint32_t iterations);
 
 // A Manifest.plist dictionary with IsEncrypted and, when not empty, BackupKeyBag.
 std::string ManifestPlist(bool encrypted, const std::string& keybag, bool binary);
