@@ -3,8 +3,11 @@
 #include <sqlite3.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string_view>
+#include <vector>
 
+#include "data/AttributedBody.h"
 #include "data/DataTexts.h"
 #include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
@@ -31,9 +34,16 @@ struct DatabaseKind {
 // Newest first by the message's date, ROWID breaking ties: imported and synced messages have
 // ROWIDs out of date order. A phone counts seconds from 2001, from iOS 11 on nanoseconds; both
 // are brought to nanoseconds so a database holding both kinds still sorts by the moment.
+// From iOS 16 on many messages have no `text`; their words are only in `attributedBody`, which
+// is read only for those. A database without `attributedBody` is listed by its text alone.
+#define TOLVANE_MESSAGE_ORDER \
+    " from message ORDER BY " \
+    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;"
 constexpr char kMessageQuery[] =
-    "select text from message ORDER BY "
-    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+    "select text, CASE WHEN text IS NULL OR text = '' THEN attributedBody "
+    "END" TOLVANE_MESSAGE_ORDER;
+constexpr char kMessageTextQuery[] = "select text" TOLVANE_MESSAGE_ORDER;
+#undef TOLVANE_MESSAGE_ORDER
 
 // The search table's phone column holds several forms of each number separated by blanks, so
 // where a number is stored with blanks its end cannot be told from the column alone; the
@@ -51,11 +61,24 @@ constexpr char kContactPersonQuery[] =
     "(select value from ABMultiValue where record_id = ABPerson.ROWID and property = 3 "
     "order by identifier, UID limit 1) FROM ABPerson ORDER BY First;";
 
-const DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, {kMessageQuery}, kListSmsFailedText};
+const DatabaseKind kMessages{
+    kSmsDatabaseName, kSmsCopyName, {kMessageQuery, kMessageTextQuery}, kListSmsFailedText};
 const DatabaseKind kContacts{kContactsDatabaseName,
                              kContactsCopyName,
                              {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
+
+// A database under its hashed name in `folder`: flat, as the iOS 7 generation keeps it, or, in a
+// backup of a newer phone, in the subfolder named by the name's first two digits.
+std::string HashedFileIn(const std::string& folder, const char* hashedName) {
+    const std::string flat = platform::JoinPath(folder, hashedName);
+    if (platform::FileExists(flat)) {
+        return flat;
+    }
+    const std::string prefixed =
+        platform::JoinPath(platform::JoinPath(folder, std::string(hashedName, 2)), hashedName);
+    return platform::FileExists(prefixed) ? prefixed : flat;
+}
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
@@ -68,17 +91,17 @@ int32_t FindDatabaseFile(const std::string& folder, const char* password, bool i
                 what = DecryptionFailure(r);
                 return r;
             }
-            path = platform::JoinPath(decrypted, kind.hashedName);
+            path = HashedFileIn(decrypted, kind.hashedName);
             return 0;
         }
-        path = platform::JoinPath(folder, kind.hashedName);
+        path = HashedFileIn(folder, kind.hashedName);
         return 0;
     }
     // An own full backup keeps the device's backup in a folder named by the device identifier.
     std::vector<std::string> deviceFolders;
     ListDeviceFolderNames(folder, deviceFolders);
     if (!deviceFolders.empty()) {
-        path = platform::JoinPath(platform::JoinPath(folder, deviceFolders[0]), kind.hashedName);
+        path = HashedFileIn(platform::JoinPath(folder, deviceFolders[0]), kind.hashedName);
     } else {
         path = platform::JoinPath(folder, kind.copyName);
     }
@@ -119,6 +142,22 @@ void AddMessageLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
     const std::string_view text = ColumnText(stmt, 0);
     if (!text.empty()) {
         lines.push_back(DecodeDeviceText(text));
+        return;
+    }
+    if (sqlite3_column_count(stmt) < 2 || sqlite3_column_type(stmt, 1) != SQLITE_BLOB) {
+        return;
+    }
+    const void* blob = sqlite3_column_blob(stmt, 1);
+    const auto size = static_cast<size_t>(sqlite3_column_bytes(stmt, 1));
+    if (blob == nullptr || size == 0) {
+        return;
+    }
+    // A body that is no attributed string (damaged, or of a kind not known here) shows nothing,
+    // as a message without text does.
+    const std::optional<std::string> words =
+        DecodeAttributedBody(std::string_view(static_cast<const char*>(blob), size));
+    if (words && !words->empty()) {
+        lines.push_back(DecodeDeviceText(*words));
     }
 }
 

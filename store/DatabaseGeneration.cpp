@@ -201,6 +201,17 @@ int OpenReadOnly(const std::string& path, platform::SqlitePtr& db) {
 
 }  // namespace
 
+const std::vector<std::string_view>* Ios7ColumnsOf(std::string_view table) {
+    for (const auto* known : {&Ios7MessageTables(), &Ios7ContactTables()}) {
+        for (const KnownTable& t : *known) {
+            if (table == t.name) {
+                return &t.columns;
+            }
+        }
+    }
+    return nullptr;
+}
+
 int IosMajorOf(const std::string& productVersion) {
     int major = 0;
     for (const char c : productVersion) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "store/DataCategory.h"
 
@@ -15,6 +17,11 @@ namespace tolvane {
 // edited and unsent messages (16); for a phone older than iOS 6, the handle and full-text
 // search tables (6). 0 when the database cannot be opened or read, or shows no such mark.
 int RequiredIosMajor(const std::string& path, DataCategory category);
+
+// The columns of `table` (message, handle, chat, the two joins, ABPerson, ABMultiValue) as a
+// phone of the iOS 7 generation has them, in its order: the columns of an export's rows. Null
+// for any other table.
+const std::vector<std::string_view>* Ios7ColumnsOf(std::string_view table);
 
 // The major version of a ProductVersion ("7.1.2" gives 7); 0 when it does not begin with one.
 int IosMajorOf(const std::string& productVersion);
