@@ -102,7 +102,7 @@ int32_t MergeIntoWorkBackup(const char* password, BackupEngine& engine, const ch
     if (const int32_t r = EnsureWorkBackup(engine, password, backedUp); r != 0) {
         return r;
     }
-    const std::string target = platform::JoinPath(deviceFolder, DatabaseNameOf(category));
+    const std::string target = HashedFileIn(deviceFolder, DatabaseNameOf(category));
     if (category == Contacts) {
         return MergeContacts(engine, target, path, tally);
     }
@@ -117,7 +117,7 @@ int32_t ReplaceInWorkBackup(const char* password, BackupEngine& engine, const Re
         return r;
     }
     const int32_t copied = platform::CopyFileReplace(
-        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+        copy.Path(), HashedFileIn(deviceFolder, DatabaseNameOf(category)));
     return engine.NoteFailure(copied, platform::Failure::LocalFiles);
 }
 
@@ -277,7 +277,7 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // a file does not match its digest. A database the work backup lacks is left out.
     uint32_t digests = wanted;
     for (const DataCategory category : {Sms, Contacts}) {
-        if (platform::FileExists(platform::JoinPath(deviceFolder, DatabaseNameOf(category)))) {
+        if (platform::FileExists(HashedFileIn(deviceFolder, DatabaseNameOf(category)))) {
             digests |= category;
         }
     }

@@ -68,18 +68,6 @@ const DatabaseKind kContacts{kContactsDatabaseName,
                              {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
 
-// A database under its hashed name in `folder`: flat, as the iOS 7 generation keeps it, or, in a
-// backup of a newer phone, in the subfolder named by the name's first two digits.
-std::string HashedFileIn(const std::string& folder, const char* hashedName) {
-    const std::string flat = platform::JoinPath(folder, hashedName);
-    if (platform::FileExists(flat)) {
-        return flat;
-    }
-    const std::string prefixed =
-        platform::JoinPath(platform::JoinPath(folder, std::string(hashedName, 2)), hashedName);
-    return platform::FileExists(prefixed) ? prefixed : flat;
-}
-
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
     if (itunes) {
