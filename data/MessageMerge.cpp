@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "data/AttributedBody.h"
@@ -99,9 +100,18 @@ platform::SqliteStmtPtr PrepareCompletion(MergeConnection& conn, sqlite3* db,
     return conn.Prepare(sql.c_str());
 }
 
+// The conversation of a correspondent: the chat that has this handle as its only member. A
+// phone's chat and handle ROWIDs part ways as soon as a conversation is deleted or a group is
+// started, so the chat whose ROWID equals the handle's may be someone else's conversation, or
+// a group's; it is taken only when the handle has no chat of its own.
+constexpr char kChatOfHandleQuery[] =
+    "SELECT coalesce((SELECT j.chat_id FROM chat_handle_join j JOIN chat c ON c.ROWID = "
+    "j.chat_id WHERE j.handle_id = ?1 AND (SELECT count(*) FROM chat_handle_join k WHERE "
+    "k.chat_id = j.chat_id) = 1 ORDER BY j.chat_id LIMIT 1), ?1);";
+
 // Merges every record whose handle exists in the target. Each record is one row of `message`;
-// a message that went in joins the chat whose ROWID is its handle's ROWID (with the message's
-// date where the join keeps it, as from iOS 11).
+// a message that went in joins its correspondent's chat (with the message's date where the
+// join keeps it, as from iOS 11).
 }  // namespace
 
 int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view bytes,
@@ -114,6 +124,8 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
     const std::vector<std::string> messageColumns = conn.ColumnsOf("message");
     const platform::SqliteStmtPtr completion =
         PrepareCompletion(conn, db, messageColumns, CountsNanoseconds(conn, messageColumns));
+    const platform::SqliteStmtPtr chatQuery = conn.Prepare(kChatOfHandleQuery);
+    std::unordered_map<int32_t, int64_t> chatOfHandle;
     const bool joinHasDate = Has(conn.ColumnsOf("chat_message_join"), "message_date");
     const platform::SqliteStmtPtr joinInsert = conn.Prepare(
         joinHasDate ? "INSERT INTO chat_message_join(chat_id, message_id, message_date) "
@@ -166,7 +178,27 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
             }
         }
         if (joinInsert != nullptr) {
-            sqlite3_bind_int(joinInsert.get(), 1, record.handleId);
+            // Looked up once per correspondent: the join table has no index by handle.
+            int64_t chat = record.handleId;
+            if (const auto known = chatOfHandle.find(record.handleId);
+                known != chatOfHandle.end()) {
+                chat = known->second;
+            } else if (chatQuery != nullptr) {
+                sqlite3_bind_int(chatQuery.get(), 1, record.handleId);
+                bool hasRow = false;
+                const RowOutcome probed = conn.StepOnce(chatQuery.get(), hasRow);
+                if (probed == RowOutcome::Fatal) {
+                    sqlite3_reset(chatQuery.get());
+                    result = conn.FatalCode();
+                    return false;
+                }
+                if (hasRow) {
+                    chat = sqlite3_column_int64(chatQuery.get(), 0);
+                }
+                sqlite3_reset(chatQuery.get());
+                chatOfHandle.emplace(record.handleId, chat);
+            }
+            sqlite3_bind_int64(joinInsert.get(), 1, chat);
             sqlite3_bind_int(joinInsert.get(), 2, record.messageId);
             // A failed join (already present, say) is ignored; a failed database is not.
             if (conn.Run(joinInsert.get()) == RowOutcome::Fatal) {

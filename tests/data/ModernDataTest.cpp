@@ -346,6 +346,49 @@ INSTANTIATE_TEST_SUITE_P(Generations, ModernDataTest, ::testing::ValuesIn(kVersi
                              return name;
                          });
 
+class ChatJoinTest : public testdata::DataFixture {};
+
+// On a phone whose chat ROWIDs have parted from its handle ROWIDs (a deleted conversation, a
+// group started) a merged message joins its correspondent's own chat, not the chat that happens
+// to carry the handle's ROWID; only a correspondent without a chat of its own falls back to it.
+TEST_F(ChatJoinTest, AMergedMessageJoinsItsCorrespondentsOwnChat) {
+    const std::string source = Path("source.db");
+    ASSERT_TRUE(testkit::CreateSmsDb(source));
+    {
+        testkit::Database db(source);
+        for (int h = 1; h <= 3; ++h) {
+            ASSERT_TRUE(testkit::AddCorrespondent(db, {h, "+4930100" + std::to_string(h)}));
+            testkit::MessageRow row;
+            row.rowid = 10 + h;
+            row.text = "to " + std::to_string(h);
+            row.handleId = h;
+            row.date = 500000000 + h;
+            ASSERT_TRUE(testkit::AddMessage(db, row));
+        }
+    }
+    const std::string csv = Path("sms.csv");
+    ASSERT_TRUE(testkit::WriteSmsExport(source, csv));
+
+    const std::string target = Path("target.db");
+    ASSERT_TRUE(testkit::CreateSmsDb(target));
+    {
+        testkit::Database db(target);
+        ASSERT_TRUE(
+            db.Exec("INSERT INTO handle(ROWID, id, service) VALUES (1, '+49301001', 'SMS'), "
+                    "(2, '+49301002', 'SMS'), (3, '+49301003', 'SMS');"
+                    "INSERT INTO chat(ROWID, guid, style) VALUES (1, 'SMS;+;chat1', 43), "
+                    "(3, 'SMS;-;+49301003', 45), (101, 'SMS;-;+49301001', 45), "
+                    "(102, 'SMS;-;+49301002', 45);"
+                    "INSERT INTO chat_handle_join VALUES (1, 1), (1, 2), (101, 1), (102, 2);"));
+    }
+    MergeTally tally;
+    ASSERT_EQ(MergeMessages(engine_, target, csv, &tally), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(tally.added, 3);
+    EXPECT_EQ(
+        testkit::DumpRows(target, "select message_id, chat_id from chat_message_join order by 1;"),
+        (std::vector<std::string>{"i:11|i:101", "i:12|i:102", "i:13|i:3"}));
+}
+
 // A phone of iOS 18 keeps columns no earlier phone has; its file is refused for iOS 17 with the
 // text that names both generations.
 TEST(ModernGenerationTest, AnIos18FileIsRefusedForAnIos17Phone) {
