@@ -25,6 +25,7 @@
 #include "platform/Files.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/Plists.h"
 
@@ -175,9 +176,11 @@ std::optional<std::string> ReadDeviceFile(afc_client_t afc, const std::string& p
 int32_t CopySelectedDatabases(uint32_t categories, const std::string& workFolder,
                               const std::string& udid, const std::string& targetFolder) {
     const std::string deviceFolder = platform::JoinPath(workFolder, udid);
+    // Flat in the older layout, in its prefix folder in the newer one.
+    const BackupFormat format = DeviceFolderFormat(deviceFolder);
     if ((categories & Sms) != 0) {
         const int32_t r =
-            platform::CopyFileReplace(platform::JoinPath(deviceFolder, kSmsDatabaseName),
+            platform::CopyFileReplace(DeviceFolderDatabasePath(deviceFolder, format, Sms),
                                       platform::JoinPath(targetFolder, kSmsCopyName));
         if (r != 0) {
             return r;
@@ -185,7 +188,7 @@ int32_t CopySelectedDatabases(uint32_t categories, const std::string& workFolder
     }
     if ((categories & Contacts) != 0) {
         const int32_t r =
-            platform::CopyFileReplace(platform::JoinPath(deviceFolder, kContactsDatabaseName),
+            platform::CopyFileReplace(DeviceFolderDatabasePath(deviceFolder, format, Contacts),
                                       platform::JoinPath(targetFolder, kContactsCopyName));
         if (r != 0) {
             return r;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "platform/Errors.h"
@@ -11,6 +12,7 @@
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/Results.h"
+#include "store/BackupFormat.h"
 #include "store/DataCategory.h"
 
 namespace tolvane {
@@ -22,6 +24,16 @@ constexpr std::string_view kWrongPassword = "Wrong password";
 // Copied from the backup into the input folder, in this order, before each run.
 constexpr const char* kKeyFiles[] = {
     kSmsDatabaseName, kContactsDatabaseName, "Info.plist", "Manifest.mbdb", "Manifest.plist",
+};
+
+// The same for a backup of the newer layout: the databases keep their prefixed places, so that
+// the tool finds the backup's layout as the phone wrote it.
+constexpr const char* kDatabaseLayoutKeyFiles[] = {
+    "3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28",
+    "31/31bb7ba8914766d4ba40d6dfb6113c8b614be442",
+    "Info.plist",
+    "Manifest.db",
+    "Manifest.plist",
 };
 
 // How the tool's output is watched: waits of 5 ms for the child to end, at most 100 passes once
@@ -145,7 +157,24 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
                       std::string& outputFolder) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
-    for (const char* name : kKeyFiles) {
+    const bool newer = DeviceFolderFormat(backupFolder) == BackupFormat::Database;
+    // The key files of the other layout, left by an earlier run on another backup, would make the
+    // tool read that backup's manifest with this one's keys.
+    for (const char* name : newer ? kKeyFiles : kDatabaseLayoutKeyFiles) {
+        if (std::string_view(name) != "Info.plist" && std::string_view(name) != "Manifest.plist") {
+            platform::DeleteFile(platform::JoinPath(input, name));
+        }
+    }
+    if (newer) {
+        for (const char* prefix : {"3d", "31"}) {
+            const int32_t made = platform::CreateFolder(platform::JoinPath(input, prefix));
+            if (made != 0 && made != platform::kErrorAlreadyExists) {
+                return made;
+            }
+        }
+    }
+    for (const char* name : newer ? std::span<const char* const>(kDatabaseLayoutKeyFiles)
+                                  : std::span<const char* const>(kKeyFiles)) {
         const int32_t result = platform::CopyFileReplace(platform::JoinPath(backupFolder, name),
                                                          platform::JoinPath(input, name));
         if (result != 0) {
