@@ -3,8 +3,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/Files.h"
-
 namespace tolvane {
 namespace {
 
@@ -70,20 +68,6 @@ int SnapshotDatabase(const std::string& source, const std::string& target) {
         return rc;
     }
     return finished;
-}
-
-std::string HashedFileIn(const std::string& folder, const char* hashedName) {
-    const std::string flat = platform::JoinPath(folder, hashedName);
-    if (platform::FileExists(flat)) {
-        return flat;
-    }
-    const std::string prefixed =
-        platform::JoinPath(platform::JoinPath(folder, std::string(hashedName, 2)), hashedName);
-    if (platform::FileExists(prefixed) ||
-        platform::FileExists(platform::JoinPath(folder, "Manifest.db"))) {
-        return prefixed;
-    }
-    return flat;
 }
 
 }  // namespace tolvane

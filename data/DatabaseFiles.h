@@ -22,10 +22,4 @@ bool HasLiveWriteAheadLog(const std::string& path);
 // one) to `target` (replaced) with the library's online backup. Returns the library's code.
 int SnapshotDatabase(const std::string& source, const std::string& target);
 
-// The path of the file stored under `hashedName` in the backup folder `folder`: flat, as the
-// iOS 7 generation keeps its files, or, in a backup of a newer phone, in the subfolder named by
-// the name's first two digits. When neither exists, the flat path of the older generation unless
-// the folder holds a Manifest.db.
-std::string HashedFileIn(const std::string& folder, const char* hashedName);
-
 }  // namespace tolvane

@@ -16,6 +16,7 @@
 #include "platform/Handles.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
@@ -24,8 +25,8 @@ namespace tolvane {
 namespace {
 
 struct DatabaseKind {
-    const char* hashedName;  // in a device folder or an iTunes backup
-    const char* copyName;    // in an own category backup
+    DataCategory category;
+    const char* copyName;  // in an own category backup
     // Tried in order; the first that the database can prepare is run.
     std::initializer_list<const char*> queries;
     const char* failureText;
@@ -62,11 +63,27 @@ constexpr char kContactPersonQuery[] =
     "order by identifier, UID limit 1) FROM ABPerson ORDER BY First;";
 
 const DatabaseKind kMessages{
-    kSmsDatabaseName, kSmsCopyName, {kMessageQuery, kMessageTextQuery}, kListSmsFailedText};
-const DatabaseKind kContacts{kContactsDatabaseName,
+    Sms, kSmsCopyName, {kMessageQuery, kMessageTextQuery}, kListSmsFailedText};
+const DatabaseKind kContacts{Contacts,
                              kContactsCopyName,
                              {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
+
+// The database of a device folder or an iTunes backup of either generation (flat, or in the
+// folder of its name's first two digits), or of the plain folder a decryption leaves: where the
+// folder's own format keeps it, else where the other layout does. Where there is none, the
+// place of the folder's own format, which the missing-file error is about.
+std::string DatabaseIn(const std::string& folder, DataCategory category) {
+    const BackupFormat own = DeviceFolderFormat(folder);
+    const std::string path = DeviceFolderDatabasePath(folder, own, category);
+    if (platform::FileExists(path)) {
+        return path;
+    }
+    const std::string other = DeviceFolderDatabasePath(
+        folder, own == BackupFormat::Database ? BackupFormat::Mbdb : BackupFormat::Database,
+        category);
+    return platform::FileExists(other) ? other : path;
+}
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
@@ -79,17 +96,17 @@ int32_t FindDatabaseFile(const std::string& folder, const char* password, bool i
                 what = DecryptionFailure(r);
                 return r;
             }
-            path = HashedFileIn(decrypted, kind.hashedName);
+            path = DatabaseIn(decrypted, kind.category);
             return 0;
         }
-        path = HashedFileIn(folder, kind.hashedName);
+        path = DatabaseIn(folder, kind.category);
         return 0;
     }
     // An own full backup keeps the device's backup in a folder named by the device identifier.
     std::vector<std::string> deviceFolders;
     ListDeviceFolderNames(folder, deviceFolders);
     if (!deviceFolders.empty()) {
-        path = HashedFileIn(platform::JoinPath(folder, deviceFolders[0]), kind.hashedName);
+        path = DatabaseIn(platform::JoinPath(folder, deviceFolders[0]), kind.category);
     } else {
         path = platform::JoinPath(folder, kind.copyName);
     }
