@@ -52,10 +52,12 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
     conn.Begin(bytes.size());
     const platform::SqliteStmtPtr maxUid = conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;");
     // Values the merge makes itself are bound, never spliced into SQL text.
-    const platform::SqliteStmtPtr phoneInsert =
-        conn.Prepare("INSERT INTO ABMultiValue VALUES(?1,?2,3,0,1,?3,?4);");
-    const platform::SqliteStmtPtr extraInsert =
-        conn.Prepare("INSERT INTO ABMultiValue VALUES(?1,?2,46,0,NULL,NULL,?3);");
+    const platform::SqliteStmtPtr phoneInsert = conn.Prepare(
+        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+        "guid) VALUES(?1,?2,3,0,1,?3,?4);");
+    const platform::SqliteStmtPtr extraInsert = conn.Prepare(
+        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+        "guid) VALUES(?1,?2,46,0,NULL,NULL,?3);");
     CreationClock clock;
     int32_t result = 0;
     auto fail = [&]() {

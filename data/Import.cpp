@@ -17,14 +17,11 @@
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
 #include "platform/Results.h"
+#include "store/BackupFormat.h"
 #include "store/CategoryRestore.h"
 
 namespace tolvane {
 namespace {
-
-const char* DatabaseNameOf(DataCategory category) {
-    return category == Contacts ? kContactsDatabaseName : kSmsDatabaseName;
-}
 
 bool IsGiven(const char* path) {
     return path != nullptr && *path != '\0';
@@ -102,7 +99,7 @@ int32_t MergeIntoWorkBackup(const char* password, BackupEngine& engine, const ch
     if (const int32_t r = EnsureWorkBackup(engine, password, backedUp); r != 0) {
         return r;
     }
-    const std::string target = platform::JoinPath(deviceFolder, DatabaseNameOf(category));
+    const std::string target = DeviceFolderDatabasePath(deviceFolder, category);
     if (category == Contacts) {
         return MergeContacts(engine, target, path, tally);
     }
@@ -116,8 +113,8 @@ int32_t ReplaceInWorkBackup(const char* password, BackupEngine& engine, const Re
     if (const int32_t r = EnsureWorkBackup(engine, password, backedUp); r != 0) {
         return r;
     }
-    const int32_t copied = platform::CopyFileReplace(
-        copy.Path(), platform::JoinPath(deviceFolder, DatabaseNameOf(category)));
+    const int32_t copied =
+        platform::CopyFileReplace(copy.Path(), DeviceFolderDatabasePath(deviceFolder, category));
     return engine.NoteFailure(copied, platform::Failure::LocalFiles);
 }
 
@@ -277,7 +274,7 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     // a file does not match its digest. A database the work backup lacks is left out.
     uint32_t digests = wanted;
     for (const DataCategory category : {Sms, Contacts}) {
-        if (platform::FileExists(platform::JoinPath(deviceFolder, DatabaseNameOf(category)))) {
+        if (platform::FileExists(DeviceFolderDatabasePath(deviceFolder, category))) {
             digests |= category;
         }
     }

@@ -3,8 +3,11 @@
 #include <sqlite3.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string_view>
+#include <vector>
 
+#include "data/AttributedBody.h"
 #include "data/DataTexts.h"
 #include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
@@ -13,6 +16,7 @@
 #include "platform/Handles.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
@@ -21,8 +25,8 @@ namespace tolvane {
 namespace {
 
 struct DatabaseKind {
-    const char* hashedName;  // in a device folder or an iTunes backup
-    const char* copyName;    // in an own category backup
+    DataCategory category;
+    const char* copyName;  // in an own category backup
     // Tried in order; the first that the database can prepare is run.
     std::initializer_list<const char*> queries;
     const char* failureText;
@@ -31,9 +35,16 @@ struct DatabaseKind {
 // Newest first by the message's date, ROWID breaking ties: imported and synced messages have
 // ROWIDs out of date order. A phone counts seconds from 2001, from iOS 11 on nanoseconds; both
 // are brought to nanoseconds so a database holding both kinds still sorts by the moment.
+// From iOS 16 on many messages have no `text`; their words are only in `attributedBody`, which
+// is read only for those. A database without `attributedBody` is listed by its text alone.
+#define TOLVANE_MESSAGE_ORDER \
+    " from message ORDER BY " \
+    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;"
 constexpr char kMessageQuery[] =
-    "select text from message ORDER BY "
-    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+    "select text, CASE WHEN text IS NULL OR text = '' THEN attributedBody "
+    "END" TOLVANE_MESSAGE_ORDER;
+constexpr char kMessageTextQuery[] = "select text" TOLVANE_MESSAGE_ORDER;
+#undef TOLVANE_MESSAGE_ORDER
 
 // The search table's phone column holds several forms of each number separated by blanks, so
 // where a number is stored with blanks its end cannot be told from the column alone; the
@@ -51,22 +62,29 @@ constexpr char kContactPersonQuery[] =
     "(select value from ABMultiValue where record_id = ABPerson.ROWID and property = 3 "
     "order by identifier, UID limit 1) FROM ABPerson ORDER BY First;";
 
-const DatabaseKind kMessages{kSmsDatabaseName, kSmsCopyName, {kMessageQuery}, kListSmsFailedText};
-const DatabaseKind kContacts{kContactsDatabaseName,
+const DatabaseKind kMessages{
+    Sms, kSmsCopyName, {kMessageQuery, kMessageTextQuery}, kListSmsFailedText};
+const DatabaseKind kContacts{Contacts,
                              kContactsCopyName,
                              {kContactQuery, kContactSearchOnlyQuery, kContactPersonQuery},
                              kListContactsFailedText};
 
 // The same messages in the same order, with what tells the conversation: the moment, the
-// direction and the handle's address. Without a handle table only the words are known.
+// direction and the handle's address, and the attributed body where the text is empty. Without a
+// handle table or an attributedBody column less is known.
+#define TOLVANE_DETAIL_ORDER \
+    " ORDER BY CASE WHEN abs(message.date) < 100000000000 THEN message.date * 1000000000 " \
+    "ELSE message.date END DESC, message.ROWID DESC;"
 constexpr char kMessageDetailQuery[] =
-    "select message.text, message.date, message.is_from_me, handle.id from message "
-    "LEFT JOIN handle ON handle.ROWID = message.handle_id ORDER BY "
-    "CASE WHEN abs(message.date) < 100000000000 THEN message.date * 1000000000 "
-    "ELSE message.date END DESC, message.ROWID DESC;";
-constexpr char kMessageTextQuery[] =
-    "select text, NULL, NULL, NULL from message ORDER BY "
-    "CASE WHEN abs(date) < 100000000000 THEN date * 1000000000 ELSE date END DESC, ROWID DESC;";
+    "select message.text, message.date, message.is_from_me, handle.id, "
+    "CASE WHEN message.text IS NULL OR message.text = '' THEN message.attributedBody END "
+    "from message LEFT JOIN handle ON handle.ROWID = message.handle_id" TOLVANE_DETAIL_ORDER;
+constexpr char kMessageDetailNoBodyQuery[] =
+    "select message.text, message.date, message.is_from_me, handle.id, NULL "
+    "from message LEFT JOIN handle ON handle.ROWID = message.handle_id" TOLVANE_DETAIL_ORDER;
+constexpr char kMessageDetailTextQuery[] =
+    "select message.text, NULL, NULL, NULL, NULL from message" TOLVANE_DETAIL_ORDER;
+#undef TOLVANE_DETAIL_ORDER
 
 // The same contacts in the same order, with every phone number of the person as stored.
 constexpr char kContactDetailQuery[] =
@@ -81,17 +99,39 @@ constexpr char kContactPersonDetailQuery[] =
     "FROM ABPerson ORDER BY First;";
 
 const DatabaseKind kMessageDetails{
-    kSmsDatabaseName, kSmsCopyName, {kMessageDetailQuery, kMessageTextQuery}, kListSmsFailedText};
+    Sms,
+    kSmsCopyName,
+    {kMessageDetailQuery, kMessageDetailNoBodyQuery, kMessageDetailTextQuery},
+    kListSmsFailedText};
 const DatabaseKind kContactDetails{
-    kContactsDatabaseName,
+    Contacts,
     kContactsCopyName,
     {kContactDetailQuery, kContactSearchOnlyQuery, kContactPersonDetailQuery},
     kListContactsFailedText};
 
-// Counting needs no order and no decoding: the same rows, without the sort.
-constexpr char kMessageCountQuery[] = "select text from message;";
+// Counting needs no order: the same rows, without the sort; only the bodies of messages without
+// text are decoded, as the listing does.
+constexpr char kMessageCountQuery[] =
+    "select text, CASE WHEN text IS NULL OR text = '' THEN attributedBody END from message;";
+constexpr char kMessageCountTextQuery[] = "select text from message;";
 const DatabaseKind kMessageCount{
-    kSmsDatabaseName, kSmsCopyName, {kMessageCountQuery}, kListSmsFailedText};
+    Sms, kSmsCopyName, {kMessageCountQuery, kMessageCountTextQuery}, kListSmsFailedText};
+
+// The database of a device folder or an iTunes backup of either generation (flat, or in the
+// folder of its name's first two digits), or of the plain folder a decryption leaves: where the
+// folder's own format keeps it, else where the other layout does. Where there is none, the
+// place of the folder's own format, which the missing-file error is about.
+std::string DatabaseIn(const std::string& folder, DataCategory category) {
+    const BackupFormat own = DeviceFolderFormat(folder);
+    const std::string path = DeviceFolderDatabasePath(folder, own, category);
+    if (platform::FileExists(path)) {
+        return path;
+    }
+    const std::string other = DeviceFolderDatabasePath(
+        folder, own == BackupFormat::Database ? BackupFormat::Mbdb : BackupFormat::Database,
+        category);
+    return platform::FileExists(other) ? other : path;
+}
 
 int32_t FindDatabaseFile(const std::string& folder, const char* password, bool itunes,
                          const DatabaseKind& kind, std::string& path, platform::Failure& what) {
@@ -104,17 +144,17 @@ int32_t FindDatabaseFile(const std::string& folder, const char* password, bool i
                 what = DecryptionFailure(r);
                 return r;
             }
-            path = platform::JoinPath(decrypted, kind.hashedName);
+            path = DatabaseIn(decrypted, kind.category);
             return 0;
         }
-        path = platform::JoinPath(folder, kind.hashedName);
+        path = DatabaseIn(folder, kind.category);
         return 0;
     }
     // An own full backup keeps the device's backup in a folder named by the device identifier.
     std::vector<std::string> deviceFolders;
     ListDeviceFolderNames(folder, deviceFolders);
     if (!deviceFolders.empty()) {
-        path = platform::JoinPath(platform::JoinPath(folder, deviceFolders[0]), kind.hashedName);
+        path = DatabaseIn(platform::JoinPath(folder, deviceFolders[0]), kind.category);
     } else {
         path = platform::JoinPath(folder, kind.copyName);
     }
@@ -151,10 +191,33 @@ std::string_view ColumnText(sqlite3_stmt* stmt, int column) {
     return {text, static_cast<size_t>(sqlite3_column_bytes(stmt, column))};
 }
 
-void AddMessageLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
+// The words of a message row: its text (column 0), else the words of its attributed body in
+// column `bodyColumn` where the query has one. Empty when it has none.
+std::string MessageWords(sqlite3_stmt* stmt, int bodyColumn) {
     const std::string_view text = ColumnText(stmt, 0);
     if (!text.empty()) {
-        lines.push_back(DecodeDeviceText(text));
+        return std::string(text);
+    }
+    if (sqlite3_column_count(stmt) <= bodyColumn ||
+        sqlite3_column_type(stmt, bodyColumn) != SQLITE_BLOB) {
+        return {};
+    }
+    const void* blob = sqlite3_column_blob(stmt, bodyColumn);
+    const auto size = static_cast<size_t>(sqlite3_column_bytes(stmt, bodyColumn));
+    if (blob == nullptr || size == 0) {
+        return {};
+    }
+    // A body that is no attributed string (damaged, or of a kind not known here) shows nothing,
+    // as a message without text does.
+    std::optional<std::string> words =
+        DecodeAttributedBody(std::string_view(static_cast<const char*>(blob), size));
+    return words ? std::move(*words) : std::string();
+}
+
+void AddMessageLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
+    const std::string words = MessageWords(stmt, 1);
+    if (!words.empty()) {
+        lines.push_back(DecodeDeviceText(words));
     }
 }
 
@@ -272,12 +335,12 @@ namespace {
 constexpr int64_t kSeconds1970To2001 = 978307200;
 
 void AddMessageDetail(sqlite3_stmt* stmt, std::vector<MessageDetail>& rows) {
-    const std::string_view text = ColumnText(stmt, 0);
-    if (text.empty()) {
+    const std::string words = MessageWords(stmt, 4);
+    if (words.empty()) {
         return;  // the plain listing leaves it out too
     }
     MessageDetail row;
-    row.text = DecodeDeviceText(text);
+    row.text = DecodeDeviceText(words);
     if (sqlite3_column_type(stmt, 1) != SQLITE_NULL) {
         int64_t date = sqlite3_column_int64(stmt, 1);
         if (date > 100000000000 || date < -100000000000) {
@@ -348,7 +411,7 @@ namespace {
 struct CountedRow {};
 
 void CountMessageRow(sqlite3_stmt* stmt, std::vector<CountedRow>& rows) {
-    if (!ColumnText(stmt, 0).empty()) {
+    if (!MessageWords(stmt, 1).empty()) {
         rows.push_back({});
     }
 }

@@ -17,6 +17,7 @@
 #include "platform/Folders.h"
 #include "platform/Handles.h"
 #include "platform/Results.h"
+#include "store/DatabaseGeneration.h"
 
 namespace tolvane {
 namespace {
@@ -179,18 +180,51 @@ MergeConnection::TableInsert& MergeConnection::InsertInto(const char* table) {
     }
     TableInsert& insert = inserts_[table];
     const std::string quoted = "\"" + std::string(table) + "\"";
+    const std::vector<std::string> have = ColumnsOf(table);
+    if (have.empty()) {
+        return insert;
+    }
+    // The export's rows have the iOS 7 generation's columns; a newer phone's table has those and
+    // more, which take their defaults.
+    const std::vector<std::string_view>* exported = Ios7ColumnsOf(table);
+    const bool byName =
+        exported != nullptr && have.size() > exported->size() &&
+        std::all_of(exported->begin(), exported->end(), [&](std::string_view column) {
+            return std::find(have.begin(), have.end(), column) != have.end();
+        });
+    std::string sql = "INSERT INTO " + quoted;
+    if (byName) {
+        insert.columns = static_cast<int>(exported->size());
+        sql += "(";
+        for (size_t i = 0; i < exported->size(); ++i) {
+            sql += (i > 0 ? ",\"" : "\"") + std::string((*exported)[i]) + "\"";
+        }
+        sql += ")";
+    } else {
+        insert.columns = static_cast<int>(have.size());
+    }
+    sql += " VALUES(";
+    for (int i = 1; i <= insert.columns; ++i) {
+        sql += (i > 1 ? ",?" : "?") + std::to_string(i);
+    }
+    sql += ");";
+    insert.stmt = Prepare(sql.c_str());
+    return insert;
+}
+
+std::vector<std::string> MergeConnection::ColumnsOf(const char* table) {
+    std::vector<std::string> names;
+    const std::string quoted = "\"" + std::string(table) + "\"";
     const platform::SqliteStmtPtr probe =
         Prepare(("SELECT * FROM " + quoted + " LIMIT 0;").c_str());
     if (probe != nullptr) {
-        insert.columns = sqlite3_column_count(probe.get());
-        std::string sql = "INSERT INTO " + quoted + " VALUES(";
-        for (int i = 1; i <= insert.columns; ++i) {
-            sql += (i > 1 ? ",?" : "?") + std::to_string(i);
+        const int count = sqlite3_column_count(probe.get());
+        for (int i = 0; i < count; ++i) {
+            const char* name = sqlite3_column_name(probe.get(), i);
+            names.emplace_back(name != nullptr ? name : "");
         }
-        sql += ");";
-        insert.stmt = Prepare(sql.c_str());
     }
-    return insert;
+    return names;
 }
 
 RowOutcome MergeConnection::InsertRecord(std::string_view values, const char* table) {

@@ -93,7 +93,14 @@ class MergeConnection {
     // an export record, into `table`: the same row that "INSERT INTO table VALUES(values);" would
     // insert. Anything but one row of plain values (a second statement, a subquery, a function
     // call, a clause after the list) refuses the row.
+    //
+    // A table of a newer phone has more columns than the export's rows: when the table has every
+    // column the iOS 7 generation's table has (`Ios7ColumnsOf`), a row of that many values goes
+    // into those columns by name and the newer columns take their declared defaults.
     RowOutcome InsertRecord(std::string_view values, const char* table);
+
+    // The columns of `table` on this connection, in order; empty when there is no such table.
+    std::vector<std::string> ColumnsOf(const char* table);
 
     // Steps a prepared statement to its end and resets it.
     RowOutcome Run(sqlite3_stmt* stmt);

@@ -121,10 +121,52 @@ struct ColumnMark {
     int major;
 };
 constexpr ColumnMark kMessageMarks[] = {
-    {"associated_message_guid", 10},  {"associated_message_type", 10},
-    {"expressive_send_style_id", 10}, {"balloon_bundle_id", 10},
-    {"thread_originator_guid", 14},   {"date_edited", 16},
+    {"associated_message_guid", 10},
+    {"associated_message_type", 10},
+    {"expressive_send_style_id", 10},
+    {"balloon_bundle_id", 10},
+    {"destination_caller_id", 11},
+    {"ck_record_id", 11},
+    {"sr_ck_sync_state", 11},
+    {"reply_to_guid", 13},
+    {"is_corrupt", 13},
+    {"is_spam", 13},
+    {"thread_originator_guid", 14},
+    {"has_unseen_mention", 14},
+    {"syndication_ranges", 15},
+    {"was_delivered_quietly", 15},
+    {"did_notify_recipient", 15},
+    {"date_edited", 16},
     {"date_retracted", 16},
+    {"was_detonated", 16},
+    {"part_count", 16},
+    {"is_sos", 17},
+    {"is_critical", 17},
+    {"bia_reference_id", 17},
+    {"fallback_hash", 17},
+    {"associated_message_emoji", 18},
+    {"is_pending_satellite_send", 18},
+    {"schedule_type", 18},
+    {"schedule_state", 18},
+};
+// Tables that arrived with a later generation.
+struct TableMark {
+    const char* table;
+    int major;
+};
+constexpr TableMark kMessageTableMarks[] = {
+    {"deleted_messages", 10},
+    {"kvtable", 10},
+    {"sync_deleted_messages", 11},
+    {"message_processing_task", 13},
+    {"chat_recoverable_message_join", 16},
+    {"recoverable_message_part", 16},
+};
+constexpr ColumnMark kPersonMarks[] = {
+    {"MemojiMetadata", 13},
+    {"Wallpaper", 17},
+    {"WallpaperMetadata", 17},
+    {"SensitiveContentConfiguration", 17},
 };
 
 // The columns of `table`; empty when there is no such table.
@@ -201,6 +243,17 @@ int OpenReadOnly(const std::string& path, platform::SqlitePtr& db) {
 
 }  // namespace
 
+const std::vector<std::string_view>* Ios7ColumnsOf(std::string_view table) {
+    for (const auto* known : {&Ios7MessageTables(), &Ios7ContactTables()}) {
+        for (const KnownTable& t : *known) {
+            if (table == t.name) {
+                return &t.columns;
+            }
+        }
+    }
+    return nullptr;
+}
+
 int IosMajorOf(const std::string& productVersion) {
     int major = 0;
     for (const char c : productVersion) {
@@ -228,6 +281,12 @@ int RequiredIosMajor(const std::string& path, DataCategory category) {
         if (BeyondIos7(db.get(), Ios7ContactTables())) {
             required = 8;
         }
+        const auto person = ColumnsOf(db.get(), "ABPerson");
+        for (const ColumnMark& mark : kPersonMarks) {
+            if (person.find(mark.column) != person.end()) {
+                required = std::max(required, mark.major);
+            }
+        }
         return required;
     }
     if (HasTable(db.get(), "handle")) {
@@ -239,6 +298,11 @@ int RequiredIosMajor(const std::string& path, DataCategory category) {
     const auto columns = ColumnsOf(db.get(), "message");
     for (const ColumnMark& mark : kMessageMarks) {
         if (columns.find(mark.column) != columns.end()) {
+            required = std::max(required, mark.major);
+        }
+    }
+    for (const TableMark& mark : kMessageTableMarks) {
+        if (HasTable(db.get(), mark.table)) {
             required = std::max(required, mark.major);
         }
     }

@@ -1,6 +1,8 @@
 // tolvanectl import, messages and contacts, run as a user runs them, against the simulated phone.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,6 +122,70 @@ TEST_F(CommandTest, RefusalsSayWhyAndExitWithTheCode) {
     EXPECT_EQ(noBackup.exitCode, 2);
     EXPECT_NE(noBackup.output.find("no message database"), std::string::npos) << noBackup.output;
     EXPECT_EQ(RunTolvanectl({"messages", dir_.Path(), "--password", "pw"}).exitCode, 64);
+}
+
+// A backup written by a phone of iOS 17 (Manifest.db, files in prefix folders, half of the
+// messages only in attributedBody), listed by the commands as an iTunes backup and as an own
+// one; its words are those of the iOS 7 phone made from the same seed, in its own date order.
+TEST_F(CommandTest, TheMessagesAndContactsOfAModernPhonesBackupAreListed) {
+    const std::string devsim = SimulatedPhone::ProgramPath();
+    for (const char* version : {"7.1.2", "17.5"}) {
+        const CommandRun made =
+            testenv::RunProgram({devsim, "make-device", dir_ / version, "--media-mb", "0",
+                                 "--messages", "50", "--product-version", version});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+    const CommandRun written = testenv::RunProgram(
+        {devsim, "write-backup", dir_ / "17.5", dir_ / "itunes", "--date", "2024-03-07T18:05:09Z"});
+    ASSERT_EQ(written.exitCode, 0) << written.output;
+    std::vector<platform::DirEntry> entries;
+    ASSERT_EQ(platform::ListFolder(dir_ / "itunes", entries), 0);
+    ASSERT_EQ(entries.size(), 1u);
+    const std::string udid = entries[0].name;
+    const std::string backup = dir_ / ("itunes/" + udid);
+    ASSERT_TRUE(platform::FileExists(backup + "/Manifest.db"));
+    const std::string sms = backup + "/3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+    ASSERT_GT(std::stoi(testkit::DumpRows(sms, "select count(*) from message where text is null;")
+                            .at(0)
+                            .substr(2)),
+              5);
+
+    std::map<std::string, std::string> words;  // ROWID → the iOS 7 phone's text, as printed
+    for (const std::string& row : testkit::DumpRows(
+             dir_ / "7.1.2/files/HomeDomain/Library/SMS/sms.db",
+             "select ROWID || '|' || replace(replace(replace(text, '\\', '\\\\'), char(13), "
+             "'\\r'), char(10), '\\n') from message where length(text) > 0;")) {
+        const size_t bar = row.find('|');
+        words[row.substr(2, bar - 2)] = row.substr(bar + 1);
+    }
+    Rows expected;
+    for (const std::string& row :
+         testkit::DumpRows(sms, "select ROWID from message order by date desc, ROWID desc;")) {
+        if (const auto it = words.find(row.substr(2)); it != words.end()) {
+            expected.push_back(it->second);
+        }
+    }
+    ASSERT_GT(expected.size(), 30u);
+
+    const CommandRun itunes = RunTolvanectl({"messages", backup, "--itunes"});
+    ASSERT_EQ(itunes.exitCode, 0) << itunes.output;
+    Rows lines = LinesOf(itunes.output);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], std::to_string(expected.size()) + " messages");
+    EXPECT_EQ(Rows(lines.begin() + 1, lines.end()), expected);
+
+    // The same folder inside an own whole backup.
+    const std::string own = dir_ / "own";
+    ASSERT_EQ(platform::CreateFolderWithParents(own), 0);
+    ASSERT_EQ(std::rename(backup.c_str(), (own + "/" + udid).c_str()), 0);
+    const CommandRun ownRun = RunTolvanectl({"messages", own});
+    ASSERT_EQ(ownRun.exitCode, 0) << ownRun.output;
+    lines = LinesOf(ownRun.output);
+    EXPECT_EQ(Rows(lines.begin() + 1, lines.end()), expected);
+
+    const CommandRun contacts = RunTolvanectl({"contacts", own});
+    ASSERT_EQ(contacts.exitCode, 0) << contacts.output;
+    EXPECT_EQ(LinesOf(contacts.output).front(), "20 contacts");
 }
 
 }  // namespace
