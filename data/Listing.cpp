@@ -11,6 +11,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
+#include "platform/OperationLock.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
@@ -147,6 +148,11 @@ void AddContactLine(sqlite3_stmt* stmt, std::vector<std::wstring>& lines) {
 int32_t List(std::vector<std::wstring>& out, const std::string& backupFolder, BackupEngine& engine,
              const char* password, bool itunes, const DatabaseKind& kind,
              void (*addLine)(sqlite3_stmt*, std::vector<std::wstring>&)) {
+    // The decryption tool's folders and the database copies are shared by every operation.
+    const platform::OperationLock lock;
+    if (lock.GaveUp()) {
+        return engine.NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
+    }
     std::string path;
     platform::Failure what = platform::Failure::None;
     // The plain copies a decryption leaves go when the listing ends, on every path.

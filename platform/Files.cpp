@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -235,6 +236,28 @@ int32_t DeleteFile(const std::string& path) {
 
 int32_t RemoveEmptyFolder(const std::string& path) {
     return rmdir(path.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+namespace {
+
+thread_local int32_t gTreeFailure = 0;
+
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
+    const int r = type == FTW_DP ? rmdir(path) : unlink(path);
+    if (r != 0 && gTreeFailure == 0) {
+        gTreeFailure = LastSystemError();
+    }
+    return 0;  // go on with the rest
+}
+
+}  // namespace
+
+int32_t RemoveTree(const std::string& path) {
+    gTreeFailure = 0;
+    if (nftw(path.c_str(), &RemoveEntry, 32, FTW_DEPTH | FTW_PHYS) != 0) {
+        return LastSystemError();
+    }
+    return gTreeFailure;
 }
 
 bool IsHidden(const std::string& path) {

@@ -53,6 +53,9 @@ int32_t RenameReplace(const std::string& source, const std::string& target);
 
 int32_t DeleteFile(const std::string& path);
 int32_t RemoveEmptyFolder(const std::string& path);
+// Removes a folder with everything in it; links inside are removed, never followed. 0, or the
+// first failure's system error code (what could be removed is removed).
+int32_t RemoveTree(const std::string& path);
 
 // The hidden attribute: a name that begins with "." is hidden. Nothing can be set on disk, so
 // this only reports whether `path` is hidden by its name and exists.
