@@ -98,13 +98,12 @@ bool WriteFully(int fd, const unsigned char* data, size_t size) {
     return true;
 }
 
-plist_t ReadPlist(const std::string& path, std::string& error) {
-    std::string data;
-    if (platform::ReadWholeFile(path, data, kMaxPlistBytes) != 0 || data.empty()) {
-        error = "cannot read " + platform::BaseName(path);
+plist_t ParsePlist(std::string_view data, const std::string& name, std::string& error) {
+    plist_t root = nullptr;
+    if (data.empty() || data.size() > kMaxPlistBytes) {
+        error = name + " is not a property list dictionary";
         return nullptr;
     }
-    plist_t root = nullptr;
     if (data.size() > 8 && std::memcmp(data.data(), "bplist00", 8) == 0) {
         plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
     } else {
@@ -112,7 +111,7 @@ plist_t ReadPlist(const std::string& path, std::string& error) {
     }
     if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) {
         plist_free(root);
-        error = platform::BaseName(path) + " is not a property list dictionary";
+        error = name + " is not a property list dictionary";
         return nullptr;
     }
     return root;
@@ -244,12 +243,35 @@ bool DecryptFile(const std::string& source, const std::string& target, std::stri
     return ok;
 }
 
+bool ReadManifestPlist(std::string_view bytes, bool& encrypted, std::string& keybag,
+                       std::string& error) {
+    encrypted = false;
+    keybag.clear();
+    const platform::PlistPtr manifest(ParsePlist(bytes, "Manifest.plist", error));
+    if (!manifest) {
+        return false;
+    }
+    encrypted = IsEncrypted(manifest.get());
+    if (encrypted && !KeybagBytes(manifest.get(), keybag)) {
+        error = "Manifest.plist has no BackupKeyBag";
+        return false;
+    }
+    return true;
+}
+
 int DecryptDatabases(const std::string& inputFolder, const std::string& outputFolder,
                      std::string_view password, std::FILE* log) {
     std::string error;
-    const platform::PlistPtr manifest(
-        ReadPlist(platform::JoinPath(inputFolder, "Manifest.plist"), error));
-    if (!manifest) {
+    std::string manifestBytes;
+    if (platform::ReadWholeFile(platform::JoinPath(inputFolder, "Manifest.plist"), manifestBytes,
+                                kMaxPlistBytes) != 0 ||
+        manifestBytes.empty()) {
+        Say(log, "Error: cannot read Manifest.plist\n");
+        return kExitFailed;
+    }
+    bool encrypted = false;
+    std::string keybagBytes;
+    if (!ReadManifestPlist(manifestBytes, encrypted, keybagBytes, error)) {
         Say(log, "Error: %s\n", error.c_str());
         return kExitFailed;
     }
@@ -259,16 +281,11 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
             made);
         return kExitFailed;
     }
-    if (!IsEncrypted(manifest.get())) {
+    if (!encrypted) {
         return CopyPlainDatabases(inputFolder, outputFolder, log);
     }
 
-    std::string keybagBytes;
     Keybag keybag;
-    if (!KeybagBytes(manifest.get(), keybagBytes)) {
-        Say(log, "Error: Manifest.plist has no BackupKeyBag\n");
-        return kExitFailed;
-    }
     if (!ParseKeybag(keybagBytes, keybag, error)) {
         Say(log, "Error: %s\n", error.c_str());
         return kExitFailed;

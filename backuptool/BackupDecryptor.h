@@ -23,6 +23,12 @@ enum ExitCode : int {
 int DecryptDatabases(const std::string& inputFolder, const std::string& outputFolder,
                      std::string_view password, std::FILE* log);
 
+// What the tool takes from the bytes of a Manifest.plist (XML or binary): whether the backup is
+// encrypted and, when it is, its keybag's bytes. False, with a reason in `error`, for bytes that
+// are no property list dictionary, or for an encrypted backup without its BackupKeyBag.
+bool ReadManifestPlist(std::string_view bytes, bool& encrypted, std::string& keybag,
+                       std::string& error);
+
 // Decrypts one file of the backup: AES-256-CBC with `fileKey` and an all-zero IV, the plain
 // bytes cut to `plainSize`. The target is written beside its place and renamed there only when
 // complete. False, with a reason in `error`, when the file cannot be read or written or is shorter

@@ -16,7 +16,9 @@
 namespace tolvane {
 
 BackupEngine::~BackupEngine() {
-    if (passwordOwed_) {
+    // A password removed outside a run (the password window, then no run) goes back now; one that
+    // a run already failed to give back is not tried again on the way out.
+    if (passwordOwed_ && !giveBackTried_) {
         GiveBackupPasswordBack();
     }
     CloseDevice();
@@ -74,6 +76,7 @@ int32_t BackupEngine::UnlockBackupPassword(const char* password) {
     if (result == 0) {
         session_.NoteBackupsUnencrypted();
         passwordOwed_ = true;
+        giveBackTried_ = false;
         removedPassword_ = password;
     }
     return result;
@@ -105,6 +108,7 @@ int32_t BackupEngine::GiveBackupPasswordBack() {
     if (!passwordOwed_) {
         return 0;
     }
+    giveBackTried_ = true;
     // Neither the user's cancel nor an interrupt may stop this step: it undoes what the run did
     // to the phone.
     const ProgressCallback callback = run_.TakeProgressCallback();

@@ -136,6 +136,7 @@ class BackupEngine {
     std::string lastBackupFolder_;
     // The backup password removed from the phone and not yet given back.
     bool passwordOwed_ = false;
+    bool giveBackTried_ = false;
     std::string removedPassword_;
 };
 

@@ -25,7 +25,7 @@ int gDepth = 0;
 }  // namespace
 
 std::string OperationLockPath() {
-    return JoinPath(AppDataFolder(), "operation.lock");
+    return JoinPath(AppDataFolder(), "tolvane-operation.lock");
 }
 
 OperationLock::OperationLock(const std::function<void()>& onWait,

@@ -42,7 +42,7 @@ class OperationLock {
 inline constexpr const char* kOperationWaitText =
     "Another operation of the program is running; waiting for it to end";
 
-// The lock file: AppDataFolder() + "/operation.lock".
+// The lock file: AppDataFolder() + "/tolvane-operation.lock".
 std::string OperationLockPath();
 
 }  // namespace platform
