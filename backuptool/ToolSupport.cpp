@@ -8,6 +8,7 @@
 #include "backuptool/Crypto.h"
 #include "backuptool/Keybag.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
 #include "platform/Sha1.h"
 
 namespace backuptool {
@@ -35,13 +36,12 @@ std::string HashedName(std::string_view domain, std::string_view path) {
     return platform::HexLower(platform::Sha1Of(key));
 }
 
-plist_t ReadPlistFile(const std::string& path, std::string& error) {
-    std::string data;
-    if (platform::ReadWholeFile(path, data, kMaxPlistBytes) != 0 || data.empty()) {
-        error = "cannot read " + platform::BaseName(path);
+plist_t ParsePlistBytes(std::string_view data, const std::string& name, std::string& error) {
+    plist_t root = nullptr;
+    if (data.empty() || data.size() > kMaxPlistBytes) {
+        error = name + " is not a property list dictionary";
         return nullptr;
     }
-    plist_t root = nullptr;
     if (data.size() > 8 && std::memcmp(data.data(), "bplist00", 8) == 0) {
         plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
     } else {
@@ -49,10 +49,35 @@ plist_t ReadPlistFile(const std::string& path, std::string& error) {
     }
     if (root == nullptr || plist_get_node_type(root) != PLIST_DICT) {
         plist_free(root);
-        error = platform::BaseName(path) + " is not a property list dictionary";
+        error = name + " is not a property list dictionary";
         return nullptr;
     }
     return root;
+}
+
+plist_t ReadPlistFile(const std::string& path, std::string& error) {
+    std::string data;
+    if (platform::ReadWholeFile(path, data, kMaxPlistBytes) != 0 || data.empty()) {
+        error = "cannot read " + platform::BaseName(path);
+        return nullptr;
+    }
+    return ParsePlistBytes(data, platform::BaseName(path), error);
+}
+
+bool ReadManifestPlist(std::string_view bytes, bool& encrypted, std::string& keybag,
+                       std::string& error) {
+    encrypted = false;
+    keybag.clear();
+    const platform::PlistPtr manifest(ParsePlistBytes(bytes, "Manifest.plist", error));
+    if (!manifest) {
+        return false;
+    }
+    encrypted = PlistBool(manifest.get(), "IsEncrypted");
+    if (encrypted && !PlistData(manifest.get(), "BackupKeyBag", keybag)) {
+        error = "Manifest.plist has no BackupKeyBag";
+        return false;
+    }
+    return true;
 }
 
 bool PlistBool(plist_t dict, const char* key) {

@@ -37,6 +37,14 @@ std::string HashedName(std::string_view domain, std::string_view path);
 // Manifest.plist (XML or binary) as a dictionary; null, with a reason in `error`, when it cannot
 // be read or is no dictionary.
 plist_t ReadPlistFile(const std::string& path, std::string& error);
+// The same for bytes already read; `name` goes into the reason.
+plist_t ParsePlistBytes(std::string_view data, const std::string& name, std::string& error);
+
+// What the tool takes from the bytes of a Manifest.plist (XML or binary): whether the backup is
+// encrypted and, when it is, its keybag's bytes. False, with a reason in `error`, for bytes that
+// are no property list dictionary, or for an encrypted backup without its BackupKeyBag.
+bool ReadManifestPlist(std::string_view bytes, bool& encrypted, std::string& keybag,
+                       std::string& error);
 
 bool PlistBool(plist_t dict, const char* key);
 // The bytes of a data item; false when the item is missing or of another type.

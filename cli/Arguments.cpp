@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/Secrets.h"
 #include "store/DataCategory.h"
 
 namespace tolvane::cli {
@@ -36,6 +37,33 @@ bool ArgumentReader::Value(std::optional<std::string>& out) {
         return false;
     }
     out = std::move(value);
+    return true;
+}
+
+bool ArgumentReader::PasswordValue(std::optional<std::string>& out) {
+    const std::string option = Current();
+    std::string secret;
+    if (next_ < args_.size() && !args_[next_].starts_with("--")) {
+        const std::string& value = args_[next_++];
+        if (value != "-") {
+            out = value;
+            return true;
+        }
+        if (!platform::ReadSecretLine(0, secret)) {
+            problem_ = option + " -: no line to read on standard input";
+            return false;
+        }
+        out = std::move(secret);
+        return true;
+    }
+    int32_t error = 0;
+    if (!platform::ReadSecretFromTerminal("Password for " + option + ": ", secret, error)) {
+        problem_ = option + " without a value asks on the terminal, and there is none (" +
+                   std::to_string(error) + "); give " + option +
+                   " - to read it from standard input";
+        return false;
+    }
+    out = std::move(secret);
     return true;
 }
 

@@ -24,6 +24,12 @@ class ArgumentReader {
     bool Value(std::string& out);
     bool Value(std::optional<std::string>& out);
 
+    // The value of a password option, the safe forms first: without a value (the end of the
+    // arguments, or an option next) it is asked on the terminal with the echo off; "-" reads one
+    // line of standard input; any other value is taken as it is (visible in the process list,
+    // kept for older scripts).
+    bool PasswordValue(std::optional<std::string>& out);
+
     // Sets "unknown argument '<current>'" and returns false.
     bool Unknown();
 

@@ -31,7 +31,7 @@ bool ParseBackupOptions(const std::vector<std::string>& args, BackupOptions& opt
                 return false;
             }
         } else if (a == "--password") {
-            if (!in.Value(options.password)) {
+            if (!in.PasswordValue(options.password)) {
                 return false;
             }
         } else {
@@ -96,6 +96,7 @@ int RunBackupCommand(const std::vector<std::string>& args) {
     });
     const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
+    WarnIfPasswordOwed(engine);
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
@@ -109,7 +110,7 @@ int RunBackupCommand(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration kRegistration(
-    {"backup", "[--full | --sms --contacts] [--folder DIR] [--password P]",
+    {"backup", "[--full | --sms --contacts] [--folder DIR] [--password [-|P]]",
      "back up the phone (whole, or its messages and/or contacts)", RunBackupCommand});
 
 }  // namespace

@@ -19,7 +19,7 @@ bool ParseListingOptions(const std::vector<std::string>& args, ListingOptions& o
         if (a == "--itunes") {
             options.itunes = true;
         } else if (a == "--password") {
-            if (!in.Value(options.password)) {
+            if (!in.PasswordValue(options.password)) {
                 return false;
             }
         } else if (a.starts_with("--") || haveFolder) {

@@ -60,6 +60,14 @@ int ConnectPhoneForBackups(BackupEngine& engine) {
     return 0;
 }
 
+void WarnIfPasswordOwed(const BackupEngine& engine) {
+    if (engine.BackupPasswordOwed()) {
+        std::fprintf(stderr,
+                     "warning: the phone's backup password could not be given back (see above): "
+                     "the phone no longer encrypts its backups\n");
+    }
+}
+
 int UsageError(const std::string& command, const std::string& problem) {
     for (const Command& c : Commands()) {
         if (command == c.name) {

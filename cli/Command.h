@@ -40,6 +40,10 @@ int ConnectPhone(BackupEngine& engine);
 // ConnectPhone for a run that needs the phone's backup service.
 int ConnectPhoneForBackups(BackupEngine& engine);
 
+// After a run that removed the phone's backup password: when the phone could not be given it
+// back, says so on standard error (the phone then no longer encrypts its backups).
+void WarnIfPasswordOwed(const BackupEngine& engine);
+
 // Prints the usage of one command to standard error and returns 64 (a usage error).
 int UsageError(const std::string& command, const std::string& problem);
 

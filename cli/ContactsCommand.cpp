@@ -1,4 +1,5 @@
-// tolvanectl contacts BACKUP [--itunes] [--password P]: the contacts of a backup, by first name.
+// tolvanectl contacts BACKUP [--itunes] [--password [-|P]]: the contacts of a backup, by first
+// name.
 #include "cli/BackupListing.h"
 #include "cli/Command.h"
 #include "data/Listing.h"
@@ -11,7 +12,7 @@ int RunContactsCommand(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration kRegistration(
-    {"contacts", "BACKUP [--itunes] [--password P]",
+    {"contacts", "BACKUP [--itunes] [--password [-|P]]",
      "count and list the contacts of a backup (own, or the other program's with --itunes)",
      RunContactsCommand});
 

@@ -18,16 +18,18 @@ bool ParseImportOptions(const std::vector<std::string>& args, ImportOptions& opt
     ArgumentReader in(args, problem);
     while (in.Next()) {
         const std::string& a = in.Current();
-        if (a != "--sms" && a != "--contacts" && a != "--password") {
+        if (a == "--password") {
+            if (!in.PasswordValue(options.password)) {
+                return false;
+            }
+            continue;
+        }
+        if (a != "--sms" && a != "--contacts") {
             return in.Unknown();
         }
         std::string value;
         if (!in.Value(value)) {
             return false;
-        }
-        if (a == "--password") {
-            options.password = value;
-            continue;
         }
         if (value.empty()) {
             problem = a + " needs a file";
@@ -80,6 +82,7 @@ int RunImportCommand(const std::vector<std::string>& args) {
     });
     const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
+    WarnIfPasswordOwed(engine);
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
@@ -101,7 +104,7 @@ int RunImportCommand(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration kRegistration(
-    {"import", "[--sms FILE] [--contacts FILE] [--password P]",
+    {"import", "[--sms FILE] [--contacts FILE] [--password [-|P]]",
      "put messages and/or contacts onto the phone (an sms.csv / contacts.csv export, or a "
      "database file taken from a phone)",
      RunImportCommand});

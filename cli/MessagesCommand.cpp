@@ -1,4 +1,4 @@
-// tolvanectl messages BACKUP [--itunes] [--password P]: the messages of a backup, newest first.
+// tolvanectl messages BACKUP [--itunes] [--password [-|P]]: the messages of a backup, newest first.
 #include "cli/BackupListing.h"
 #include "cli/Command.h"
 #include "data/Listing.h"
@@ -11,7 +11,7 @@ int RunMessagesCommand(const std::vector<std::string>& args) {
 }
 
 const CommandRegistration kRegistration(
-    {"messages", "BACKUP [--itunes] [--password P]",
+    {"messages", "BACKUP [--itunes] [--password [-|P]]",
      "count and list the messages of a backup (own, or the other program's with --itunes)",
      RunMessagesCommand});
 

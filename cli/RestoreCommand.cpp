@@ -26,11 +26,11 @@ bool ParseRestoreOptions(const std::vector<std::string>& args, RestoreOptions& o
         if (a == "--itunes") {
             options.itunes = true;
         } else if (a == "--password") {
-            if (!in.Value(options.password)) {
+            if (!in.PasswordValue(options.password)) {
                 return false;
             }
         } else if (a == "--device-password") {
-            if (!in.Value(options.devicePassword)) {
+            if (!in.PasswordValue(options.devicePassword)) {
                 return false;
             }
         } else if (a.rfind("--", 0) == 0 || a.empty()) {
@@ -128,6 +128,7 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
     });
     const platform::Failure what = engine.FailureOf(result);
     engine.CloseDevice();
+    WarnIfPasswordOwed(engine);
 
     if (result != 0) {
         std::string text = engine.GetLastErrorText();
@@ -139,7 +140,7 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
 
 const CommandRegistration kRegistration(
     {"restore",
-     "BACKUP [--full | --sms --contacts] [--itunes] [--password P] [--device-password P]",
+     "BACKUP [--full | --sms --contacts] [--itunes] [--password [-|P]] [--device-password [-|P]]",
      "restore a backup to the phone (whole, or its messages and/or contacts); --itunes: BACKUP "
      "is another program's device folder, --password: that backup's password",
      RunRestoreCommand});

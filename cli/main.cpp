@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "platform/Interrupt.h"
 
 namespace {
 
@@ -15,12 +16,25 @@ void PrintHelp(std::FILE* out) {
     for (const tolvane::cli::Command& c : tolvane::cli::Commands()) {
         std::fprintf(out, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
     }
-    std::fprintf(out,
-                 "\nThe exit status is 0 on success, otherwise the engine's result clamped into "
-                 "1..255\n(the full code is printed); 64 for a usage error.\n"
-                 "The phone is found through the system's usbmuxd, or through\n"
-                 "USBMUXD_SOCKET_ADDRESS=UNIX:PATH for a simulated one.\n"
-                 "See tolvanectl(1).\n");
+    std::fprintf(
+        out,
+        "\nPasswords (--password, --device-password): give the option without a value to be "
+        "asked on the\nterminal (nothing is echoed), or '-' to read one line of standard input "
+        "(one line per\noption, in their order). A value on the command line (--password P) "
+        "still works for older\nscripts, but every user of the computer sees it in the process "
+        "list, and the shell keeps it\nin its history.\n"
+        "\nA phone that encrypts its backups has its backup password removed for the run; the "
+        "password\nis given back when the run ends, whatever its outcome (a phone of iOS 16.1 "
+        "or later asks for\nits passcode then). A phone that cannot be given it back is named "
+        "in a warning.\n"
+        "\nCtrl-C (SIGINT, SIGTERM, SIGHUP) ends the conversation with the phone, gives it its "
+        "password\nback, removes what the run made and exits with status 130; a second Ctrl-C "
+        "ends at once.\n"
+        "\nThe exit status is 0 on success, otherwise the engine's result clamped into "
+        "1..255\n(the full code is printed); 64 for a usage error.\n"
+        "The phone is found through the system's usbmuxd, or through\n"
+        "USBMUXD_SOCKET_ADDRESS=UNIX:PATH for a simulated one.\n"
+        "See tolvanectl(1).\n");
 }
 
 }  // namespace
@@ -37,7 +51,15 @@ int main(int argc, char** argv) {
     }
     for (const tolvane::cli::Command& c : tolvane::cli::Commands()) {
         if (args[0] == c.name) {
-            return c.run(std::vector<std::string>(args.begin() + 1, args.end()));
+            const platform::InterruptFlag interrupts;
+            const int status = c.run(std::vector<std::string>(args.begin() + 1, args.end()));
+            if (platform::InterruptRequested()) {
+                std::fprintf(stderr,
+                             "tolvanectl: interrupted; the run was ended and what it "
+                             "made removed\n");
+                return 130;
+            }
+            return status;
         }
     }
     std::fprintf(stderr, "tolvanectl: unknown command '%s'\n", args[0].c_str());

@@ -16,6 +16,7 @@
 #include "data/MessageMerge.h"
 #include "engine/BackupEngine.h"
 #include "platform/Files.h"
+#include "platform/OperationLock.h"
 #include "platform/Results.h"
 #include "store/BackupFormat.h"
 #include "store/CategoryRestore.h"
@@ -203,9 +204,10 @@ int32_t ImportFromDatabase(const char* password, BackupEngine& engine, const cha
     return ReplaceInWorkBackup(password, engine, copy, category, backedUp);
 }
 
-int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
-                   const char* password, uint32_t categories, ImportReport* report) {
-    engine.BeginRun();
+namespace {
+
+int32_t ImportSteps(BackupEngine& engine, const char* smsPath, const char* contactsPath,
+                    const char* password, uint32_t categories, ImportReport* report) {
     ImportReport merged;
 
     const uint32_t wanted = categories & (Sms | Contacts);
@@ -292,6 +294,26 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
     if (result == 0 && report != nullptr) {
         *report = merged;
     }
+    return result;
+}
+
+}  // namespace
+
+int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contactsPath,
+                   const char* password, uint32_t categories, ImportReport* report) {
+    engine.BeginRun();
+    // The work backup and the phone's sync lock are shared by every operation of every process.
+    const platform::OperationLock lock;
+    if (lock.GaveUp()) {
+        return OperationLockGivenUp(engine);
+    }
+    const int32_t result = ImportSteps(engine, smsPath, contactsPath, password, categories, report);
+    // Whatever happened, the phone gets back the backup password the import removed.
+    const std::string text = engine.GetLastErrorText();
+    const platform::Failure what = engine.FailureOf(result);
+    engine.GiveBackupPasswordBack();
+    engine.SetLastErrorText(text);
+    engine.NoteFailure(result, what);
     return result;
 }
 

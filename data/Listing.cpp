@@ -14,6 +14,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
+#include "platform/OperationLock.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/BackupFormat.h"
@@ -249,7 +250,19 @@ int32_t List(std::vector<Row>& out, const std::string& backupFolder, BackupEngin
              void (*addLine)(sqlite3_stmt*, std::vector<Row>&)) {
     std::string path;
     platform::Failure what = platform::Failure::None;
-    // The plain copies a decryption leaves go when the listing ends, on every path.
+    const bool decrypts = itunes && password != nullptr && *password != '\0';
+    // A decryption uses the tool's folders, which every operation of the program shares; a
+    // plain backup is read where it lies and needs no lock (so a count on the window's thread
+    // never waits for another process's run).
+    std::optional<platform::OperationLock> lock;
+    if (decrypts) {
+        lock.emplace();
+        if (lock->GaveUp()) {
+            return engine.NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
+        }
+    }
+    // The plain copies a decryption leaves go when the listing ends, on every path, while the
+    // lock is still held.
     struct DiscardAtEnd {
         bool decrypts;
         ~DiscardAtEnd() {
@@ -257,7 +270,7 @@ int32_t List(std::vector<Row>& out, const std::string& backupFolder, BackupEngin
                 DiscardDecryptedOutput();
             }
         }
-    } discard{itunes && password != nullptr && *password != '\0'};
+    } discard{decrypts};
     int32_t result = FindDatabaseFile(backupFolder, password, itunes, kind, path, what);
     if (result != 0) {
         return engine.NoteFailure(result, what);

@@ -136,6 +136,18 @@ void BackupService::ChangePassword(plist_t request) {
         SendOutcome(link_, kPhoneBadRequest, "ChangePassword without a password");
         return;
     }
+    // A phone of 16.1 or later lets its backups be encrypted only once its user has typed the
+    // passcode, as for a backup.
+    if (!current) {
+        const PasscodeOutcome passcode = WaitForPasscode(phone_, connection_);
+        if (passcode == PasscodeOutcome::Gone) {
+            throw LinkClosed();
+        }
+        if (passcode == PasscodeOutcome::Locked) {
+            SendOutcome(link_, kPhoneDeviceLocked, "Device locked");
+            return;
+        }
+    }
     phone_.State().SetBackupPassword(newPassword);
     phone_.Events().Append(!newPassword ? "password removed"
                            : current    ? "password changed"

@@ -44,6 +44,15 @@ class BackupEngine {
     // Removes the phone's backup password: 0 (also when the phone does not encrypt), 87 for a
     // null password, or the conversation's result.
     int32_t UnlockBackupPassword(const char* password);
+    // Gives the phone back the backup password UnlockBackupPassword removed, on a session of its
+    // own (the conversation that ran meanwhile may have been cut, or ended by the phone's hang-up
+    // after a restore). 0 when nothing is owed or the phone took it; otherwise the phone stays
+    // without encryption, BackupPasswordOwed() stays true and the reason is printed. A phone of
+    // iOS 16.1 or later asks its user for the passcode first: the wait is printed, and lasts as
+    // long as the phone waits. Every backup, restore and import run calls it at its end, whatever
+    // its outcome, so callers only read BackupPasswordOwed() to warn the user.
+    int32_t GiveBackupPasswordBack();
+    bool BackupPasswordOwed() const { return passwordOwed_; }
 
     const std::string& Udid() const { return session_.Udid(); }
     bool WillEncrypt() const { return session_.WillEncrypt(); }
@@ -115,6 +124,9 @@ class BackupEngine {
     // fresh backup, the databases put in and the work backup restored.
     int32_t RestoreToPhone(const RestorePlan& plan, const std::string& work,
                            const char* backupPassword, const char* devicePassword);
+    int32_t RunBackupSteps(const std::string& folder, const char* password);
+    int32_t RunRestoreSteps(const char* backupPassword, const std::string& backupFolder,
+                            const char* devicePassword, bool itunes);
     int32_t RunFullBackup(const std::string& base);
     int32_t RunCategoryBackup(const std::string& base);
 
@@ -122,6 +134,13 @@ class BackupEngine {
     RunContext run_;
     WorkBackup work_;
     std::string lastBackupFolder_;
+    // The backup password removed from the phone and not yet given back.
+    bool passwordOwed_ = false;
+    bool giveBackTried_ = false;
+    std::string removedPassword_;
 };
+
+// What a run that gave up waiting for another operation returns (a cancel), after noting it.
+int32_t OperationLockGivenUp(BackupEngine& engine);
 
 }  // namespace tolvane

@@ -283,8 +283,7 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
     return 0;
 }
 
-int32_t BackupEngine::RunBackup(const std::string& folder, const char* password) {
-    run_.BeginRun();
+int32_t BackupEngine::RunBackupSteps(const std::string& folder, const char* password) {
     const int32_t made = platform::CreateFolderWithParents(folder);
     if (made != 0 && made != platform::kErrorAlreadyExists) {
         // The timestamped folder cannot be made in it either; that step reports it.
@@ -318,6 +317,9 @@ int32_t BackupEngine::RunFullBackup(const std::string& base) {
     int32_t result = RequestBackup(folder.c_str());
     if (result != 0) {
         ClearWorkingBackup();
+        // The folder is this run's own (a timestamped name is never reused): nothing of a backup
+        // that did not finish stays behind, not even its empty folders.
+        platform::RemoveFolderTree(folder);
     } else {
         // A backup the catalogue cannot list is not reported as done.
         result = WriteFileInfo(run_.Categories(), timestamp, session_.CachedDeviceName(),
@@ -348,6 +350,7 @@ int32_t BackupEngine::RunCategoryBackup(const std::string& base) {
         std::string timestamp;
         std::string folder;
         result = CreateTimestampedFolder(base, timestamp, folder);
+        const bool made = result == 0;
         if (result != 0) {
             // The system's code, as the copy into the missing folder would have given.
             std::printf("Could not create '%s': %d\n", folder.c_str(), result);
@@ -368,6 +371,8 @@ int32_t BackupEngine::RunCategoryBackup(const std::string& base) {
         }
         if (result == 0) {
             lastBackupFolder_ = folder;
+        } else if (made) {
+            platform::RemoveFolderTree(folder);  // this run's copies of a backup that did not finish
         }
     }
     ClearWorkingBackup();

@@ -71,6 +71,8 @@ class DeviceSession {
     // After the phone accepted the removal of its backup password: its backups are no longer
     // encrypted.
     void NoteBackupsUnencrypted() { willEncrypt_ = false; }
+    // After the phone took a backup password again.
+    void NoteBackupsEncrypted() { willEncrypt_ = true; }
 
     // The handles, for the conversation and transfer code of the engine.
     idevice_t Device() const { return device_.get(); }

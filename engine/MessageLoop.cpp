@@ -49,6 +49,9 @@ constexpr int64_t kPlistEpochOffset = 978307200;
 constexpr int32_t kResultBrokenTransfer = platform::kErrorGenFailure;
 // The backup client's code for a receive that waited and got nothing.
 constexpr int32_t kReceiveTimeout = MOBILEBACKUP2_E_RECEIVE_TIMEOUT;
+// How long an interrupted conversation may take to reach its next step before the phone's
+// connections are cut (a receive on a phone with nothing to say waits on the library's timeout).
+constexpr std::chrono::seconds kInterruptGrace{3};
 
 std::string StringItem(plist_t node) {
     if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
@@ -120,6 +123,12 @@ class MessageLoop {
     void SetProgressFromMessage(plist_t message, uint32_t index);
     bool WaitForSilentPhone(int32_t receiveError);
     bool ReportProgress();
+    // The process was asked to end: the run stops as cancelled.
+    void StopForInterrupt() {
+        std::printf("Interrupted: the conversation with the phone is ended\n");
+        result_ = platform::kResultCancelled;
+        what_ = platform::Failure::Cancelled;
+    }
 
     void ReplyFreeDiskSpace();
     void ReplyDirectoryContents(plist_t message);
@@ -180,7 +189,21 @@ class SilenceWatchdog {
   private:
     void Watch() {
         std::unique_lock lock(mutex_);
+        std::optional<std::chrono::steady_clock::time_point> interruptedAt;
         while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
+            if (run_.Interrupted()) {
+                // The transfer stops at its next block and the loop at its next step; a receive
+                // that waits on a phone with nothing to say is cut after a short grace.
+                const auto now = std::chrono::steady_clock::now();
+                if (!interruptedAt) {
+                    interruptedAt = now;
+                    run_.AbortFlag.fetch_add(1);
+                } else if (now - *interruptedAt > kInterruptGrace) {
+                    platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
+                    return;
+                }
+                continue;
+            }
             if (!patient_.load() && run_.SilentTooLong()) {
                 const int cut = platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
                 std::printf("The phone stopped answering; %d connections closed\n", cut);
@@ -209,6 +232,10 @@ int32_t MessageLoop::Run() {
         std::string name;
         const int32_t err = link_.ReceiveMessage(message, name);
         if (err != 0 || message == nullptr || name.empty()) {
+            if (run_.Interrupted()) {
+                StopForInterrupt();
+                break;
+            }
             if (!WaitForSilentPhone(err) || run_.AbortFlag.load() > 0) {
                 result_ = platform::kResultDeviceGone;
                 what_ = Failure::DeviceGone;
@@ -231,6 +258,10 @@ int32_t MessageLoop::Run() {
             break;
         }
         if (ReportProgress()) {
+            break;
+        }
+        if (run_.Interrupted()) {
+            StopForInterrupt();
             break;
         }
         if (run_.AbortFlag.load() > 0) {

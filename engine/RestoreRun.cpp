@@ -326,9 +326,8 @@ int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool i
     return result != 0 ? result : CheckCategorySource(categories, plan.source, plan.failure);
 }
 
-int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& backupFolder,
-                                 const char* devicePassword, bool itunes) {
-    run_.BeginRun();
+int32_t BackupEngine::RunRestoreSteps(const char* backupPassword, const std::string& backupFolder,
+                                      const char* devicePassword, bool itunes) {
     const uint32_t categories = run_.Categories();
     if ((categories & (Full | Sms | Contacts)) == 0) {
         return 0;  // nothing chosen: nothing to restore, and the phone is not troubled

@@ -1,8 +1,17 @@
 #include "engine/RunContext.h"
 
+#include "platform/Interrupt.h"
+
 namespace tolvane {
 
+bool RunContext::Interrupted() const {
+    return interruptible_ && platform::InterruptRequested();
+}
+
 int32_t RunContext::ReportProgress() {
+    if (Interrupted()) {
+        return NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
+    }
     const double overall = OverallProgress.load();
     if (overall <= 0 || progressCallback_ == nullptr) {
         return 0;

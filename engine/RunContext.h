@@ -35,6 +35,17 @@ class RunContext {
     RunContext& operator=(const RunContext&) = delete;
 
     void SetProgressCallback(ProgressCallback callback) { progressCallback_ = callback; }
+    // The callback, which the context no longer calls until it is set again.
+    ProgressCallback TakeProgressCallback() {
+        const ProgressCallback callback = progressCallback_;
+        progressCallback_ = nullptr;
+        return callback;
+    }
+    // Whether an interrupt of the process (platform/Interrupt.h) stops the running conversation
+    // as a cancel does (true unless set; false for a step that undoes what a run did).
+    void SetInterruptible(bool on) { interruptible_ = on; }
+    // True when the process was asked to end and the conversation may be stopped for it.
+    bool Interrupted() const;
     void SetCallbackUserData(void* userData) { callbackUserData_ = userData; }
     // The percent reported is OverallProgress × scale / 100, truncated toward zero.
     void SetProgressScale(int32_t scale) { progressScale_ = scale; }
@@ -49,7 +60,8 @@ class RunContext {
 
     // Calls the progress callback with the percent of OverallProgress and the phase, once the
     // phone has sent a figure (not while OverallProgress is 0). Returns the callback's value: 0
-    // without a callback or a figure. A non-zero value is kept as a cancel of the run.
+    // without a callback or a figure. A non-zero value is kept as a cancel of the run. An
+    // interrupt (Interrupted()) is such a cancel too, with kResultCancelled, figure or not.
     int32_t ReportProgress();
 
     // The start of a conversation: both shared values back to 0, the phone heard from now.
@@ -93,6 +105,7 @@ class RunContext {
     int32_t progressScale_ = 100;
     uint32_t categories_ = 0;
     uint8_t isBackupPhase_ = 0;
+    bool interruptible_ = true;
     std::chrono::milliseconds silenceLimit_ = kDefaultSilenceLimit;
     std::atomic<std::chrono::steady_clock::rep> lastHeard_{
         std::chrono::steady_clock::now().time_since_epoch().count()};

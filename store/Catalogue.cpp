@@ -50,11 +50,16 @@ std::string WithoutLineEnd(std::string line) {
 // Reads the `fileinfo` of one own backup folder into `entry`.
 void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
     platform::FilePtr file(platform::OpenRegularFileStream(platform::JoinPath(folder, "fileinfo")));
-    if (file == nullptr) {
-        return;
+    if (file != nullptr) {
+        ScanFileInfo(file.get(), folder, entry);
     }
+}
+
+}  // namespace
+
+void ScanFileInfo(std::FILE* file, const std::string& folder, BackupEntry& entry) {
     std::string raw;
-    for (int lineNo = 1; lineNo <= 3 && ReadLine(file.get(), raw); ++lineNo) {
+    for (int lineNo = 1; lineNo <= 3 && ReadLine(file, raw); ++lineNo) {
         const std::string line = WithoutLineEnd(raw);
         if (lineNo == 1) {
             entry.categories = static_cast<int32_t>(std::strtol(line.c_str(), nullptr, 10));
@@ -89,6 +94,8 @@ void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
     }
 }
 
+namespace {
+
 // The text between `open` and `close` markers of one line, as the scan of Info.plist takes it:
 // the line is cut at the closing marker, and the value is what follows the opening marker. A line
 // without the opening marker gives nothing.
@@ -108,14 +115,19 @@ std::string MarkedValue(const std::string& line, const char* open, const char* c
 void ReadItunesInfo(const std::string& folder, BackupEntry& entry) {
     platform::FilePtr file(
         platform::OpenRegularFileStream(platform::JoinPath(folder, "Info.plist")));
-    if (file == nullptr) {
-        return;
+    if (file != nullptr) {
+        ScanItunesInfo(file.get(), entry);
     }
+}
+
+}  // namespace
+
+void ScanItunesInfo(std::FILE* file, BackupEntry& entry) {
     std::string line;
     std::string value;
-    while (ReadLine(file.get(), line)) {
+    while (ReadLine(file, line)) {
         if (line.find("<key>Display Name</key>") != std::string::npos) {
-            if (!ReadLine(file.get(), value)) {
+            if (!ReadLine(file, value)) {
                 break;
             }
             entry.name = platform::Utf8ToWide(
@@ -126,21 +138,23 @@ void ReadItunesInfo(const std::string& folder, BackupEntry& entry) {
                     DecodeXmlText(MarkedValue(WithoutLineEnd(value), "<string>", "</string>")));
             }
         } else if (line.find("<key>Last Backup Date</key>") != std::string::npos) {
-            if (!ReadLine(file.get(), value)) {
+            if (!ReadLine(file, value)) {
                 break;
             }
             const std::string date = MarkedValue(WithoutLineEnd(value), "<date>", "</date>");
             entry.date = AnsiToWide(ConvertItunesDate(date, &entry.instant));
         } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
-            if (!ReadLine(file.get(), value)) {
+            if (!ReadLine(file, value)) {
                 break;
             }
         } else if (line.find("<key>Serial Number</key>") != std::string::npos) {
-            ReadLine(file.get(), value);
+            ReadLine(file, value);
             break;
         }
     }
 }
+
+namespace {
 
 bool CaseInsensitiveGreater(const std::wstring& a, const std::wstring& b) {
     const size_t n = std::min(a.size(), b.size());

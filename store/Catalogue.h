@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct BackupEntry {
 
 // Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
 // gives them; the names and dates of entries are wide text for display.
+
+// The readers of the two describing files, on an open stream (the catalogue opens the files;
+// the fuzz target gives memory). ScanFileInfo reads the three lines of an own backup's `fileinfo`
+// (categories, date, name) and tells an encrypted backup from the files of `folder`;
+// ScanItunesInfo takes the name and date from an Info.plist's text.
+void ScanFileInfo(std::FILE* file, const std::string& folder, BackupEntry& entry);
+void ScanItunesInfo(std::FILE* file, BackupEntry& entry);
 
 // The default root of own backups: the documents folder + "/TolvaneiPhoneBackup".
 std::string DefaultBackupRoot();

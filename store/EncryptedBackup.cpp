@@ -10,6 +10,8 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Folders.h"
+#include "platform/Interrupt.h"
+#include "platform/OperationLock.h"
 #include "platform/Process.h"
 #include "platform/Results.h"
 #include "store/BackupFormat.h"
@@ -108,6 +110,10 @@ int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress&
     for (;;) {
         if (child.Wait(kWaitMs) && --passesLeft < 0) {
             return 0;
+        }
+        if (platform::InterruptRequested()) {
+            child.Kill();  // the process is asked to end: its plain copies go with the output
+            return platform::kResultCancelled;
         }
         const int waiting = child.Peek(0);
         if (waiting < 0) {
@@ -222,6 +228,11 @@ int32_t VerifyBackupPassword(const char* password, const std::string& backupFold
                              const BackupToolProgress& progress) {
     if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
+    }
+    // The tool's folders are shared by every operation of every process.
+    const platform::OperationLock lock;
+    if (lock.GaveUp()) {
+        return platform::kResultCancelled;
     }
     std::string unused;
     const int32_t result = DecryptBackup(password, backupFolder, unused, progress);

@@ -25,6 +25,10 @@ plist_t ReadPlistFile(const std::string& path) {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+    return ParsePlistBytes(data);
+}
+
+plist_t ParsePlistBytes(std::string_view data) {
     if (data.empty() || data.size() > std::numeric_limits<uint32_t>::max()) {
         return nullptr;
     }
@@ -44,12 +48,16 @@ int mb2_status_check_snapshot_state(const char* sourceIdentifier, const char* fo
                                               sourceIdentifier != nullptr ? sourceIdentifier : ""),
                            "Status.plist");
     const platform::PlistPtr status = ReadPlistFileOwned(path);
-    if (!status) {
+    return SnapshotStateOf(status.get());
+}
+
+int SnapshotStateOf(plist_t status) {
+    if (status == nullptr) {
         std::printf("Could not read Status.plist!\n");
         return -1;
     }
-    plist_t state = plist_get_node_type(status.get()) == PLIST_DICT
-                        ? plist_dict_get_item(status.get(), "SnapshotState")
+    plist_t state = plist_get_node_type(status) == PLIST_DICT
+                        ? plist_dict_get_item(status, "SnapshotState")
                         : nullptr;
     if (state == nullptr || plist_get_node_type(state) != PLIST_STRING) {
         std::printf("%s: ERROR could not get SnapshotState key from Status.plist!\n",

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -50,7 +53,6 @@ TEST(BackupOptions, FolderAndPasswordTakeTheirValues) {
     EXPECT_FALSE(Parse({"--full"}).password.has_value());
     Parse({"--folder"}, false);
     Parse({"--folder", ""}, false);
-    Parse({"--password"}, false);
     Parse({"--everything"}, false);
     Parse({"full"}, false);
 }
@@ -87,8 +89,6 @@ TEST(RestoreOptions, OneBackupFolderWithItsCategoryAndPasswords) {
     ParseRestore({"--sms"}, false);
     ParseRestore({"a", "b"}, false);
     ParseRestore({"b", "--full", "--sms"}, false);
-    ParseRestore({"b", "--password"}, false);
-    ParseRestore({"b", "--device-password"}, false);
     ParseRestore({"b", "--folder", "x"}, false);
     ParseRestore({""}, false);
 }
@@ -200,7 +200,6 @@ TEST(ListingOptions, OneFolderAndAPasswordOnlyForTheOtherProgramsBackups) {
     ParseListing({""}, false);
     ParseListing({"/a", "/b"}, false);
     ParseListing({"/a", "--password", "pw"}, false);
-    ParseListing({"--itunes", "/a", "--password"}, false);
     ParseListing({"/a", "--full"}, false);
 }
 
@@ -304,3 +303,104 @@ TEST(FolderCommand, RefusesFoldersThatCannotBeUsedAndKeepsTheSetting) {
     EXPECT_FALSE(std::filesystem::exists("relative"));
     EXPECT_EQ(s.Run({}), std::make_pair(0, good + "\n"));
 }
+
+namespace {
+
+// Standard input replaced by a pipe holding `input` while the object lives.
+class PipedInput {
+  public:
+    explicit PipedInput(const std::string& input) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        EXPECT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        close(fds[1]);
+        saved_ = dup(0);
+        dup2(fds[0], 0);
+        close(fds[0]);
+    }
+    ~PipedInput() {
+        dup2(saved_, 0);
+        close(saved_);
+    }
+    // What the parser left unread.
+    static std::string Rest() {
+        std::string rest;
+        char c = 0;
+        while (read(0, &c, 1) == 1) {
+            rest += c;
+        }
+        return rest;
+    }
+
+  private:
+    int saved_ = -1;
+};
+
+TEST(PasswordOptions, DashReadsOneLineOfStandardInputPerOption) {
+    {
+        PipedInput in("first secret\r\nsecond\nnot for us\n");
+        const RestoreOptions o =
+            ParseRestore({"b", "--itunes", "--password", "-", "--device-password", "-", "--sms"});
+        EXPECT_EQ(o.password.value_or("none"), "first secret");
+        EXPECT_EQ(o.devicePassword.value_or("none"), "second");
+        EXPECT_EQ(o.categories, Sms);
+        // Nothing past the second line was taken.
+        EXPECT_EQ(PipedInput::Rest(), "not for us\n");
+    }
+    {
+        PipedInput in("\n");  // an empty line is an empty password
+        EXPECT_EQ(Parse({"--password", "-"}).password, std::optional<std::string>(""));
+    }
+    {
+        PipedInput in("last line without its end");
+        EXPECT_EQ(ParseImport({"--sms", "s.csv", "--password", "-"}).password,
+                  std::optional<std::string>("last line without its end"));
+    }
+    {
+        PipedInput in("");  // no line at all: refused, not taken as an empty password
+        Parse({"--password", "-"}, false);
+        ParseListing({"--itunes", "/a", "--password", "-"}, false);
+    }
+    // The value form stays for older scripts.
+    EXPECT_EQ(Parse({"--password", "pw", "--sms"}).password, std::optional<std::string>("pw"));
+}
+
+// Without a value the password is asked on the terminal; a process without one is told how to
+// give it instead (run in a child of its own session, which has no controlling terminal).
+TEST(PasswordOptions, WithoutAValueAndWithoutATerminalTheSafeFormIsNamed) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        setsid();
+        std::string problem;
+        BackupOptions backup;
+        RestoreOptions restore;
+        std::string out;
+        out += ParseBackupOptions({"--password", "--sms"}, backup, problem) ? "ok" : "refused";
+        out += "|" + problem + "|";
+        problem.clear();
+        out += ParseRestoreOptions({"b", "--device-password"}, restore, problem) ? "ok" : "refused";
+        out += "|" + problem;
+        [[maybe_unused]] ssize_t n = write(fds[1], out.data(), out.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
+        out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(out.rfind("refused|", 0), 0u) << out;
+    EXPECT_NE(out.find("give --password - to read it from standard input"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("|refused|"), std::string::npos) << out;
+    EXPECT_NE(out.find("give --device-password - to read it"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -97,3 +97,74 @@ TEST(SlowBackup, SilentPhoneCanStillBeCancelled) {
 }
 
 }  // namespace
+
+namespace {
+
+// A phone stopped (SIGSTOP) in the middle of a run, with the default silence bound: the time from
+// the stop to the error, printed, is the bound plus one of the library's receives and well under
+// two minutes — for a backup and for a restore.
+struct Freezer {
+    SimulatedPhone* phone;
+    bool frozen = false;
+    std::chrono::steady_clock::time_point at;
+};
+
+int32_t FreezeAtFirstProgress(void* userData, int32_t, int32_t) {
+    auto* f = static_cast<Freezer*>(userData);
+    if (!f->frozen) {
+        f->frozen = true;
+        f->at = std::chrono::steady_clock::now();
+        f->phone->Freeze();
+    }
+    return 0;
+}
+
+TEST(SlowBackup, StoppedPhoneIsGivenUpWithinTheDefaultBound) {
+    IsolatedHome home;
+    testenv::PhoneOptions options;
+    options.mediaMb = 6;
+    SimulatedPhone phone(options);
+    const std::string base = home.Home() + "/Backups";
+    std::string backup;
+    {
+        BackupEngine engine;
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        engine.SetCategories(Full);
+        ASSERT_EQ(engine.RunBackup(base, nullptr), 0);
+        backup = engine.LastBackupFolder();
+    }
+    phone.Restart({"rate=1"});
+    for (const bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "backup");
+        BackupEngine engine;
+        uint8_t willEncrypt = 0;
+        ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
+        engine.SetCategories(Full);
+        Freezer freezer{&phone};
+        engine.SetProgressCallback(FreezeAtFirstProgress);
+        engine.SetCallbackUserData(&freezer);
+        const int32_t result = restore ? engine.RunRestore(nullptr, backup, nullptr, false)
+                                       : engine.RunBackup(base, nullptr);
+        const auto end = std::chrono::steady_clock::now();
+        ASSERT_TRUE(freezer.frozen);
+        const double seconds = std::chrono::duration<double>(end - freezer.at).count();
+        std::printf(
+            "stopped phone (%s): the error came %.1f s after the stop (bound %lld s)\n",
+            restore ? "restore" : "backup", seconds,
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::seconds>(kDefaultSilenceLimit).count()));
+        EXPECT_EQ(result, platform::kResultDeviceGone);
+        EXPECT_EQ(engine.FailureOf(result), platform::Failure::DeviceGone);
+        EXPECT_GE(seconds, 40.0);  // the bound ends it, not something sooner
+        EXPECT_LT(seconds, 90.0);
+        const auto closing = std::chrono::steady_clock::now();
+        engine.CloseDevice();
+        EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
+        phone.Thaw();
+        phone.Restart({"rate=1"});
+    }
+    EXPECT_EQ(FilesUnder(base).size(), FilesUnder(backup).size());  // the failed backup left none
+}
+
+}  // namespace
