@@ -1,9 +1,11 @@
 #include "devsim/BackupSession.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "devsim/BackupCipher.h"
 #include "devsim/BackupService.h"
+#include "devsim/FileChanges.h"
 #include "devsim/Phone.h"
 #include "platform/Files.h"
 #include "platform/Time.h"
@@ -459,6 +461,20 @@ void BackupSession::Run(plist_t /*request*/) {
 
     phone_.Events().Append("backup files " + std::to_string(current.size()));
     Finish(kPhoneOk, "");
+    if (faults.changeShare > 0) {
+        // The user goes on using the phone until the next backup.
+        static std::atomic<uint64_t> rounds{0};
+        FileChangeCounts counts;
+        std::string problem;
+        const uint64_t round = static_cast<uint64_t>(platform::UnixNow()) * 131 + ++rounds;
+        if (ChangeFiles(phone_.State().FilesRoot(), faults.changeShare, round, counts, problem)) {
+            phone_.Events().Append("changed " + std::to_string(counts.changed) + " added " +
+                                   std::to_string(counts.added) + " removed " +
+                                   std::to_string(counts.removed));
+        } else {
+            phone_.Events().Append("changed failed " + problem);
+        }
+    }
 }
 
 void BackupSession::Hostile() {
