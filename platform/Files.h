@@ -52,6 +52,25 @@ int32_t MovePath(const std::string& source, const std::string& target);
 int32_t RenameReplace(const std::string& source, const std::string& target);
 
 int32_t DeleteFile(const std::string& path);
+
+// A second name `link` for the existing file `existing` (a hard link; `link` must not exist).
+// kErrorNotSameDevice across volumes, kErrorAccessDenied or kErrorInvalidFunction where the file
+// system has no hard links. Tests, and TOLVANE_NO_HARD_LINKS=1 in the environment, can make it
+// refuse as such a file system does (kErrorInvalidFunction).
+int32_t HardLink(const std::string& existing, const std::string& link);
+void SetHardLinksRefusedForTesting(bool refused);
+
+// What identifies a file's contents on its volume, and how many names it has.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    uint64_t links = 0;
+};
+std::optional<FileIdentity> IdentityOf(const std::string& path);  // after no link
+
+// Removes a folder with everything below it, links not followed. 0 also when it was not there.
+int32_t RemoveTree(const std::string& path);
 int32_t RemoveEmptyFolder(const std::string& path);
 
 // The hidden attribute: a name that begins with "." is hidden. Nothing can be set on disk, so
