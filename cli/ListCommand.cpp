@@ -1,9 +1,11 @@
 // tolvanectl list [--itunes]: the backups of the catalogue, newest first, one per line:
-// date, what it holds, encrypted or plain, device, folder (separated by tabs).
+// date, what it holds, encrypted or plain, its size and the new data it added (what it does not
+// share with an older backup on the disk), device, folder (separated by tabs).
 #include <cstdio>
 
 #include "app/AppSettings.h"
 #include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
 #include "store/DataCategory.h"
@@ -35,9 +37,11 @@ int RunListCommand(const std::vector<std::string>& args) {
     } else {
         ListAllOwnBackups(DefaultBackupRoot(), platform::PathToBytes(ReadUserFolder()), entries);
     }
+    MeasureBackupSpace(entries);
     for (const BackupEntry& e : entries) {
-        std::printf("%s\t%s\t%s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
+        std::printf("%s\t%s\t%s\t%s, new data %s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
                     Kind(e.categories), e.encrypted ? "encrypted" : "plain",
+                    FormatBytes(e.size).c_str(), FormatBytes(e.newData).c_str(),
                     platform::WideToAnsi(e.name).c_str(), e.folder.c_str());
     }
     if (entries.empty()) {

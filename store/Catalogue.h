@@ -23,6 +23,11 @@ struct BackupEntry {
     // iTunes: the moment of the Last Backup Date (seconds since 1970 UTC); INT64_MIN when unread.
     int64_t instant = INT64_MIN;
     std::string folder;  // full path of the backup folder, as the file system names it
+    // Filled by MeasureBackupSpace: the bytes of every file of the backup, and the bytes of those
+    // no older entry of the list shares (the same file on the disk, by hard link): what this
+    // backup added.
+    uint64_t size = 0;
+    uint64_t newData = 0;
 };
 
 // Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
@@ -51,6 +56,11 @@ int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>&
 int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
                       const std::string& deviceName, const std::string& deviceClass,
                       const std::string& productVersion, const std::string& fileinfoPath);
+
+// Fills `size` and `newData` of every entry. Entries are taken oldest first by folder name within
+// the list's order (newest first, as the List functions give it); a file counts as new data in
+// the oldest entry that holds it. Copies count in full: only shared files are shared room.
+void MeasureBackupSpace(std::vector<BackupEntry>& entries);
 
 // True when the file opens and its first six bytes are not "SQLite" (in any letter case).
 bool IsEncryptedDatabase(const std::string& path);
