@@ -106,6 +106,20 @@ int RunBackupCommand(const std::vector<std::string>& args) {
         return Fail(result, text);
     }
     std::printf("Backup complete: %s\n", engine.LastBackupFolder().c_str());
+    const SeedOutcome& seed = engine.LastSeed();
+    if ((options.categories & Full) != 0) {
+        if (seed.mode == SeedOutcome::Mode::None) {
+            std::printf("Transferred %s (a full backup)\n",
+                        FormatBytes(engine.LastBytesReceived()).c_str());
+        } else {
+            std::printf("Transferred %s; started from the %llu files (%s) of %s, %s\n",
+                        FormatBytes(engine.LastBytesReceived()).c_str(),
+                        static_cast<unsigned long long>(seed.files),
+                        FormatBytes(seed.bytes).c_str(), seed.from.c_str(),
+                        seed.mode == SeedOutcome::Mode::Linked ? "shared by hard links"
+                                                               : "copied (no hard links here)");
+        }
+    }
     return 0;
 }
 

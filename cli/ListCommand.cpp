@@ -1,10 +1,12 @@
 // tolvanectl list [--itunes]: the backups of the catalogue, newest first, one per line:
 // date, what it holds, encrypted or plain, format (the manifest generation: "Manifest.db" or
-// "Manifest.mbdb"), device, folder (separated by tabs).
+// "Manifest.mbdb"), its size and the new data it added (what it does not share with an older
+// backup on the disk), device, folder (separated by tabs).
 #include <cstdio>
 
 #include "app/AppSettings.h"
 #include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
 #include "platform/Strings.h"
 #include "store/BackupFormat.h"
 #include "store/Catalogue.h"
@@ -37,11 +39,13 @@ int RunListCommand(const std::vector<std::string>& args) {
     } else {
         ListAllOwnBackups(DefaultBackupRoot(), platform::PathToBytes(ReadUserFolder()), entries);
     }
+    MeasureBackupSpace(entries);
     for (const BackupEntry& e : entries) {
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
-                    Kind(e.categories), e.encrypted ? "encrypted" : "plain",
-                    BackupFormatName(e.format), platform::WideToAnsi(e.name).c_str(),
-                    e.folder.c_str());
+        std::printf("%s\t%s\t%s\t%s\t%s, new data %s\t%s\t%s\n",
+                    platform::WideToAnsi(e.date).c_str(), Kind(e.categories),
+                    e.encrypted ? "encrypted" : "plain", BackupFormatName(e.format),
+                    FormatBytes(e.size).c_str(), FormatBytes(e.newData).c_str(),
+                    platform::WideToAnsi(e.name).c_str(), e.folder.c_str());
     }
     if (entries.empty()) {
         std::fprintf(stderr, "No backups found.\n");

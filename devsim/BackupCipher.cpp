@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "devsim/Random.h"
@@ -148,26 +149,30 @@ std::string PasswordKeySha256(const std::string& password, const std::string& sa
 
 BackupCipher::~BackupCipher() = default;
 
-std::unique_ptr<BackupCipher> BackupCipher::CreateModern(const std::string& password,
-                                                         Random& random, uint32_t rounds,
-                                                         uint32_t iterations) {
-    std::unique_ptr<BackupCipher> c(new BackupCipher());
-    c->random_ = &random;
+namespace {
+
+// The keybag of either kind: the header, then one wrapped key per protection class. A non-zero
+// `rounds` makes the newer kind (VERS 4 with DPWT, DPIC and DPSL; class keys of KTYP 1) and
+// derives the password key in two steps.
+void MakeKeybag(const std::string& password, Random& random, uint32_t rounds, uint32_t iterations,
+                std::string& bag, std::map<uint32_t, std::string>& keys) {
     const std::string salt = random.Bytes(20);
-    const std::string doubleSalt = random.Bytes(20);
+    const std::string doubleSalt = rounds != 0 ? random.Bytes(20) : std::string();
     const std::string passwordKey =
-        PasswordKey(PasswordKeySha256(password, doubleSalt, rounds), salt, iterations);
-    std::string bag;
-    PutTag(bag, "VERS", Be32(4));
+        rounds != 0 ? PasswordKey(PasswordKeySha256(password, doubleSalt, rounds), salt, iterations)
+                    : PasswordKey(password, salt, iterations);
+    PutTag(bag, "VERS", Be32(rounds != 0 ? 4 : 3));
     PutTag(bag, "TYPE", Be32(1));
     PutTag(bag, "UUID", random.Bytes(16));
     PutTag(bag, "HMCK", random.Bytes(40));
     PutTag(bag, "WRAP", Be32(0));
     PutTag(bag, "SALT", salt);
     PutTag(bag, "ITER", Be32(iterations));
-    PutTag(bag, "DPWT", Be32(1));
-    PutTag(bag, "DPIC", Be32(rounds));
-    PutTag(bag, "DPSL", doubleSalt);
+    if (rounds != 0) {
+        PutTag(bag, "DPWT", Be32(1));
+        PutTag(bag, "DPIC", Be32(rounds));
+        PutTag(bag, "DPSL", doubleSalt);
+    }
     for (uint32_t cls = 1; cls <= 11; ++cls) {
         const std::string classKey = random.Bytes(32);
         std::string wrapped;
@@ -175,40 +180,30 @@ std::unique_ptr<BackupCipher> BackupCipher::CreateModern(const std::string& pass
         PutTag(bag, "UUID", random.Bytes(16));
         PutTag(bag, "CLAS", Be32(cls));
         PutTag(bag, "WRAP", Be32(2));
-        PutTag(bag, "KTYP", Be32(1));
+        PutTag(bag, "KTYP", Be32(rounds != 0 ? 1 : 0));
         PutTag(bag, "WPKY", wrapped);
-        c->classKeys_[cls] = classKey;
+        keys[cls] = classKey;
     }
-    c->keybag_ = bag;
-    return c;
+}
+
+}  // namespace
+
+std::unique_ptr<BackupCipher> BackupCipher::CreateModern(const std::string& password,
+                                                         Random& random, uint32_t rounds,
+                                                         uint32_t iterations) {
+    return Make(password, random, std::max<uint32_t>(rounds, 1), iterations);
 }
 
 std::unique_ptr<BackupCipher> BackupCipher::Create(const std::string& password, Random& random,
                                                    uint32_t iterations) {
+    return Make(password, random, 0, iterations);
+}
+
+std::unique_ptr<BackupCipher> BackupCipher::Make(const std::string& password, Random& random,
+                                                 uint32_t rounds, uint32_t iterations) {
     std::unique_ptr<BackupCipher> c(new BackupCipher());
     c->random_ = &random;
-    const std::string salt = random.Bytes(20);
-    const std::string passwordKey = PasswordKey(password, salt, iterations);
-    std::string bag;
-    PutTag(bag, "VERS", Be32(3));
-    PutTag(bag, "TYPE", Be32(1));
-    PutTag(bag, "UUID", random.Bytes(16));
-    PutTag(bag, "HMCK", random.Bytes(40));
-    PutTag(bag, "WRAP", Be32(0));
-    PutTag(bag, "SALT", salt);
-    PutTag(bag, "ITER", Be32(iterations));
-    for (uint32_t cls = 1; cls <= 11; ++cls) {
-        const std::string classKey = random.Bytes(32);
-        std::string wrapped;
-        AesWrap(passwordKey, classKey, wrapped);
-        PutTag(bag, "UUID", random.Bytes(16));
-        PutTag(bag, "CLAS", Be32(cls));
-        PutTag(bag, "WRAP", Be32(2));
-        PutTag(bag, "KTYP", Be32(0));
-        PutTag(bag, "WPKY", wrapped);
-        c->classKeys_[cls] = classKey;
-    }
-    c->keybag_ = bag;
+    MakeKeybag(password, random, rounds, iterations, c->keybag_, c->classKeys_);
     return c;
 }
 

@@ -55,6 +55,8 @@ class BackupCipher {
 
   private:
     BackupCipher() = default;
+    static std::unique_ptr<BackupCipher> Make(const std::string& password, Random& random,
+                                              uint32_t rounds, uint32_t iterations);
     std::string keybag_;
     std::map<uint32_t, std::string> classKeys_;  // class → 32-byte key
     Random* random_ = nullptr;

@@ -3,7 +3,6 @@
 #include "devsim/BackupSession.h"
 #include "devsim/Connection.h"
 #include "devsim/Generation.h"
-#include "devsim/ModernBackup.h"
 #include "devsim/PasscodeWait.h"
 #include "devsim/Phone.h"
 #include "devsim/RestoreSession.h"
@@ -61,17 +60,17 @@ bool BackupService::HandleRequest(plist_t request) {
                     name + " is addressed to another device (" + target + ")");
         return true;
     }
-    if (name == "Backup" && IsModernVersion(phone_.State().ValueString("ProductVersion"))) {
-        const PasscodeOutcome passcode = WaitForPasscode(phone_, connection_);
-        if (passcode == PasscodeOutcome::Gone) {
-            return false;
+    if (name == "Backup") {
+        if (IsModernVersion(phone_.State().ValueString("ProductVersion"))) {
+            const PasscodeOutcome passcode = WaitForPasscode(phone_, connection_);
+            if (passcode == PasscodeOutcome::Gone) {
+                return false;
+            }
+            if (passcode == PasscodeOutcome::Locked) {
+                SendOutcome(link_, kPhoneDeviceLocked, "Device locked");
+                return true;
+            }
         }
-        if (passcode == PasscodeOutcome::Locked) {
-            SendOutcome(link_, kPhoneDeviceLocked, "Device locked");
-            return true;
-        }
-        ModernBackupSession(phone_, link_).Run(request);
-    } else if (name == "Backup") {
         BackupSession(phone_, link_).Run(request);
     } else if (name == "Restore") {
         return !RestoreSession(phone_, link_).Run(request);

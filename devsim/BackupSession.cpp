@@ -1,9 +1,11 @@
 #include "devsim/BackupSession.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "devsim/BackupCipher.h"
 #include "devsim/BackupService.h"
+#include "devsim/FileChanges.h"
 #include "devsim/Phone.h"
 #include "platform/Files.h"
 #include "platform/Time.h"
@@ -77,6 +79,32 @@ PlistPtr CopyItem(const std::string& source, const std::string& destination) {
     return m;
 }
 
+bool FetchWhole(DeviceLink& link, const std::string& name, double progress, std::string& bytes,
+                std::string& problem) {
+    link.Send(dl::DownloadFiles({name}, progress).get());
+    bool tooLarge = false;
+    const std::vector<DeviceLink::Incoming> got =
+        link.ReceiveFiles([&](const std::string&) -> DeviceLink::Sink {
+            return [&](const char* data, size_t size) {
+                if (bytes.size() + size > (512u << 20)) {
+                    tooLarge = true;
+                } else {
+                    bytes.append(data, size);
+                }
+            };
+        });
+    link.ReceiveStatus();
+    if (got.empty() || !got.front().ok) {
+        problem = got.empty() ? "nothing came" : got.front().errorText;
+        return false;
+    }
+    if (tooLarge) {
+        problem = "too large";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace dl
 
 namespace {
@@ -84,14 +112,14 @@ namespace {
 constexpr size_t kBatchFiles = 256;
 constexpr uint64_t kBatchBytes = 16u << 20;
 
-bool IsHashedName(const std::string& name) {
-    return name.size() == 40 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
 }  // namespace
 
 BackupSession::BackupSession(Phone& phone, DeviceLink& link)
-    : phone_(phone), link_(link), udid_(phone.State().Udid()), random_(phone.State().Seed()) {}
+    : phone_(phone),
+      link_(link),
+      udid_(phone.State().Udid()),
+      random_(phone.State().Seed()),
+      layout_(BackupLayout::ForPhone(phone.State())) {}
 
 BackupSession::~BackupSession() = default;
 
@@ -105,13 +133,41 @@ void BackupSession::Finish(uint64_t code, const std::string& description) {
     SendOutcome(link_, code, description);
 }
 
+bool BackupSession::CreateFolder(const std::string& path) {
+    link_.Send(dl::WithString("DLMessageCreateDirectory", path).get());
+    return link_.ReceiveStatus().code == 0;
+}
+
+std::set<std::string> BackupSession::Listing(const std::string& path) {
+    link_.Send(dl::WithString("DLContentsOfDirectory", path).get());
+    DeviceLink::Status listing = link_.ReceiveStatus();
+    std::set<std::string> names;
+    if (listing.detail && plist_get_node_type(listing.detail.get()) == PLIST_DICT) {
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(listing.detail.get(), &it);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(listing.detail.get(), it, &key, &value);
+            if (key == nullptr) {
+                break;
+            }
+            names.insert(key);
+            std::free(key);
+        }
+        std::free(it);
+    }
+    return names;
+}
+
 bool BackupSession::UploadBatch(const std::vector<size_t>& items) {
     link_.Send(dl::UploadFiles(Progress()).get());
     for (size_t i : items) {
         BackupItem& item = contents_->Items()[i];
         std::unique_ptr<FileSource> source = contents_->Open(i);
-        const uint64_t sent = link_.SendFile(DevicePathOf(item.entry.domain, item.entry.path),
-                                             udid_ + "/Snapshot/" + item.name, *source);
+        const uint64_t sent =
+            link_.SendFile(DevicePathOf(item.entry.domain, item.entry.path),
+                           udid_ + "/Snapshot/" + layout_->StoredName(item.name), *source);
         contents_->Complete(i, *source);
         stored_[i] = !item.record.digest.empty();
         done_ += sent;
@@ -131,20 +187,117 @@ bool BackupSession::UploadBytes(const std::vector<std::pair<std::string, std::st
     return link_.ReceiveStatus().code == 0;
 }
 
+BackupSession::EarlierRecords BackupSession::ReadEarlier() {
+    EarlierRecords earlier;
+    std::string plistBytes;
+    std::string problem;
+    if (!dl::FetchWhole(link_, udid_ + "/Manifest.plist", 0.5, plistBytes, problem)) {
+        phone_.Events().Append("backup earlier unreadable Manifest.plist");
+        return earlier;
+    }
+    PlistPtr manifest = ParsePlist(plistBytes);
+    const bool encrypted = DictBool(manifest.get(), "IsEncrypted").value_or(false);
+    const std::optional<std::string> keybag = DictData(manifest.get(), "BackupKeyBag");
+    // File keys carry over only under the same keybag; a plain backup does not become an
+    // encrypted one file by file, nor the other way round.
+    if (encrypted != (cipher_ != nullptr) ||
+        (cipher_ != nullptr && (!keybag || *keybag != cipher_->Keybag()))) {
+        phone_.Events().Append("backup earlier other-encryption");
+        return earlier;
+    }
+    std::string bytes;
+    std::vector<MbdbRecord> records;
+    if (!dl::FetchWhole(link_, udid_ + "/" + layout_->ManifestName(), 0.6, bytes, problem) ||
+        !layout_->ReadManifest(std::move(bytes), manifest.get(), cipher_.get(), records, problem)) {
+        phone_.Events().Append(std::string("backup earlier unreadable ") + layout_->ManifestName());
+        return earlier;
+    }
+    for (MbdbRecord& r : records) {
+        if (r.IsFile() && !r.path.empty()) {
+            std::pair<std::string, std::string> key(r.domain, r.path);
+            earlier.emplace(std::move(key), std::move(r));
+        }
+    }
+    return earlier;
+}
+
+void BackupSession::KeepUnchanged(const EarlierRecords& earlier,
+                                  const std::set<std::string>& earlierFiles) {
+    std::vector<BackupItem>& items = contents_->Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+        MbdbRecord& m = items[i].record;
+        if (items[i].entry.isFolder) {
+            continue;
+        }
+        auto it = earlier.find({m.domain, m.path});
+        if (it == earlier.end() || earlierFiles.count(layout_->StoredName(items[i].name)) == 0) {
+            continue;
+        }
+        const MbdbRecord& r = it->second;
+        const bool sameFile = r.size == m.size && r.modified == m.modified && r.inode == m.inode &&
+                              r.mode == m.mode && r.protectionClass == m.protectionClass &&
+                              r.digest.size() == 20;
+        const bool sameKeys =
+            cipher_ != nullptr ? r.encryptionKey.size() == 44 : r.encryptionKey.empty();
+        if (!sameFile || !sameKeys) {
+            continue;
+        }
+        m.digest = r.digest;
+        m.encryptionKey = r.encryptionKey;
+        m.properties = r.properties;
+        stored_[i] = true;
+        kept_[i] = true;
+    }
+}
+
 void BackupSession::Run(plist_t /*request*/) {
     phone_.Events().Append("backup started");
     const std::optional<std::string> password = phone_.State().BackupPassword();
     if (password) {
-        cipher_ = BackupCipher::Create(*password, random_);
+        cipher_ = layout_->Cipher(phone_.State(), *password, random_);
     }
     contents_ = std::make_unique<BackupContents>(phone_.State(), cipher_.get());
     std::vector<BackupItem>& items = contents_->Items();
     stored_.assign(items.size(), false);
-    // Room for the files, the two manifests and Status.plist.
-    total_ = std::max<uint64_t>(1, contents_->StoredBytes() + items.size() * 200 + 64 * 1024);
+    kept_.assign(items.size(), false);
     const std::string snapshot = udid_ + "/Snapshot";
 
-    // 1. Room on the computer.
+    // 1. The backup folder and what an earlier backup left in it.
+    CreateFolder(udid_);
+    const std::set<std::string> top = Listing(udid_);
+    const std::set<std::string> earlierFiles = layout_->EarlierFiles(
+        top, [this](const std::string& name) { return Listing(udid_ + "/" + name); });
+
+    // 2. An earlier backup's state; a finished one is built on.
+    if (top.count("Status.plist") != 0) {
+        std::string bytes;
+        std::string problem;
+        dl::FetchWhole(link_, udid_ + "/Status.plist", 0.5, bytes, problem);
+        PlistPtr status = ParsePlist(bytes);
+        const std::string state = DictString(status.get(), "SnapshotState").value_or("unreadable");
+        phone_.Events().Append("backup previous " + state);
+        if (state == "finished" && top.count("Manifest.plist") != 0 &&
+            top.count(layout_->ManifestName()) != 0) {
+            KeepUnchanged(ReadEarlier(), earlierFiles);
+        }
+    }
+    std::vector<size_t> toSend;
+    uint64_t sendBytes = 0;
+    size_t fileCount = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].entry.isFolder) {
+            ++fileCount;
+            if (!kept_[i]) {
+                toSend.push_back(i);
+                sendBytes +=
+                    cipher_ != nullptr ? (items[i].entry.size / 16 + 1) * 16 : items[i].entry.size;
+            }
+        }
+    }
+    // Room for what is sent, the manifests and Status.plist.
+    total_ = std::max<uint64_t>(1, sendBytes + items.size() * layout_->RecordBytes() + 64 * 1024);
+
+    // 3. Room on the computer.
     link_.Send(dl::WithString("DLMessageGetFreeDiskSpace", udid_).get());
     DeviceLink::Status space = link_.ReceiveStatus();
     uint64_t freeBytes = 0;
@@ -162,108 +315,97 @@ void BackupSession::Run(plist_t /*request*/) {
         return;
     }
 
-    // 2. The backup folder and what a previous backup left in it.
-    link_.Send(dl::WithString("DLMessageCreateDirectory", udid_).get());
-    link_.ReceiveStatus();
-    link_.Send(dl::WithString("DLContentsOfDirectory", udid_).get());
-    DeviceLink::Status listing = link_.ReceiveStatus();
-    std::set<std::string> previous;
-    if (listing.detail && plist_get_node_type(listing.detail.get()) == PLIST_DICT) {
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(listing.detail.get(), &it);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(listing.detail.get(), it, &key, &value);
-            if (key == nullptr) {
-                break;
-            }
-            previous.insert(key);
-            std::free(key);
-        }
-        std::free(it);
-    }
-
-    // 3. A previous backup's state, as a phone checks before it builds on a folder.
-    if (previous.count("Status.plist") != 0) {
-        std::string bytes;
-        link_.Send(dl::DownloadFiles({udid_ + "/Status.plist"}, 0.5).get());
-        link_.ReceiveFiles([&bytes](const std::string&) -> DeviceLink::Sink {
-            return [&bytes](const char* data, size_t size) {
-                if (bytes.size() < (1u << 20)) {
-                    bytes.append(data, size);
-                }
-            };
-        });
-        link_.ReceiveStatus();
-        PlistPtr status = ParsePlist(bytes);
-        phone_.Events().Append("backup previous " +
-                               DictString(status.get(), "SnapshotState").value_or("unreadable"));
-    }
-
     // 4. From now on the folder holds a backup in the making.
     const int64_t now = platform::UnixNow();
-    if (!UploadBytes({{udid_ + "/Status.plist", ToXml(contents_->StatusPlist(now, false).get())}},
-                     Progress())) {
+    if (!UploadBytes(
+            {{udid_ + "/Status.plist", ToXml(layout_->StatusPlist(*contents_, now, false).get())}},
+            Progress())) {
         Finish(kPhoneComputerRefused, "The computer did not accept Status.plist");
         return;
     }
 
-    // 5. The staging folder.
-    link_.Send(dl::WithString("DLMessageCreateDirectory", snapshot).get());
-    link_.ReceiveStatus();
+    // 5. The staging folder and the folders of what is sent.
+    CreateFolder(snapshot);
+    std::vector<std::string> sentNames;
+    for (size_t i : toSend) {
+        sentNames.push_back(items[i].name);
+    }
+    for (const std::string& folder : layout_->Folders(sentNames)) {
+        CreateFolder(snapshot + "/" + folder);
+    }
 
-    // 6. Every file, in batches.
+    // 6. The new and changed files, in batches.
     const Faults& faults = phone_.GetFaults();
     size_t filesSent = 0;
-    size_t fileCount = 0;
-    for (const BackupItem& i : items) {
-        fileCount += i.entry.isFolder ? 0 : 1;
-    }
+    uint64_t bytesSent = 0;
     std::vector<size_t> batch;
     uint64_t batchBytes = 0;
-    for (size_t i = 0; i <= items.size(); ++i) {
-        const bool last = i == items.size();
-        if (!last && !items[i].entry.isFolder) {
-            batch.push_back(i);
-            batchBytes += items[i].entry.size;
+    for (size_t k = 0; k <= toSend.size(); ++k) {
+        const bool last = k == toSend.size();
+        if (!last) {
+            batch.push_back(toSend[k]);
+            batchBytes += items[toSend[k]].entry.size;
         }
-        if (!batch.empty() && (last || batch.size() >= kBatchFiles || batchBytes >= kBatchBytes ||
-                               (faults.failBackup && filesSent + batch.size() >= fileCount / 2))) {
+        if (!batch.empty() &&
+            (last || batch.size() >= kBatchFiles || batchBytes >= kBatchBytes ||
+             (faults.failBackup && filesSent + batch.size() >= toSend.size() / 2))) {
             if (!UploadBatch(batch)) {
                 Finish(kPhoneComputerRefused, "The computer did not accept the backup's files");
                 return;
             }
             filesSent += batch.size();
+            bytesSent += batchBytes;
             batch.clear();
             batchBytes = 0;
-            if (faults.failBackup && filesSent >= fileCount / 2) {
+            if (faults.failBackup && filesSent >= toSend.size() / 2) {
                 Finish(faults.failBackup->code, faults.failBackup->description);
                 return;
             }
         }
     }
-    if (faults.hostileNames) {
+    phone_.Events().Append("backup sent " + std::to_string(filesSent) + " " +
+                           std::to_string(bytesSent) + " kept " +
+                           std::to_string(fileCount - toSend.size()));
+    if (faults.hostileNames && layout_->PlaysHostileNames()) {
         Hostile();
     }
 
-    // The manifest describes only the files that reached the staging folder whole.
-    const std::string mbdb = contents_->ManifestMbdb(stored_);
-    const std::string manifest = ToXml(contents_->ManifestPlist(now).get());
-    if (!UploadBytes(
-            {{snapshot + "/Manifest.mbdb", mbdb}, {snapshot + "/Manifest.plist", manifest}},
-            Progress())) {
+    // The manifest describes only the files that are whole in the backup.
+    std::string manifestBytes;
+    std::string manifestKey;
+    std::string error;
+    if (!layout_->WriteManifest(*contents_, stored_, cipher_.get(), manifestBytes, manifestKey,
+                                error)) {
+        Finish(kPhoneComputerRefused,
+               std::string("The phone could not write ") + layout_->ManifestName() + ": " + error);
+        return;
+    }
+    const std::string manifestName = layout_->ManifestName();
+    const std::string manifest = ToXml(layout_->ManifestPlist(*contents_, now, manifestKey).get());
+    if (!UploadBytes({{snapshot + "/" + manifestName, manifestBytes},
+                      {snapshot + "/Manifest.plist", manifest}},
+                     Progress())) {
         Finish(kPhoneComputerRefused, "The computer did not accept the manifests");
         return;
     }
 
     // 7. Into place: the files, then the manifests.
+    std::vector<std::string> allNames;
     std::vector<std::pair<std::string, std::string>> moves;
     std::set<std::string> current;
     for (size_t i = 0; i < items.size(); ++i) {
         if (!items[i].entry.isFolder && stored_[i]) {
-            moves.emplace_back(snapshot + "/" + items[i].name, udid_ + "/" + items[i].name);
-            current.insert(items[i].name);
+            const std::string name = layout_->StoredName(items[i].name);
+            allNames.push_back(items[i].name);
+            current.insert(name);
+            if (!kept_[i]) {
+                moves.emplace_back(snapshot + "/" + name, udid_ + "/" + name);
+            }
+        }
+    }
+    for (const std::string& folder : layout_->Folders(allNames)) {
+        if (top.count(folder) == 0) {
+            CreateFolder(udid_ + "/" + folder);
         }
     }
     size_t start = 0;
@@ -281,21 +423,21 @@ void BackupSession::Run(plist_t /*request*/) {
         start += 1000;
     } while (start < moves.size());
     link_.Send(dl::MoveFiles("DLMessageMoveItems",
-                             {{snapshot + "/Manifest.mbdb", udid_ + "/Manifest.mbdb"},
+                             {{snapshot + "/" + manifestName, udid_ + "/" + manifestName},
                               {snapshot + "/Manifest.plist", udid_ + "/Manifest.plist"}},
                              94.0)
                    .get());
-    DeviceLink::Status movedManifests = link_.ReceiveStatus();
+    const DeviceLink::Status movedManifests = link_.ReceiveStatus();
     if (movedManifests.code != 0) {
         Finish(kPhoneComputerRefused,
                "Moving the manifests into place failed: " + movedManifests.text);
         return;
     }
 
-    // 8. What the previous backup had and the phone no longer has.
+    // 8. What the earlier backup had and this one has not.
     std::vector<std::string> stale;
-    for (const std::string& name : previous) {
-        if (IsHashedName(name) && current.count(name) == 0) {
+    for (const std::string& name : earlierFiles) {
+        if (current.count(name) == 0) {
             stale.push_back(udid_ + "/" + name);
         }
     }
@@ -303,7 +445,8 @@ void BackupSession::Run(plist_t /*request*/) {
     link_.ReceiveStatus();  // a file that is already gone is no reason to fail
 
     // 9. Finished: the last thing to land.
-    if (!UploadBytes({{snapshot + "/Status.plist", ToXml(contents_->StatusPlist(now, true).get())}},
+    if (!UploadBytes({{snapshot + "/Status.plist",
+                       ToXml(layout_->StatusPlist(*contents_, now, true).get())}},
                      97.0)) {
         Finish(kPhoneComputerRefused, "The computer did not accept Status.plist");
         return;
@@ -312,12 +455,26 @@ void BackupSession::Run(plist_t /*request*/) {
     link_.ReceiveStatus();
 
     // 10. The staging folder goes.
-    link_.Send(dl::RemoveFiles("DLMessageRemoveItems", {snapshot + "/Status.plist", snapshot}, 99.0)
-                   .get());
+    link_.Send(
+        dl::RemoveFiles("DLMessageRemoveItems", layout_->StagingRemoval(snapshot), 99.0).get());
     link_.ReceiveStatus();
 
     phone_.Events().Append("backup files " + std::to_string(current.size()));
     Finish(kPhoneOk, "");
+    if (faults.changeShare > 0) {
+        // The user goes on using the phone until the next backup.
+        static std::atomic<uint64_t> rounds{0};
+        FileChangeCounts counts;
+        std::string problem;
+        const uint64_t round = static_cast<uint64_t>(platform::UnixNow()) * 131 + ++rounds;
+        if (ChangeFiles(phone_.State().FilesRoot(), faults.changeShare, round, counts, problem)) {
+            phone_.Events().Append("changed " + std::to_string(counts.changed) + " added " +
+                                   std::to_string(counts.added) + " removed " +
+                                   std::to_string(counts.removed));
+        } else {
+            phone_.Events().Append("changed failed " + problem);
+        }
+    }
 }
 
 void BackupSession::Hostile() {

@@ -1,5 +1,6 @@
 #include "devsim/Faults.h"
 
+#include "devsim/FileChanges.h"
 #include "devsim/PasscodeWait.h"
 
 #include <cerrno>
@@ -91,6 +92,8 @@ bool ParseFault(const std::string& flag, Faults& faults, std::string& error) {
         DeviceError e;
         ok = ParseDeviceError(value, e);
         faults.failBackup = e;
+    } else if (name == "change-share" && hasValue) {
+        ok = ParseShare(value, faults.changeShare);
     } else if (name == "rate" && hasValue) {
         char* end = nullptr;
         const double mbps = std::strtod(value.c_str(), &end);

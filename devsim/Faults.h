@@ -23,6 +23,8 @@
 //   fail-backup=CODE:TEXT     a Backup fails half-way with that ErrorCode and ErrorDescription
 //   rate=MBPS                 the backup link carries at most MBPS million bytes per second
 //   hostile-names             a Backup also sends names that try to leave the backup folder
+//   change-share=P            after each finished Backup a share P ("1%", "0.01") of the phone's
+//                             files changes (FileChanges.h): the use between two backups
 #pragma once
 
 #include <cstdint>
@@ -57,6 +59,7 @@ struct Faults {
     std::optional<DeviceError> failBackup;
     double rateMBps = 0;  // 0: no cap
     bool hostileNames = false;
+    double changeShare = 0;  // 0: the files stay as they are
 };
 
 // Adds one flag to `faults`. False, with `error` set, for a flag that is not understood.

@@ -18,6 +18,7 @@
 #include "devsim/Generation.h"
 #include "devsim/ManifestDb.h"
 #include "devsim/Mbdb.h"
+#include "devsim/ModernBackup.h"
 #include "devsim/Phone.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
@@ -40,58 +41,6 @@ struct IncomingFile {
     std::string plain;  // decrypted bytes waiting to be written
     bool failed = false;
 };
-
-// Downloads small files (the manifests) into memory.
-bool FetchWhole(DeviceLink& link, const std::string& name, double progress, std::string& bytes,
-                std::string& problem) {
-    link.Send(dl::DownloadFiles({name}, progress).get());
-    bool tooLarge = false;
-    const std::vector<DeviceLink::Incoming> got =
-        link.ReceiveFiles([&](const std::string&) -> DeviceLink::Sink {
-            return [&](const char* data, size_t size) {
-                if (bytes.size() + size > (512u << 20)) {
-                    tooLarge = true;
-                } else {
-                    bytes.append(data, size);
-                }
-            };
-        });
-    link.ReceiveStatus();
-    if (got.empty() || !got.front().ok) {
-        problem = got.empty() ? "nothing came" : got.front().errorText;
-        return false;
-    }
-    if (tooLarge) {
-        problem = "too large";
-        return false;
-    }
-    return true;
-}
-
-// The plain bytes of an encrypted Manifest.db, under the key in Manifest.plist "ManifestKey";
-// a plain one is left as it is.
-bool DecryptManifestDb(plist_t manifest, const BackupCipher* cipher, std::string& bytes,
-                       std::string& problem) {
-    const std::optional<std::string> manifestKey = DictData(manifest, "ManifestKey");
-    // Before iOS 10.2 an encrypted backup kept its Manifest.db plain.
-    if (cipher == nullptr ||
-        (!manifestKey && bytes.compare(0, 16, std::string("SQLite format 3\0", 16)) == 0)) {
-        return true;
-    }
-    std::string key;
-    if (!manifestKey || !cipher->FileKey(*manifestKey, key)) {
-        problem = "its ManifestKey is missing or cannot be unwrapped";
-        return false;
-    }
-    FileDecryptor decryptor(key);
-    std::string plain;
-    if (!decryptor.Update(bytes.data(), bytes.size(), plain) || !decryptor.Final(plain)) {
-        problem = "it does not decrypt";
-        return false;
-    }
-    bytes = std::move(plain);
-    return true;
-}
 
 void RemoveTree(const std::string& path) {
     std::error_code ec;
@@ -126,7 +75,7 @@ bool RestoreSession::Run(plist_t request) {
     // The manifests.
     std::string problem;
     std::string manifestBytes;
-    if (!FetchWhole(link_, source + "/Manifest.plist", 0.5, manifestBytes, problem)) {
+    if (!dl::FetchWhole(link_, source + "/Manifest.plist", 0.5, manifestBytes, problem)) {
         Fail(kPhoneBackupIncomplete, "The backup has no readable Manifest.plist (" + problem + ")");
         return false;
     }
@@ -158,7 +107,7 @@ bool RestoreSession::Run(plist_t request) {
     if (IsModernVersion(state.ValueString("ProductVersion"))) {
         std::string dbBytes;
         std::string dbProblem;
-        if (FetchWhole(link_, source + "/Manifest.db", 1.0, dbBytes, dbProblem)) {
+        if (dl::FetchWhole(link_, source + "/Manifest.db", 1.0, dbBytes, dbProblem)) {
             prefixed = true;
             if (!DecryptManifestDb(manifest.get(), cipher.get(), dbBytes, problem) ||
                 !ReadManifestDb(dbBytes, records, problem)) {
@@ -173,7 +122,7 @@ bool RestoreSession::Run(plist_t request) {
     }
     if (!prefixed) {
         std::string mbdbBytes;
-        if (!FetchWhole(link_, source + "/Manifest.mbdb", 1.0, mbdbBytes, problem)) {
+        if (!dl::FetchWhole(link_, source + "/Manifest.mbdb", 1.0, mbdbBytes, problem)) {
             Fail(kPhoneBackupIncomplete,
                  "The backup has no readable Manifest.mbdb (" + problem + ")");
             return false;

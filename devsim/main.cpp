@@ -11,6 +11,7 @@
 
 #include "devsim/DeviceState.h"
 #include "devsim/Faults.h"
+#include "devsim/FileChanges.h"
 #include "devsim/Generation.h"
 #include "devsim/MakeDevice.h"
 #include "devsim/Phone.h"
@@ -21,7 +22,8 @@ namespace {
 
 const char kUsage[] =
     "usage:\n"
-    "  tolvane-devsim serve --socket PATH --device DIR [--fault FLAG]...\n"
+    "  tolvane-devsim serve --socket PATH --device DIR [--fault FLAG]... [--change-share P]\n"
+    "  tolvane-devsim change-files DIR --share P [--round N]\n"
     "  tolvane-devsim make-device DIR [--name N] [--messages N] [--contacts N] [--media-mb N]\n"
     "                 [--apps N] [--backup-password P] [--seed N] [--product-version V]\n"
     "                 [--product-type T] [--no-cellular] [--backup-rounds N]\n"
@@ -67,6 +69,10 @@ int Serve(const std::vector<std::string>& args) {
             std::string error;
             if (!devsim::ParseFault(v, faults, error)) {
                 return Usage(error);
+            }
+        } else if (a == "--change-share") {
+            if (!devsim::ParseShare(v, faults.changeShare)) {
+                return Usage("bad value for --change-share: " + v);
             }
         } else {
             return Usage("unknown option " + a);
@@ -167,6 +173,50 @@ int MakeDeviceCommand(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Changes a share of a phone's files, as a week of use would, while it is served or not.
+int ChangeFilesCommand(const std::vector<std::string>& args) {
+    if (args.empty() || args[0].rfind("--", 0) == 0) {
+        return Usage("change-files needs a device folder");
+    }
+    double share = -1;
+    uint64_t round = 1;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (i + 1 >= args.size()) {
+            return Usage("missing value after " + a);
+        }
+        const std::string& v = args[++i];
+        if (a == "--share") {
+            if (!devsim::ParseShare(v, share)) {
+                return Usage("bad value for --share: " + v);
+            }
+        } else if (a == "--round") {
+            char* end = nullptr;
+            round = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0') {
+                return Usage("bad value for --round: " + v);
+            }
+        } else {
+            return Usage("unknown option " + a);
+        }
+    }
+    if (share < 0) {
+        return Usage("change-files needs --share");
+    }
+    std::string error;
+    std::unique_ptr<devsim::DeviceState> state = devsim::DeviceState::Load(args[0], error);
+    devsim::FileChangeCounts counts;
+    if (!state || !devsim::ChangeFiles(state->FilesRoot(), share, round, counts, error)) {
+        std::fprintf(stderr, "tolvane-devsim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("changed %llu, added %llu, removed %llu\n",
+                static_cast<unsigned long long>(counts.changed),
+                static_cast<unsigned long long>(counts.added),
+                static_cast<unsigned long long>(counts.removed));
+    return 0;
+}
+
 int WriteBackupCommand(const std::vector<std::string>& args) {
     if (args.size() < 2 || args[0].rfind("--", 0) == 0 || args[1].rfind("--", 0) == 0) {
         return Usage("write-backup needs a device folder and an output folder");
@@ -216,6 +266,9 @@ int main(int argc, char** argv) {
     }
     if (command == "make-device") {
         return MakeDeviceCommand(args);
+    }
+    if (command == "change-files") {
+        return ChangeFilesCommand(args);
     }
     if (command == "write-backup") {
         return WriteBackupCommand(args);

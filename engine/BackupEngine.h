@@ -18,6 +18,7 @@
 
 #include "engine/DeviceSession.h"
 #include "engine/RunContext.h"
+#include "engine/SeedBackup.h"
 #include "engine/WorkBackup.h"
 #include "platform/Results.h"
 #include "store/DataCategory.h"
@@ -67,6 +68,10 @@ class BackupEngine {
 
     // --- the run, set up by the caller before it starts -------------------------------------
     void SetProgressCallback(ProgressCallback callback) { run_.SetProgressCallback(callback); }
+    // Bytes, speed and time left beside the percent (optional; the plain callback still works).
+    void SetDetailedProgressCallback(DetailedProgressCallback callback) {
+        run_.SetDetailedProgressCallback(callback);
+    }
     void SetCallbackUserData(void* userData) { run_.SetCallbackUserData(userData); }
     void SetProgressScale(int32_t scale) { run_.SetProgressScale(scale); }
     void SetCategories(uint32_t categories) { run_.SetCategories(categories); }
@@ -102,6 +107,10 @@ class BackupEngine {
     int32_t RequestRestore(const char* folder, const char* sourceIdentifier, const char* password);
     // The timestamped folder of the last backup that RunBackup finished (empty before one).
     const std::string& LastBackupFolder() const { return lastBackupFolder_; }
+    // How the last whole backup's folder was started from an earlier backup (Mode::None: empty),
+    // and the bytes the phone sent in the last conversation.
+    const SeedOutcome& LastSeed() const { return lastSeed_; }
+    uint64_t LastBytesReceived() const { return run_.BytesReceived.load(); }
 
     // --- the work backup ------------------------------------------------------------------------
     static std::string TempBackupFolder() { return WorkBackup::TempBackupFolder(); }
@@ -138,6 +147,7 @@ class BackupEngine {
     bool passwordOwed_ = false;
     bool giveBackTried_ = false;
     std::string removedPassword_;
+    SeedOutcome lastSeed_;
 };
 
 // What a run that gave up waiting for another operation returns (a cancel), after noting it.

@@ -21,6 +21,7 @@
 #include "engine/BackupEngine.h"
 #include "engine/DeviceLink.h"
 #include "engine/MessageLoop.h"
+#include "engine/SeedBackup.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
@@ -313,7 +314,17 @@ int32_t BackupEngine::RunFullBackup(const std::string& base) {
         return run_.NoteFailure(platform::kResultMissing, Failure::LocalFiles);
     }
     const std::string udid = session_.Udid();
-    work_.PointAt(platform::JoinPath(folder, udid));
+    const std::string deviceFolder = platform::JoinPath(folder, udid);
+    work_.PointAt(deviceFolder);
+    // The phone's newest earlier backup gives the new folder its files, so that the phone sends
+    // only what changed since.
+    lastSeed_ = SeedOutcome{};
+    if (const std::optional<std::string> earlier =
+            FindEarlierBackup(base, udid, session_.WillEncrypt() != 0, folder)) {
+        if (platform::CreateFolder(deviceFolder) == 0) {
+            lastSeed_ = SeedDeviceFolder(platform::JoinPath(*earlier, udid), deviceFolder);
+        }
+    }
     int32_t result = RequestBackup(folder.c_str());
     if (result != 0) {
         ClearWorkingBackup();

@@ -73,6 +73,7 @@ bool RawReader::Fill() {
             assert(got <= want);
             end_ = got;
             run_.NoteHeard();
+            run_.BytesReceived.fetch_add(got, std::memory_order_relaxed);
             return true;
         }
         if (run_.AbortFlag.load() > 0) {

@@ -8,16 +8,40 @@ bool RunContext::Interrupted() const {
     return interruptible_ && platform::InterruptRequested();
 }
 
+ProgressDetails RunContext::Details(std::chrono::steady_clock::time_point now) const {
+    ProgressDetails d;
+    const double overall = OverallProgress.load();
+    d.percent = static_cast<int32_t>(overall * progressScale_ / 100);
+    d.bytes = BytesReceived.load();
+    const double elapsed = std::chrono::duration<double>(now - conversationStart_).count();
+    if (elapsed > 0) {
+        d.bytesPerSecond = static_cast<double>(d.bytes) / elapsed;
+    }
+    // The percent is the phone's own measure of the work; a second or more of it gives a pace.
+    if (overall >= 1 && overall < 100 && elapsed >= 1) {
+        d.secondsLeft = static_cast<int64_t>(elapsed * (100 - overall) / overall + 0.5);
+    } else if (overall >= 100) {
+        d.secondsLeft = 0;
+    }
+    return d;
+}
+
 int32_t RunContext::ReportProgress() {
     if (Interrupted()) {
         return NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
     }
     const double overall = OverallProgress.load();
-    if (overall <= 0 || progressCallback_ == nullptr) {
+    if (overall <= 0 || (progressCallback_ == nullptr && detailedCallback_ == nullptr)) {
         return 0;
     }
     const int32_t percent = static_cast<int32_t>(overall * progressScale_ / 100);
-    const int32_t stop = progressCallback_(callbackUserData_, percent, isBackupPhase_);
+    int32_t stop = progressCallback_ != nullptr
+                       ? progressCallback_(callbackUserData_, percent, isBackupPhase_)
+                       : 0;
+    if (stop == 0 && detailedCallback_ != nullptr) {
+        stop = detailedCallback_(callbackUserData_, Details(std::chrono::steady_clock::now()),
+                                 isBackupPhase_);
+    }
     if (stop != 0) {
         NoteFailure(stop, platform::Failure::Cancelled);
     }
@@ -27,6 +51,8 @@ int32_t RunContext::ReportProgress() {
 void RunContext::ResetConversation() {
     OverallProgress.store(0.0);
     AbortFlag.store(0);
+    BytesReceived.store(0);
+    conversationStart_ = std::chrono::steady_clock::now();
     NoteHeard();
 }
 

@@ -28,6 +28,19 @@ inline constexpr std::chrono::milliseconds kDefaultSilenceLimit{45000};
 // running conversation and becomes its result.
 using ProgressCallback = int32_t (*)(void* userData, int32_t nProcess, int32_t bIsBackup);
 
+// The figures beside the percent: what crossed the link in this conversation, how fast over the
+// conversation so far, and how long the rest should take at the pace the percent has risen
+// (-1 while that cannot be told yet).
+struct ProgressDetails {
+    int32_t percent = 0;
+    uint64_t bytes = 0;
+    double bytesPerSecond = 0;
+    int64_t secondsLeft = -1;
+};
+// Called beside the ProgressCallback, with the same meaning of the result.
+using DetailedProgressCallback = int32_t (*)(void* userData, const ProgressDetails& details,
+                                             int32_t bIsBackup);
+
 class RunContext {
   public:
     RunContext() = default;
@@ -46,6 +59,9 @@ class RunContext {
     void SetInterruptible(bool on) { interruptible_ = on; }
     // True when the process was asked to end and the conversation may be stopped for it.
     bool Interrupted() const;
+    void SetDetailedProgressCallback(DetailedProgressCallback callback) {
+        detailedCallback_ = callback;
+    }
     void SetCallbackUserData(void* userData) { callbackUserData_ = userData; }
     // The percent reported is OverallProgress × scale / 100, truncated toward zero.
     void SetProgressScale(int32_t scale) { progressScale_ = scale; }
@@ -98,9 +114,15 @@ class RunContext {
     // counter (> 0: the phone is gone and the current loop or transfer must end).
     std::atomic<double> OverallProgress{0.0};
     std::atomic<int32_t> AbortFlag{0};
+    // Bytes received from the phone in this conversation (file data with its framing).
+    std::atomic<uint64_t> BytesReceived{0};
+    // The figures of the conversation so far, at `now`.
+    ProgressDetails Details(std::chrono::steady_clock::time_point now) const;
 
   private:
     ProgressCallback progressCallback_ = nullptr;
+    DetailedProgressCallback detailedCallback_ = nullptr;
+    std::chrono::steady_clock::time_point conversationStart_ = std::chrono::steady_clock::now();
     void* callbackUserData_ = nullptr;
     int32_t progressScale_ = 100;
     uint32_t categories_ = 0;

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "platform/Errors.h"
@@ -231,6 +233,31 @@ int32_t DeleteFile(const std::string& path) {
         return kErrorAccessDenied;  // as the system answers for a folder
     }
     return unlink(path.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+namespace {
+std::atomic<bool> gHardLinksRefused{false};
+}  // namespace
+
+void SetHardLinksRefusedForTesting(bool refused) {
+    gHardLinksRefused = refused;
+}
+
+int32_t HardLink(const std::string& existing, const std::string& link) {
+    const char* env = std::getenv("TOLVANE_NO_HARD_LINKS");
+    if (gHardLinksRefused || (env != nullptr && std::string_view(env) == "1")) {
+        return kErrorInvalidFunction;
+    }
+    return ::link(existing.c_str(), link.c_str()) == 0 ? 0 : LastSystemError();
+}
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_nlink)};
 }
 
 int32_t RemoveEmptyFolder(const std::string& path) {

@@ -52,6 +52,23 @@ int32_t MovePath(const std::string& source, const std::string& target);
 int32_t RenameReplace(const std::string& source, const std::string& target);
 
 int32_t DeleteFile(const std::string& path);
+
+// A second name `link` for the existing file `existing` (a hard link; `link` must not exist).
+// kErrorNotSameDevice across volumes, kErrorAccessDenied or kErrorInvalidFunction where the file
+// system has no hard links. Tests, and TOLVANE_NO_HARD_LINKS=1 in the environment, can make it
+// refuse as such a file system does (kErrorInvalidFunction).
+int32_t HardLink(const std::string& existing, const std::string& link);
+void SetHardLinksRefusedForTesting(bool refused);
+
+// What identifies a file's contents on its volume, and how many names it has.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    uint64_t links = 0;
+};
+std::optional<FileIdentity> IdentityOf(const std::string& path);  // after no link
+
 int32_t RemoveEmptyFolder(const std::string& path);
 // Removes a folder and everything in it. Symbolic links are removed themselves, never followed,
 // so nothing outside the folder is touched; a path that is itself a link or a file is removed as

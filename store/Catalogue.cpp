@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <set>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -432,6 +434,63 @@ std::string DecodeXmlText(const std::string& text) {
         i = semi + 1;
     }
     return out;
+}
+
+namespace {
+
+struct FileKey {
+    uint64_t device;
+    uint64_t inode;
+    bool operator<(const FileKey& o) const {
+        return device != o.device ? device < o.device : inode < o.inode;
+    }
+};
+
+void MeasureFolder(const std::string& folder, std::set<FileKey>& seen, std::set<FileKey>& mine,
+                   BackupEntry& entry) {
+    std::vector<platform::DirEntry> items;
+    platform::ListFolder(folder, items);
+    for (const platform::DirEntry& item : items) {
+        const std::string path = platform::JoinPath(folder, item.name);
+        const std::optional<platform::FileIdentity> id = platform::IdentityOf(path);
+        if (!id) {
+            continue;
+        }
+        if (item.type == platform::EntryType::Folder) {
+            MeasureFolder(path, seen, mine, entry);
+        } else if (item.type == platform::EntryType::File) {
+            const FileKey key{id->device, id->inode};
+            if (!mine.insert(key).second) {
+                continue;  // the same file twice in one backup takes its room once
+            }
+            entry.size += id->size;
+            if (seen.count(key) == 0) {
+                entry.newData += id->size;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void MeasureBackupSpace(std::vector<BackupEntry>& entries) {
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    // Oldest first: timestamped names sort as their times do.
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return platform::BaseName(entries[a].folder) < platform::BaseName(entries[b].folder);
+    });
+    std::set<FileKey> seen;
+    for (size_t i : order) {
+        BackupEntry& e = entries[i];
+        e.size = 0;
+        e.newData = 0;
+        std::set<FileKey> mine;
+        MeasureFolder(e.folder, seen, mine, e);
+        seen.insert(mine.begin(), mine.end());
+    }
 }
 
 }  // namespace tolvane

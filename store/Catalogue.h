@@ -29,6 +29,11 @@ struct BackupEntry {
     // The generation of the backup: from its manifest for whole backups, from the phone's version
     // in `fileinfo` for own category backups (which hold no manifest).
     BackupFormat format = BackupFormat::Unknown;
+    // Filled by MeasureBackupSpace: the bytes of every file of the backup, and the bytes of those
+    // no older entry of the list shares (the same file on the disk, by hard link): what this
+    // backup added.
+    uint64_t size = 0;
+    uint64_t newData = 0;
 };
 
 // Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
@@ -64,6 +69,11 @@ int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>&
 int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
                       const std::string& deviceName, const std::string& deviceClass,
                       const std::string& productVersion, const std::string& fileinfoPath);
+
+// Fills `size` and `newData` of every entry. Entries are taken oldest first by folder name within
+// the list's order (newest first, as the List functions give it); a file counts as new data in
+// the oldest entry that holds it. Copies count in full: only shared files are shared room.
+void MeasureBackupSpace(std::vector<BackupEntry>& entries);
 
 // True when the file opens and its first six bytes are not "SQLite" (in any letter case).
 bool IsEncryptedDatabase(const std::string& path);

@@ -183,8 +183,8 @@ TEST_F(BackupRestoreTest, SecondBackupReplacesWhatThePhoneNoLongerHas) {
     EXPECT_EQ(r.errorCode, 0);
     EXPECT_FALSE(fs::exists(Device(goneName)));
     EXPECT_EQ(testenv::ReadFile(Device(Sha1Hex("HomeDomain-Library/Notes/new.txt"))), "new note");
-    // The phone looked at the previous backup's state first.
-    EXPECT_EQ(std::count(r.messages.begin(), r.messages.end(), "DLMessageDownloadFiles"), 1);
+    // The phone looked at the previous backup's state first, then at its two manifests.
+    EXPECT_EQ(std::count(r.messages.begin(), r.messages.end(), "DLMessageDownloadFiles"), 3);
     const std::vector<std::string> events = phone_->Events();
     EXPECT_NE(std::find(events.begin(), events.end(), "backup previous finished"), events.end());
     // The folder holds the manifests, Status.plist and the files, nothing else.
@@ -208,8 +208,10 @@ TEST_F(BackupRestoreTest, BackupIsRefusedWhenTheComputerHasNoRoom) {
     EXPECT_EQ(r.errorCode, 105);
     EXPECT_NE(r.errorDescription.find("free disk space"), std::string::npos);
     EXPECT_EQ(r.filesReceived, 0u);
+    // It looks at what the folder holds first: only what it has to send needs room.
     EXPECT_EQ(r.messages,
-              (std::vector<std::string>{"DLMessageGetFreeDiskSpace", "DLMessageProcessMessage"}));
+              (std::vector<std::string>{"DLMessageCreateDirectory", "DLContentsOfDirectory",
+                                        "DLMessageGetFreeDiskSpace", "DLMessageProcessMessage"}));
 }
 
 TEST_F(BackupRestoreTest, RestoreBringsBackUserAndAppDataAndSystemFilesOnlyWhenAsked) {
