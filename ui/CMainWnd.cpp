@@ -216,10 +216,12 @@ void CMainWnd::ConnectWorker() {
     StopConnectTimer();
     ConnectFlow();
     std::lock_guard lock(deviceLock_);
-    connectIdle_ = 1;
     if (!closing_) {
         timer_.Start(kConnectPeriod);
     }
+    // Idle only once the timer runs again: whoever waits for the attempt's end finds the
+    // timer going.
+    connectIdle_ = 1;
 }
 
 void CMainWnd::StopConnectTimer() {

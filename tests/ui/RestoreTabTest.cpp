@@ -560,6 +560,51 @@ TEST_F(RestoreTabTest, EncryptedLibraryBackupAfterAWrongPassword) {
     }
 }
 
+// Start without a view first: the password window comes up, refuses the wrong password and
+// takes the right one, and the restore runs with it; giving up starts nothing.
+TEST_F(RestoreTabTest, StartingAnEncryptedLibraryRestoreAsksForItsPassword) {
+    OpenConnected();
+    WriteLibraryBackup({"--encrypt", "secret"});
+    const int64_t messages = QueryNumber(PhoneFile(kSmsFile), kCountMessages);
+    Exec(PhoneFile(kSmsFile), "delete from message;");
+    main_->GoRestore(RestoreSource::ItunesBackups);
+    ASSERT_EQ(main_->RestorePanel().SelectedIndex(), 0);
+
+    // Given up: nothing starts.
+    DrivePopups([&](UiLib::WindowImplBase& top) {
+        if (top.GetWindowClassName() == "UIDecryptionWnd") {
+            EXPECT_TRUE(host_.Click(top, "BtnCancel"));
+        }
+    });
+    ASSERT_TRUE(host_.Click(*main_, "BtnCopyRestore"));
+    EXPECT_EQ(main_->RestorePanel().LastResult(), 0u);
+    EXPECT_TRUE(popups_.empty());
+    EXPECT_EQ(QueryNumber(PhoneFile(kSmsFile), kCountMessages), 0);
+
+    std::vector<std::wstring> passwords = {L"wrong", L"secret"};
+    std::vector<UiLib::WindowImplBase*> windows;
+    DrivePopups([&](UiLib::WindowImplBase& top) {
+        if (top.GetWindowClassName() == "UIDecryptionWnd" && !passwords.empty()) {
+            if (std::find(windows.begin(), windows.end(), &top) == windows.end()) {
+                windows.push_back(&top);
+            }
+            const std::wstring typed = passwords.front();
+            passwords.erase(passwords.begin());
+            EXPECT_TRUE(host_.TypeText(top, "EditPassword", typed));
+            EXPECT_TRUE(host_.Click(top, "BtnOK"));
+        }
+    });
+    ASSERT_TRUE(host_.Click(*main_, "BtnCopyRestore"));
+    EXPECT_EQ(windows.size(), 1u);  // one window, asking twice
+    EXPECT_TRUE(passwords.empty());
+    ASSERT_EQ(popups_.size(), 2u);
+    EXPECT_EQ(popups_[0].text,
+              L"The selected iTunes backup file password is not correct, please retry again!");
+    EXPECT_EQ(popups_[1].text, L"The selected data are restored completely!");
+    EXPECT_EQ(main_->RestorePanel().LastResult(), tolvane::kProgressDone);
+    EXPECT_EQ(QueryNumber(PhoneFile(kSmsFile), kCountMessages), messages);
+}
+
 TEST_F(RestoreTabTest, AWorkerThatFindsNoPhoneEndsAsALostPhone) {
     DeadMuxSocket();
     OpenMain();
