@@ -56,6 +56,31 @@ class RowHasher {
     platform::Sha1 sha_;
 };
 
+// The tables and indexes of the attached manifest "src", in the order they were made. Returns the
+// last step's code: SQLITE_DONE when the whole schema was read. The statement is finalized before
+// it returns, so the connection can be closed whatever happened.
+int ReadSchema(sqlite3* db, std::vector<std::pair<std::string, std::string>>& tables,
+               std::vector<std::string>& indexes) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
+                           "AND name NOT LIKE 'sqlite_%' ORDER BY rowid",
+                           -1, &raw, nullptr) != SQLITE_OK) {
+        return SQLITE_ERROR;
+    }
+    platform::SqliteStmtPtr stmt(raw);
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+        const std::string type = ColumnText(raw, 0);
+        if (type == "table") {
+            tables.emplace_back(ColumnText(raw, 1), ColumnText(raw, 2));
+        } else if (type == "index") {
+            indexes.push_back(ColumnText(raw, 2));
+        }
+    }
+    return step;
+}
+
 }  // namespace
 
 bool IsHashedName(std::string_view name) {
@@ -377,30 +402,9 @@ int32_t ManifestDb::CopyWithoutApplicationRows(const std::string& source, const 
     // cheaper built once over the kept rows than kept up row by row.
     std::vector<std::pair<std::string, std::string>> tables;  // name, sql
     std::vector<std::string> indexes;
-    {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(
-                out.db_.get(),
-                "SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
-                "AND name NOT LIKE 'sqlite_%' ORDER BY rowid",
-                -1, &raw, nullptr) != SQLITE_OK) {
-            out.Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(out.db_.get()));
-            return fail(platform::kResultBadManifest);
-        }
-        platform::SqliteStmtPtr stmt(raw);
-        int step = SQLITE_ROW;
-        while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-            const std::string type = ColumnText(raw, 0);
-            if (type == "table") {
-                tables.emplace_back(ColumnText(raw, 1), ColumnText(raw, 2));
-            } else if (type == "index") {
-                indexes.push_back(ColumnText(raw, 2));
-            }
-        }
-        if (step != SQLITE_DONE) {
-            out.Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(out.db_.get()));
-            return fail(platform::kResultBadManifest);
-        }
+    if (ReadSchema(out.db_.get(), tables, indexes) != SQLITE_DONE) {
+        out.Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(out.db_.get()));
+        return fail(platform::kResultBadManifest);
     }
     rc = out.Exec("BEGIN");
     for (const auto& [name, sql] : tables) {

@@ -313,6 +313,7 @@ TEST(ManifestDbTest, CopyWithoutApplicationRowsKeepsSchemaAndTheRest) {
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int(stmt, 0), 3);
     EXPECT_EQ(sqlite3_column_int(stmt, 1), 1);
+    owned.reset();
     db.reset();
 
     // A source that is no manifest leaves no target behind.
