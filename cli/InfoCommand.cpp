@@ -3,6 +3,7 @@
 
 #include "cli/Command.h"
 #include "engine/BackupEngine.h"
+#include "store/BackupFormat.h"
 
 namespace tolvane::cli {
 namespace {
@@ -19,6 +20,8 @@ int RunInfoCommand(const std::vector<std::string>& args) {
     std::printf("Device name: %s\n", engine.CachedDeviceName().c_str());
     std::printf("Device class: %s\n", engine.CachedDeviceClass().c_str());
     std::printf("Product version: %s\n", engine.CachedProductVersion().c_str());
+    std::printf("Backup format: %s\n",
+                BackupFormatName(PhoneBackupFormat(engine.CachedProductVersion())));
     std::printf("Backup service: %s\n", engine.HasBackupService() ? "yes" : "no");
     std::printf("Encrypts backups: %s\n", engine.WillEncrypt() ? "yes" : "no");
     engine.CloseDevice();

@@ -1,10 +1,12 @@
 // tolvanectl list [--itunes]: the backups of the catalogue, newest first, one per line:
-// date, what it holds, encrypted or plain, device, folder (separated by tabs).
+// date, what it holds, encrypted or plain, format (the manifest generation: "Manifest.db" or
+// "Manifest.mbdb"), device, folder (separated by tabs).
 #include <cstdio>
 
 #include "app/AppSettings.h"
 #include "cli/Command.h"
 #include "platform/Strings.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/DataCategory.h"
 
@@ -36,9 +38,10 @@ int RunListCommand(const std::vector<std::string>& args) {
         ListAllOwnBackups(DefaultBackupRoot(), platform::PathToBytes(ReadUserFolder()), entries);
     }
     for (const BackupEntry& e : entries) {
-        std::printf("%s\t%s\t%s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", platform::WideToAnsi(e.date).c_str(),
                     Kind(e.categories), e.encrypted ? "encrypted" : "plain",
-                    platform::WideToAnsi(e.name).c_str(), e.folder.c_str());
+                    BackupFormatName(e.format), platform::WideToAnsi(e.name).c_str(),
+                    e.folder.c_str());
     }
     if (entries.empty()) {
         std::fprintf(stderr, "No backups found.\n");

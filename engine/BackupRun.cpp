@@ -25,6 +25,7 @@
 #include "platform/Files.h"
 #include "platform/Strings.h"
 #include "platform/Time.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/Plists.h"
 
@@ -175,9 +176,11 @@ std::optional<std::string> ReadDeviceFile(afc_client_t afc, const std::string& p
 int32_t CopySelectedDatabases(uint32_t categories, const std::string& workFolder,
                               const std::string& udid, const std::string& targetFolder) {
     const std::string deviceFolder = platform::JoinPath(workFolder, udid);
+    // Flat in the older layout, in its prefix folder in the newer one.
+    const BackupFormat format = DeviceFolderFormat(deviceFolder);
     if ((categories & Sms) != 0) {
         const int32_t r =
-            platform::CopyFileReplace(platform::JoinPath(deviceFolder, kSmsDatabaseName),
+            platform::CopyFileReplace(DeviceFolderDatabasePath(deviceFolder, format, Sms),
                                       platform::JoinPath(targetFolder, kSmsCopyName));
         if (r != 0) {
             return r;
@@ -185,7 +188,7 @@ int32_t CopySelectedDatabases(uint32_t categories, const std::string& workFolder
     }
     if ((categories & Contacts) != 0) {
         const int32_t r =
-            platform::CopyFileReplace(platform::JoinPath(deviceFolder, kContactsDatabaseName),
+            platform::CopyFileReplace(DeviceFolderDatabasePath(deviceFolder, format, Contacts),
                                       platform::JoinPath(targetFolder, kContactsCopyName));
         if (r != 0) {
             return r;
@@ -253,6 +256,14 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
     LoopEnd end;
     LoopTiming timing;
     timing.patientForFirstMessage = AsksPasscodeForBackup(session_.CachedProductVersion());
+    if (timing.patientForFirstMessage) {
+        // Such a phone shows its passcode prompt now and says nothing until it is answered; the
+        // library's receive waits 30 s before the loop even sees the silence, so the user is told
+        // at once.
+        std::printf("The phone may ask for its passcode: unlock it and type its passcode\n");
+        std::fflush(stdout);
+        run_.SetLastErrorText("Unlock the phone and type its passcode to let the backup begin.");
+    }
     BackupServiceLink link(session_);
     const int32_t result = RunMessageLoop(folder, session_, run_, link, timing, &end);
     if (result != 0) {

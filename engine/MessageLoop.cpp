@@ -221,6 +221,10 @@ int32_t MessageLoop::Run() {
             continue;
         }
         run_.NoteHeard();
+        if (!heardAnything_ && timing_.patientForFirstMessage) {
+            // The passcode was typed: the request to unlock is no longer the news.
+            run_.SetLastErrorText("");
+        }
         heardAnything_ = true;
         patientNow_.store(false);
         if (Handle(name, message.get()) == Step::End) {
@@ -503,7 +507,10 @@ void MessageLoop::ReplyRemoveItems(plist_t message) {
             if (!path) {
                 err = kRefusedPathErrno;
             } else {
-                const int32_t removed = IsFolder(*path) ? platform::RemoveEmptyFolder(*path)
+                // A phone of the newer layout removes its staging folder with everything still
+                // in it; the path was checked to lie inside the backup folder, and links inside
+                // are removed, not followed.
+                const int32_t removed = IsFolder(*path) ? platform::RemoveFolderTree(*path)
                                                         : platform::DeleteFile(*path);
                 // The system's codes map back onto the few error numbers the phone knows.
                 if (removed == platform::kErrorFileNotFound) {

@@ -30,11 +30,13 @@
 #include "platform/Files.h"
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
+#include "store/BackupFormat.h"
 #include "store/Catalogue.h"
 #include "store/CategoryRestore.h"
 #include "store/DatabaseGeneration.h"
 #include "store/EncryptedBackup.h"
 #include "store/Manifest.h"
+#include "store/ManifestDb.h"
 #include "store/Plists.h"
 
 namespace tolvane {
@@ -57,14 +59,35 @@ bool RestoreFilesAllSent(const char* folder, const char* sourceIdentifier,
                          const std::vector<std::string>& sent) {
     const std::string source = sourceIdentifier;
     const std::set<std::string> names(sent.begin(), sent.end());
+    const std::string device = platform::JoinPath(folder, source);
+    if (DeviceFolderFormat(device) == BackupFormat::Database) {
+        if (names.count(source + "/Manifest.plist") == 0 ||
+            names.count(source + "/Manifest.db") == 0) {
+            return false;
+        }
+        if (ManifestPlistSaysEncrypted(device)) {
+            // Its rows cannot be read without the key; the phone had both manifests.
+            return true;
+        }
+        ManifestDb db;
+        if (db.OpenReadOnly(platform::JoinPath(device, kManifestDbName)) != 0) {
+            return false;
+        }
+        bool all = true;
+        const int32_t walked = db.Walk([&](const ManifestRow& row) {
+            if (row.flags == kManifestFlagFile) {
+                all = names.count(source + "/" + PrefixedFileName(row.fileID)) != 0;
+            }
+            return all;
+        });
+        return walked == 0 && all;
+    }
     if (names.count(source + "/Manifest.plist") == 0 ||
         names.count(source + "/Manifest.mbdb") == 0) {
         return false;
     }
     std::string manifest;
-    if (platform::ReadWholeFile(
-            platform::JoinPath(platform::JoinPath(folder, source), "Manifest.mbdb"), manifest) !=
-        0) {
+    if (platform::ReadWholeFile(platform::JoinPath(device, "Manifest.mbdb"), manifest) != 0) {
         return false;
     }
     bool all = true;
@@ -173,11 +196,8 @@ int32_t CheckCategorySource(uint32_t categories, const std::string& sourceFolder
             continue;
         }
         // The same choice PrepareCategoryRestore makes: the copy when there is one.
-        std::string path = platform::JoinPath(sourceFolder, files.copyName);
-        if (!platform::FileExists(path)) {
-            path = platform::JoinPath(sourceFolder, files.hashedName);
-        }
-        if (!platform::FileExists(path)) {
+        const std::string path = FindCategoryDatabase(sourceFolder, files.category);
+        if (path.empty()) {
             what = platform::Failure::MissingDatabase;
             return platform::kErrorFileNotFound;
         }
@@ -199,11 +219,8 @@ int32_t CheckCategorySourceFitsPhone(uint32_t categories, const std::string& sou
         if ((categories & files.category) == 0) {
             continue;
         }
-        std::string path = platform::JoinPath(sourceFolder, files.copyName);
-        if (!platform::FileExists(path)) {
-            path = platform::JoinPath(sourceFolder, files.hashedName);
-        }
-        const int needed = RequiredIosMajor(path, files.category);
+        const std::string path = FindCategoryDatabase(sourceFolder, files.category);
+        const int needed = path.empty() ? 0 : RequiredIosMajor(path, files.category);
         if (needed > phone) {
             refusal = NewerGenerationText(files.category, needed, productVersion, true);
             return platform::IMPORT_BAD_FILE;
@@ -288,14 +305,24 @@ int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool i
             plan.folder = backupFolder;
             plan.name = names.front();
         }
-        return CheckRestoreSource(plan.folder.c_str(), plan.name.c_str(), &plan.failure);
+        const int32_t checked =
+            CheckRestoreSource(plan.folder.c_str(), plan.name.c_str(), &plan.failure);
+        if (checked != 0) {
+            return checked;
+        }
+        return CheckBackupManifestDb(platform::JoinPath(plan.folder, plan.name), 0, plan.problem);
     }
     if (!platform::FolderExists(backupFolder)) {
         plan.failure = Failure::MissingFolder;
         return platform::kResultMissing;
     }
-    const int32_t result = ChooseCategorySource(backupFolder, itunes, backupPassword, plan.source,
-                                                plan.decrypted, plan.failure);
+    int32_t result = ChooseCategorySource(backupFolder, itunes, backupPassword, plan.source,
+                                          plan.decrypted, plan.failure);
+    if (result == 0 && !plan.decrypted) {
+        // A device folder of the newer layout is used only when its manifest is sound and lists
+        // the chosen databases.
+        result = CheckBackupManifestDb(plan.source, categories, plan.problem);
+    }
     return result != 0 ? result : CheckCategorySource(categories, plan.source, plan.failure);
 }
 
@@ -309,6 +336,22 @@ int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& 
     RestorePlan plan;
     int32_t result = PlanRestore(categories, backupFolder, itunes, backupPassword, plan);
     run_.NoteFailure(result, plan.failure);
+    if (result != 0 && !plan.problem.empty()) {
+        std::printf("%s\n", plan.problem.c_str());
+        run_.SetLastErrorText(plan.problem);
+    }
+    if (result == 0 && plan.whole) {
+        // A phone cannot take a backup of a newer generation than its own; it is told before the
+        // phone is touched.
+        std::string refusal;
+        result = CheckBackupFitsPhone(platform::JoinPath(plan.folder, plan.name),
+                                      session_.CachedProductVersion(), refusal);
+        if (result != 0) {
+            std::printf("%s\n", refusal.c_str());
+            run_.SetLastErrorText(refusal);
+            run_.NoteFailure(result, platform::Failure::UnusableDatabase);
+        }
+    }
     if (result == 0 && !plan.whole) {
         // A database of a newer phone generation cannot be read by this phone.
         std::string refusal;
@@ -359,7 +402,13 @@ int32_t BackupEngine::RestoreToPhone(const RestorePlan& plan, const std::string&
     session_.RetakeSyncLock();
     int32_t result = RequestBackup(work.c_str());
     if (result == 0) {
-        result = PrepareCategoryRestore(run_.Categories(), session_.Udid(), &plan.source, work);
+        std::string problem;
+        result = PrepareCategoryRestore(run_.Categories(), session_.Udid(), &plan.source, work,
+                                        &problem);
+        if (!problem.empty()) {
+            std::printf("%s\n", problem.c_str());
+            run_.SetLastErrorText(problem);
+        }
         if (result != platform::kResultBadManifest) {
             run_.NoteFailure(result, platform::Failure::LocalFiles);
         }

@@ -20,7 +20,9 @@ namespace tolvane {
 bool SplitItunesBackupFolder(std::string_view backupFolder, std::string& folder, std::string& name);
 
 // Whether `sent` (names the computer sent in a restore conversation) holds the backup
-// F/S's two manifests and every file its Manifest.mbdb lists, named as the phone asks for them.
+// F/S's two manifests and every file its manifest lists, named as the phone asks for them: flat
+// for a Manifest.mbdb, "<xx>/<fileID>" for every file row of a Manifest.db (an encrypted
+// Manifest.db cannot be read here: its two manifests suffice).
 bool RestoreFilesAllSent(const char* folder, const char* sourceIdentifier,
                          const std::vector<std::string>& sent);
 
@@ -72,6 +74,7 @@ struct RestorePlan {
     std::string source;      // by category: where the databases come from
     bool decrypted = false;  // by category: `source` holds plain copies of an encrypted backup
     platform::Failure failure = platform::Failure::None;  // what a failed check stands for
+    std::string problem;  // the text for the user of a failed check, where the code does not say it
 };
 
 // Works out the plan for `categories` (Full, or Sms and/or Contacts) and the chosen backup:

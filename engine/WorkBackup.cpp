@@ -16,7 +16,14 @@ namespace {
 constexpr uint64_t kWorkFolderMinFree = 5368709120ULL;  // 5 GiB
 constexpr char kWorkFolderName[] = ".Tolvane_tmp_backup";
 constexpr char kManifestName[] = "Manifest.mbdb";
+constexpr char kManifestDbName[] = "Manifest.db";
 constexpr char kSavedManifestSuffix[] = "_bak";
+
+// A prefix folder of the newer layout: two lower-case hexadecimal digits.
+bool IsPrefixFolderName(const std::string& name) {
+    auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return name.size() == 2 && hex(name[0]) && hex(name[1]);
+}
 
 std::mutex gWorkFolderMutex;
 std::string gWorkFolder;  // guarded by gWorkFolderMutex; empty until first use
@@ -75,7 +82,8 @@ std::string WorkBackup::Enter(const std::string& udid) {
         return deviceFolder;
     }
     if (ready_ && (folder_ != deviceFolder ||
-                   !platform::FileExists(platform::JoinPath(deviceFolder, kManifestName)))) {
+                   (!platform::FileExists(platform::JoinPath(deviceFolder, kManifestName)) &&
+                    !platform::FileExists(platform::JoinPath(deviceFolder, kManifestDbName))))) {
         ready_ = false;
     }
     folder_ = deviceFolder;
@@ -89,6 +97,22 @@ int32_t WorkBackup::Clear() {
         DeleteFilesIn(folder_);
         const std::string snapshot = platform::JoinPath(folder_, "Snapshot");
         DeleteFilesIn(snapshot);
+        // The newer layout keeps its files in two-digit prefix folders, in the device folder and
+        // in the staging folder; those go whole. Other folders are not the work backup's own.
+        for (const std::string& parent : {folder_, snapshot}) {
+            std::vector<platform::DirEntry> entries;
+            if (platform::ListFolder(parent, entries) != 0) {
+                continue;
+            }
+            for (const platform::DirEntry& e : entries) {
+                if (e.type == platform::EntryType::Folder && IsPrefixFolderName(e.name)) {
+                    const std::string path = platform::JoinPath(parent, e.name);
+                    if (const int32_t r = platform::RemoveFolderTree(path); r != 0) {
+                        std::printf("Could not delete '%s': %d\n", path.c_str(), r);
+                    }
+                }
+            }
+        }
         platform::RemoveEmptyFolder(snapshot);  // only an empty one goes; others stay
     }
     ready_ = false;
@@ -101,7 +125,10 @@ void WorkBackup::MarkReady() {
 }
 
 int32_t WorkBackup::PutManifestBack() {
-    const std::string manifest = platform::JoinPath(folder_, kManifestName);
+    const bool newer = platform::FileExists(
+        platform::JoinPath(folder_, std::string(kManifestDbName) + kSavedManifestSuffix));
+    const std::string manifest =
+        platform::JoinPath(folder_, newer ? kManifestDbName : kManifestName);
     const std::string saved = manifest + kSavedManifestSuffix;
     if (!platform::FileExists(saved)) {
         return 0;

@@ -237,6 +237,66 @@ int32_t RemoveEmptyFolder(const std::string& path) {
     return rmdir(path.c_str()) == 0 ? 0 : LastSystemError();
 }
 
+namespace {
+
+// Empties the folder open as `fd` (which it closes), entry by entry, relative to the descriptor so
+// that a name swapped for a link meanwhile is not followed.
+int32_t EmptyFolderAt(int fd) {
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        const int32_t err = LastSystemError();
+        close(fd);
+        return err;
+    }
+    int32_t first = 0;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        struct stat st {};
+        if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            first = first != 0 ? first : LastSystemError();
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child =
+                openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int32_t emptied = child < 0 ? LastSystemError() : EmptyFolderAt(child);
+            first = first != 0 ? first : emptied;
+            if (unlinkat(dirfd(dir), name.c_str(), AT_REMOVEDIR) != 0 && first == 0) {
+                first = LastSystemError();
+            }
+        } else if (unlinkat(dirfd(dir), name.c_str(), 0) != 0 && first == 0) {
+            first = LastSystemError();
+        }
+    }
+    closedir(dir);
+    return first;
+}
+
+}  // namespace
+
+int32_t RemoveFolderTree(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return LastSystemError();
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        // A link (or any other entry) goes itself, as a recursive remove takes it.
+        return unlink(path.c_str()) == 0 ? 0 : LastSystemError();
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return LastSystemError();
+    }
+    const int32_t emptied = EmptyFolderAt(fd);
+    if (rmdir(path.c_str()) != 0) {
+        return emptied != 0 ? emptied : LastSystemError();
+    }
+    return emptied;
+}
+
 bool IsHidden(const std::string& path) {
     const std::string name = BaseName(path);
     return !name.empty() && name[0] == '.' && PathExists(path);

@@ -53,6 +53,11 @@ int32_t RenameReplace(const std::string& source, const std::string& target);
 
 int32_t DeleteFile(const std::string& path);
 int32_t RemoveEmptyFolder(const std::string& path);
+// Removes a folder and everything in it. Symbolic links are removed themselves, never followed,
+// so nothing outside the folder is touched; a path that is itself a link or a file is removed as
+// such. 0, or the system error code of the first entry that could not be removed
+// (the removal goes on with the others).
+int32_t RemoveFolderTree(const std::string& path);
 
 // The hidden attribute: a name that begins with "." is hidden. Nothing can be set on disk, so
 // this only reports whether `path` is hidden by its name and exists.

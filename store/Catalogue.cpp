@@ -73,14 +73,18 @@ void ReadFileInfo(const std::string& folder, BackupEntry& entry) {
                 std::vector<std::string> names;
                 ListDeviceFolderNames(folder, names);
                 if (!names.empty()) {
-                    entry.encrypted =
-                        IsEncryptedDeviceFolder(platform::JoinPath(folder, names.front()));
+                    const std::string device = platform::JoinPath(folder, names.front());
+                    entry.encrypted = IsEncryptedDeviceFolder(device);
+                    entry.format = DeviceFolderFormat(device);
                 }
             }
         } else if (lineNo == 2) {
             entry.date = AnsiToWide(line);
         } else {
             entry.name = AnsiToWide(line);
+            if ((entry.categories & Full) == 0) {
+                entry.format = PhoneBackupFormat(FileInfoProductVersion(line));
+            }
         }
     }
 }
@@ -216,6 +220,7 @@ int32_t ListItunesBackupsIn(const std::string& folder, std::vector<BackupEntry>&
         entry.folder = *it;
         ReadItunesInfo(*it, entry);
         entry.encrypted = IsEncryptedDeviceFolder(*it) ? 1 : 0;
+        entry.format = DeviceFolderFormat(*it);
         if (!entry.name.empty()) {
             entries.push_back(std::move(entry));
         }
@@ -267,7 +272,22 @@ bool IsEncryptedDatabase(const std::string& path) {
              platform::EqualsIgnoreAsciiCase(std::string_view(head, 6), "SQLite"));
 }
 
+std::string FileInfoProductVersion(const std::string& deviceLine) {
+    if (deviceLine.empty() || deviceLine.back() != ')') {
+        return {};
+    }
+    const size_t open = deviceLine.rfind('(');
+    const size_t space = deviceLine.rfind(' ');
+    if (open == std::string::npos || space == std::string::npos || space < open) {
+        return {};
+    }
+    return deviceLine.substr(space + 1, deviceLine.size() - space - 2);
+}
+
 bool IsEncryptedDeviceFolder(const std::string& folder) {
+    if (DeviceFolderFormat(folder) == BackupFormat::Database) {
+        return ManifestPlistSaysEncrypted(folder);
+    }
     const std::string path = platform::JoinPath(folder, kContactsDatabaseName);
     for (const std::string& candidate : {path, path + ".mddata"}) {
         platform::FilePtr probe(platform::OpenRegularFileStream(candidate));

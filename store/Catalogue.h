@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "store/BackupFormat.h"
+
 namespace tolvane {
 
 struct BackupEntry {
@@ -23,6 +25,9 @@ struct BackupEntry {
     // iTunes: the moment of the Last Backup Date (seconds since 1970 UTC); INT64_MIN when unread.
     int64_t instant = INT64_MIN;
     std::string folder;  // full path of the backup folder, as the file system names it
+    // The generation of the backup: from its manifest for whole backups, from the phone's version
+    // in `fileinfo` for own category backups (which hold no manifest).
+    BackupFormat format = BackupFormat::Unknown;
 };
 
 // Paths are byte strings (UTF-8 by convention; a name need not be valid UTF-8), as the file system
@@ -55,13 +60,19 @@ int32_t WriteFileInfo(uint32_t categories, const std::string& timestamp,
 // True when the file opens and its first six bytes are not "SQLite" (in any letter case).
 bool IsEncryptedDatabase(const std::string& path);
 
-// IsEncryptedDatabase on the contacts database of a device folder, under its plain hashed name or,
-// when that does not open, with ".mddata" appended; false when neither opens.
+// Whether a device folder holds an encrypted backup. A folder of the newer layout (Manifest.db)
+// says so in its Manifest.plist (IsEncrypted). Otherwise IsEncryptedDatabase on the contacts
+// database under its plain hashed name or, when that does not open, with ".mddata" appended;
+// false when neither opens.
 bool IsEncryptedDeviceFolder(const std::string& folder);
 
 // Appends the full path of every entry of `folder` whose name does not begin with ".", in
 // ascending name order (the order the catalogue relies on, whatever the file system's own is).
 void ListFolderEntries(const std::string& folder, std::vector<std::string>& paths);
+
+// The product version in the third line of a `fileinfo` ("name(class version)"); empty when the
+// line has no such tail.
+std::string FileInfoProductVersion(const std::string& deviceLine);
 
 // Appends the bare names of exactly 40 characters among the entries of `folder` (hidden names
 // skipped), in the same order: the device folders of a full backup.

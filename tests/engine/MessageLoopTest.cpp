@@ -168,6 +168,7 @@ TEST_F(MessageLoopTest, SilentPhoneCanBeCancelledOnceItHasGivenAFigure) {
 TEST_F(MessageLoopTest, RemovingReportsTheLastFailureAndGoesOn) {
     WriteFile(dir_ / "a", "a");
     WriteFile(dir_ / "full/inside", "x");
+    WriteFile(dir_ / "full/deeper/more", "y");
     platform::CreateFolder(dir_ / "empty");
     link_.Message(Array({Str("DLMessageRemoveItems"),
                          StrArray({"a", "full", "empty", "../outside"}), Dict({}), Real(5)}));
@@ -177,20 +178,28 @@ TEST_F(MessageLoopTest, RemovingReportsTheLastFailureAndGoesOn) {
     EXPECT_EQ(Run(Folder().c_str()), 0);
     EXPECT_FALSE(platform::PathExists(dir_ / "a"));
     EXPECT_FALSE(platform::PathExists(dir_ / "empty"));
-    EXPECT_TRUE(platform::FileExists(dir_ / "full/inside"));
+    // A folder goes with everything in it (the staging folder of a newer phone is not empty).
+    EXPECT_FALSE(platform::PathExists(dir_ / "full"));
     ASSERT_EQ(link_.replies.size(), 2u);
-    // The non-empty folder failed with 14, then the escaping path was refused: the last counts.
+    // The escaping path was refused: the last failure of the list counts.
     EXPECT_EQ(link_.replies[0].code, -13);
     EXPECT_EQ(link_.replies[1].code, -6);
     EXPECT_EQ(link_.replies[1].text, platform::ErrnoMessage(2));
 
-    ScriptedLink nonEmpty;
-    nonEmpty.Message(Array({Str("DLMessageRemoveItems"), StrArray({"full"}), Dict({}), Real(5)}));
-    nonEmpty.Message(Ok());
-    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, nonEmpty, LoopTiming{0, 6}), 0);
-    ASSERT_EQ(nonEmpty.replies.size(), 1u);
-    EXPECT_EQ(nonEmpty.replies[0].code, -14);
-    EXPECT_EQ(nonEmpty.replies[0].text, platform::ErrnoMessage(14));
+    // A link inside a removed folder goes itself; what it points to, outside, stays.
+    testenv::TempDir outside;
+    WriteFile(outside / "keep", "mine");
+    WriteFile(dir_ / "Snapshot/3d/file", "z");
+    ASSERT_EQ(symlink(outside.Path().c_str(), (dir_ / "Snapshot/3d/link").c_str()), 0);
+    ScriptedLink staging;
+    staging.Message(
+        Array({Str("DLMessageRemoveItems"), StrArray({"Snapshot"}), Dict({}), Real(5)}));
+    staging.Message(Ok());
+    EXPECT_EQ(RunMessageLoop(Folder().c_str(), session_, run_, staging, LoopTiming{0, 6}), 0);
+    ASSERT_EQ(staging.replies.size(), 1u);
+    EXPECT_EQ(staging.replies[0].code, 0);
+    EXPECT_FALSE(platform::PathExists(dir_ / "Snapshot"));
+    EXPECT_EQ(ReadFile(outside / "keep"), "mine");
 }
 
 TEST_F(MessageLoopTest, MovingReplacesFilesRefusesEscapesAndStopsAtARenameFailure) {

@@ -177,3 +177,27 @@ TEST(Files, PathHelpers) {
     EXPECT_TRUE(IsHidden(dir / ".work"));
     EXPECT_FALSE(IsHidden(dir.Path()));
 }
+
+TEST(Files, RemoveFolderTreeTakesEverythingInsideButNothingALinkPointsTo) {
+    TempDir dir;
+    TempDir outside;
+    WriteFile(outside / "keep.txt", "mine");
+    ASSERT_EQ(CreateFolderWithParents(dir / "tree/a/b"), 0);
+    WriteFile(dir / "tree/a/b/f", "1");
+    WriteFile(dir / "tree/a/.hidden", "2");
+    WriteFile(dir / "tree/top", "3");
+    ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "tree/a/link").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "keep.txt").c_str(), (dir / "tree/filelink").c_str()), 0);
+
+    EXPECT_EQ(RemoveFolderTree(dir / "tree"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "tree"));
+    EXPECT_EQ(ReadFile(outside / "keep.txt"), "mine");
+
+    // A link named as the tree goes itself; its target stays.
+    ASSERT_EQ(symlink(outside.Path().c_str(), (dir / "alias").c_str()), 0);
+    EXPECT_EQ(RemoveFolderTree(dir / "alias"), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "alias"));
+    EXPECT_EQ(ReadFile(outside / "keep.txt"), "mine");
+
+    EXPECT_EQ(RemoveFolderTree(dir / "none"), kErrorFileNotFound);
+}
