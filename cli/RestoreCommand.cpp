@@ -97,7 +97,13 @@ int RunRestoreCommand(const std::vector<std::string>& args) {
                         "the backup is encrypted: give its password with --password");
         }
         if (whole) {
-            if (const int32_t r = VerifyBackupPassword(options.password->c_str(), options.backup);
+            // A backup of iOS 10.2 and later takes seconds to check: the tool's progress shows.
+            const auto progress = [](int percent) {
+                std::printf("Checking the backup password: %d%%\n", percent);
+                std::fflush(stdout);
+            };
+            if (const int32_t r =
+                    VerifyBackupPassword(options.password->c_str(), options.backup, progress);
                 r != 0) {
                 return Fail(r, r == platform::kResultWrongPassword
                                    ? RestoreFailureText(platform::Failure::WrongPassword)

@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <span>
 #include <string_view>
 
 #include "platform/Errors.h"
@@ -203,7 +202,7 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
     // The tool tells the layouts apart by the manifest it finds, so the key files of the other
     // layout, left by a run on another backup, must go first.
-    const bool modern = platform::FileExists(platform::JoinPath(backupFolder, "Manifest.db"));
+    const bool modern = DeviceFolderFormat(backupFolder) == BackupFormat::Database;
     for (const char* stale : modern ? kKeyFiles : kModernKeyFiles) {
         const int32_t r = platform::DeleteFile(platform::JoinPath(input, stale));
         if (r != 0 && r != platform::kErrorFileNotFound && r != platform::kErrorPathNotFound) {

@@ -65,6 +65,26 @@ TEST_F(CliRestore, EncryptedBackupByCategoryAndWhole) {
     EXPECT_EQ(Differences(atBackup, ReadPhoneFiles(*phone_)), Lines{});
 }
 
+TEST_F(CliRestore, LongPasswordCheckOfAnEncryptedNewerBackupShowsItsProgress) {
+    testenv::PhoneOptions modern;
+    modern.productVersion = "17.5";
+    modern.backupRounds = 200000;
+    StartPhone(modern);
+    const std::string backup =
+        WriteOtherProgramsBackup(*phone_, home_.Home() + "/itunes", {"--encrypt", "pw"});
+    engine_.CloseDevice();
+
+    const CommandRun run = RunTolvanectl({"restore", backup, "--itunes", "--password", "wrong"});
+    EXPECT_EQ(run.exitCode, 86) << run.output;
+    const size_t first = run.output.find("Checking the backup password: 10%\n");
+    const size_t last = run.output.find("Checking the backup password: 100%\n");
+    EXPECT_NE(first, std::string::npos) << run.output;
+    EXPECT_NE(last, std::string::npos) << run.output;
+    EXPECT_LT(first, last);
+    EXPECT_LT(last, run.output.find("the backup password is not correct")) << run.output;
+    EXPECT_EQ(EventsStartingWith(*phone_, "restore started"), Lines{});
+}
+
 TEST_F(CliRestore, FailuresGiveTheirCodeAndThePhonesText) {
     StartPhone({}, {"refuse-restore=204:The backup is incomplete"});
     const std::string backup = WriteOtherProgramsBackup(*phone_, home_.Home() + "/itunes");
