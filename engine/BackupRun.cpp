@@ -256,6 +256,14 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
     LoopEnd end;
     LoopTiming timing;
     timing.patientForFirstMessage = AsksPasscodeForBackup(session_.CachedProductVersion());
+    if (timing.patientForFirstMessage) {
+        // Such a phone shows its passcode prompt now and says nothing until it is answered; the
+        // library's receive waits 30 s before the loop even sees the silence, so the user is told
+        // at once.
+        std::printf("The phone may ask for its passcode: unlock it and type its passcode\n");
+        std::fflush(stdout);
+        run_.SetLastErrorText("Unlock the phone and type its passcode to let the backup begin.");
+    }
     BackupServiceLink link(session_);
     const int32_t result = RunMessageLoop(folder, session_, run_, link, timing, &end);
     if (result != 0) {

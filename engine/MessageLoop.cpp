@@ -221,6 +221,10 @@ int32_t MessageLoop::Run() {
             continue;
         }
         run_.NoteHeard();
+        if (!heardAnything_ && timing_.patientForFirstMessage) {
+            // The passcode was typed: the request to unlock is no longer the news.
+            run_.SetLastErrorText("");
+        }
         heardAnything_ = true;
         patientNow_.store(false);
         if (Handle(name, message.get()) == Step::End) {

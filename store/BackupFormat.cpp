@@ -111,13 +111,15 @@ int32_t CheckBackupManifestDb(const std::string& deviceFolder, uint32_t categori
     }
     bool sms = false;
     bool contacts = false;
-    const int32_t walked = db.Walk([&](const ManifestRow& row) {
-        if (row.flags == kManifestFlagFile) {
-            sms = sms || row.fileID == kSmsDatabaseName;
-            contacts = contacts || row.fileID == kContactsDatabaseName;
-        }
-        return true;
-    });
+    const int32_t walked = db.Walk(
+        [&](const ManifestRow& row) {
+            if (row.flags == kManifestFlagFile) {
+                sms = sms || row.fileID == kSmsDatabaseName;
+                contacts = contacts || row.fileID == kContactsDatabaseName;
+            }
+            return true;
+        },
+        false);
     if (walked != 0) {
         problem = "The backup's Manifest.db cannot be used: " + db.Error();
         return platform::kResultBadManifest;

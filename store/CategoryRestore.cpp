@@ -75,26 +75,29 @@ int32_t PrepareMbdbWorkBackup(uint32_t categories, const std::string& deviceFold
     return result;
 }
 
-// The newer layout: the manifest is an SQLite database. The original is kept beside it as
-// "Manifest.db_bak" (as the older manifest is), and the work copy is changed in one transaction:
-// the applications' rows go, and each chosen database's MBFile gets the new content's size and
-// digest. A database row the manifest lacks is an error: the phone would never ask for the file.
+// The newer layout: the manifest is an SQLite database. The original is set aside as
+// "Manifest.db_bak" (as the older manifest is), a copy without the applications' rows is written
+// in its place, and each chosen database's MBFile there gets the new content's size and digest. A
+// database row the manifest lacks is an error: the phone would never ask for the file.
 int32_t PrepareDatabaseWorkBackup(uint32_t categories, const std::string& deviceFolder,
                                   const std::string* sourceFolder, std::string* problem) {
     const std::string manifest = platform::JoinPath(deviceFolder, kManifestDbName);
-    int32_t result = platform::CopyFileReplace(manifest, manifest + "_bak");
+    const std::string saved = manifest + "_bak";
+    int32_t result = platform::MovePath(manifest, saved);
     if (result != 0) {
-        Tell(problem, "the work backup's manifest cannot be saved");
+        Tell(problem, "the work backup's manifest cannot be set aside");
+        return result;
+    }
+    std::string error;
+    result = ManifestDb::CopyWithoutApplicationRows(saved, manifest, error);
+    if (result != 0) {
+        Tell(problem, "the work backup's manifest cannot be rewritten: " + error);
         return result;
     }
     ManifestDb db;
     result = db.OpenForRewrite(manifest);
     if (result == 0) {
         result = db.Begin();
-    }
-    int64_t removed = 0;
-    if (result == 0) {
-        result = db.RemoveApplicationRows(removed);
     }
     if (result != 0) {
         Tell(problem, db.Error());
@@ -133,7 +136,6 @@ int32_t PrepareDatabaseWorkBackup(uint32_t categories, const std::string& device
         }
         const std::optional<uint64_t> size = platform::FileSize(target);
         std::string updated;
-        std::string error;
         if (!size ||
             !UpdateMbFileContent(
                 row.file, *size,

@@ -1,6 +1,8 @@
 #include "store/ManifestDb.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/Files.h"
 #include "platform/Results.h"
@@ -239,13 +241,15 @@ int32_t ManifestDb::Find(std::string_view fileID, ManifestRow& row, bool& found)
     return platform::kResultOk;
 }
 
-int32_t ManifestDb::Walk(const std::function<bool(const ManifestRow&)>& visit) {
+int32_t ManifestDb::Walk(const std::function<bool(const ManifestRow&)>& visit, bool withFiles) {
     if (!db_) {
         return Fail("no manifest database is open");
     }
+    const std::string sql =
+        withFiles ? std::string(kSelectColumns) + " ORDER BY fileID"
+                  : "SELECT fileID, domain, relativePath, flags, NULL FROM Files ORDER BY fileID";
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_.get(), (std::string(kSelectColumns) + " ORDER BY fileID").c_str(),
-                           -1, &raw, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
         return Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(db_.get()));
     }
     platform::SqliteStmtPtr stmt(raw);
@@ -332,6 +336,109 @@ int32_t ManifestDb::ReplaceFile(std::string_view fileID, std::string_view file) 
         error_ = "the manifest has no row " + std::string(fileID);
         return platform::kResultMissing;
     }
+    return platform::kResultOk;
+}
+
+int32_t ManifestDb::CopyWithoutApplicationRows(const std::string& source, const std::string& target,
+                                               std::string& error) {
+    platform::DeleteFile(target);  // whatever happens, no older copy passes for the new one
+    ManifestDb in;
+    if (const int32_t rc = in.OpenReadOnly(source); rc != platform::kResultOk) {
+        error = in.Error();
+        return rc == platform::kResultMissing ? platform::kResultBadManifest : rc;
+    }
+    in.db_.reset();
+    ManifestDb out;
+    int32_t rc = out.Open(FileUri(target, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false);
+    auto fail = [&](int32_t code) {
+        error = out.Error();
+        out.db_.reset();
+        platform::DeleteFile(target);
+        return code;
+    };
+    if (rc != platform::kResultOk) {
+        return fail(rc);
+    }
+    std::string quotedSource;  // the URI as an SQL string literal
+    for (char c : FileUri(source, "?immutable=1")) {
+        quotedSource += c;
+        if (c == '\'') {
+            quotedSource += '\'';
+        }
+    }
+    rc = out.Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-65536;");
+    if (rc == platform::kResultOk) {
+        rc = out.Exec(("ATTACH DATABASE '" + quotedSource + "' AS src").c_str());
+    }
+    if (rc != platform::kResultOk) {
+        return fail(rc);
+    }
+    // The schema as the phone wrote it: tables first, filled, then their indexes, which are
+    // cheaper built once over the kept rows than kept up row by row.
+    std::vector<std::pair<std::string, std::string>> tables;  // name, sql
+    std::vector<std::string> indexes;
+    {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(
+                out.db_.get(),
+                "SELECT type, name, sql FROM src.sqlite_master WHERE sql IS NOT NULL "
+                "AND name NOT LIKE 'sqlite_%' ORDER BY rowid",
+                -1, &raw, nullptr) != SQLITE_OK) {
+            out.Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(out.db_.get()));
+            return fail(platform::kResultBadManifest);
+        }
+        platform::SqliteStmtPtr stmt(raw);
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+            const std::string type = ColumnText(raw, 0);
+            if (type == "table") {
+                tables.emplace_back(ColumnText(raw, 1), ColumnText(raw, 2));
+            } else if (type == "index") {
+                indexes.push_back(ColumnText(raw, 2));
+            }
+        }
+        if (step != SQLITE_DONE) {
+            out.Fail(std::string("the manifest cannot be read: ") + sqlite3_errmsg(out.db_.get()));
+            return fail(platform::kResultBadManifest);
+        }
+    }
+    rc = out.Exec("BEGIN");
+    for (const auto& [name, sql] : tables) {
+        if (rc != platform::kResultOk) {
+            break;
+        }
+        std::string quoted = "\"";
+        for (char c : name) {
+            quoted += c;
+            if (c == '"') {
+                quoted += '"';
+            }
+        }
+        quoted += '"';
+        rc = out.Exec(sql.c_str());
+        if (rc == platform::kResultOk) {
+            std::string copy = "INSERT INTO main." + quoted + " SELECT * FROM src." + quoted;
+            if (name == "Files") {
+                copy += " WHERE substr(domain, 1, 9) <> 'AppDomain'";
+            }
+            rc = out.Exec(copy.c_str());
+        }
+    }
+    for (const std::string& sql : indexes) {
+        if (rc == platform::kResultOk) {
+            rc = out.Exec(sql.c_str());
+        }
+    }
+    if (rc == platform::kResultOk) {
+        rc = out.Exec("COMMIT");
+    }
+    if (rc == platform::kResultOk) {
+        rc = out.Exec("DETACH DATABASE src");
+    }
+    if (rc != platform::kResultOk) {
+        return fail(rc);
+    }
+    out.db_.reset();
     return platform::kResultOk;
 }
 

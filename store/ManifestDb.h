@@ -72,8 +72,9 @@ class ManifestDb {
     int32_t Find(std::string_view fileID, ManifestRow& row, bool& found);
 
     // Calls `visit` for each row in fileID order until it returns false. Rows before a bad one
-    // have been visited when the walk ends with platform::kResultBadManifest.
-    int32_t Walk(const std::function<bool(const ManifestRow&)>& visit);
+    // have been visited when the walk ends with platform::kResultBadManifest. Without
+    // `withFiles` the rows' `file` stays empty (a check that needs only names reads less).
+    int32_t Walk(const std::function<bool(const ManifestRow&)>& visit, bool withFiles = true);
 
     // Number of rows in Files.
     int32_t CountRows(int64_t& rows);
@@ -88,6 +89,15 @@ class ManifestDb {
     int32_t Commit();
 
     const std::string& Error() const { return error_; }
+
+    // Writes a new manifest at `target` (replaced when it exists) holding every table and index
+    // of the manifest at `source` and every row of it except the applications' (as
+    // RemoveApplicationRows takes them). The source is only read. One sequential write of what is
+    // kept, with no journal: the target is a work copy, and a failure removes it. 0,
+    // platform::kResultBadManifest when the source is not a manifest database, or another code
+    // with `error` set.
+    static int32_t CopyWithoutApplicationRows(const std::string& source, const std::string& target,
+                                              std::string& error);
 
   private:
     int32_t Open(const std::string& uri, int flags, bool checkSchema);

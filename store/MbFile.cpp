@@ -193,6 +193,48 @@ bool ReadDataRef(plist_t objects, plist_t dict, const char* key, std::optional<s
     return true;
 }
 
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+// A phone's paths always are; bytes that are not would not survive a rewrite of the archive.
+bool IsUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t extra = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i <= extra) {
+            return false;  // cut short
+        }
+        for (size_t k = 1; k <= extra; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        static constexpr uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
 plist_t ClassInfo(const char* name, const std::vector<const char*>& chain) {
     plist_t d = plist_new_dict();
     plist_t classes = plist_new_array();
@@ -255,6 +297,10 @@ bool DecodeMbFile(std::string_view bytes, MbFile& out, std::string& error) {
     if (out.relativePath.find('\0') != std::string::npos ||
         (out.target && out.target->find('\0') != std::string::npos)) {
         error = "the MBFile's path holds a zero byte";
+        return false;
+    }
+    if (!IsUtf8(out.relativePath) || (out.target && !IsUtf8(*out.target))) {
+        error = "the MBFile's path is not UTF-8";
         return false;
     }
     if (out.encryptionKey && out.encryptionKey->size() != kMbFileKeyLength) {
@@ -332,7 +378,28 @@ bool UpdateMbFileContent(std::string_view bytes, uint64_t size, std::string_view
     plist_dict_set_item(a.file, "Digest",
                         Append(a.objects, plist_new_data(digest.data(), digest.size())));
     updated = ToBinary(a.root.get());
-    return !updated.empty();
+    // The property list writer cannot keep every tree the reader accepts (an object shared by
+    // two references, say); what it wrote is read back, and when that fails the archive is
+    // written afresh from its fields, which keeps every field this reader knows.
+    auto sound = [&](const std::string& bytes) {
+        MbFile back;
+        std::string ignored;
+        return DecodeMbFile(bytes, back, ignored) && back.size == size && back.digest == digest &&
+               back.relativePath == check.relativePath && back.mode == check.mode &&
+               back.encryptionKey == check.encryptionKey && back.target == check.target;
+    };
+    if (sound(updated)) {
+        return true;
+    }
+    check.size = size;
+    check.digest = std::string(digest);
+    updated = EncodeMbFile(check);
+    if (sound(updated)) {
+        return true;
+    }
+    error = "the MBFile archive cannot be rewritten";
+    updated.clear();
+    return false;
 }
 
 }  // namespace tolvane

@@ -50,8 +50,11 @@ bool DecodeMbFile(std::string_view bytes, MbFile& out, std::string& error);
 std::string EncodeMbFile(const MbFile& file);
 
 // The archive `bytes` with its Size replaced by `size` and its Digest by `digest` (added when it
-// had none); every other object and key is kept as it was. False, with `error` set, when `bytes`
-// is not an MBFile archive (DecodeMbFile's checks).
+// had none); every other object and key is kept as it was. The result is read back before it is
+// given out; should the writer of property lists fail to keep the tree, the archive is written
+// afresh by EncodeMbFile from its fields (keys this reader does not know are then lost). False,
+// with `error` set, when `bytes` is not an MBFile archive (DecodeMbFile's checks) or no sound
+// archive could be written.
 bool UpdateMbFileContent(std::string_view bytes, uint64_t size, std::string_view digest,
                          std::string& updated, std::string& error);
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -24,6 +25,12 @@ constexpr char kUdid[] = "00008030-001A2B3C4D5E602E00000000000000ab";
 
 double Seconds(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Processor time of this process (user + system), which a busy machine does not inflate as it
+// does the wall-clock figure.
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
 void Die(const char* what) {
@@ -50,13 +57,31 @@ void MakeManifest(const std::string& path, int rows) {
                  "CREATE TABLE Files (fileID TEXT PRIMARY KEY, domain TEXT, relativePath TEXT, "
                  "flags INTEGER, file BLOB);"
                  "CREATE INDEX FilesDomainIdx ON Files(domain);"
+                 "CREATE INDEX FilesRelativePathIdx ON Files(relativePath);"
+                 "CREATE INDEX FilesFlagsIdx ON Files(flags);"
                  "CREATE TABLE Properties (key TEXT PRIMARY KEY, value BLOB);"
                  "PRAGMA journal_mode=WAL; BEGIN;",
                  nullptr, nullptr, nullptr);
     sqlite3_stmt* stmt = nullptr;
     sqlite3_prepare_v2(raw, "INSERT INTO Files VALUES (?, ?, ?, 1, ?)", -1, &stmt, nullptr);
     platform::SqliteStmtPtr owned(stmt);
+    // A typical record; the rows other than the two databases share one (the rewrite never reads
+    // theirs), which keeps the set-up short.
+    std::string shared;
     auto add = [&](const std::string& domain, const std::string& relativePath) {
+        if (!shared.empty() && relativePath.rfind("Library/", 0) != 0) {
+            const std::string id = tolvane::HashedName(domain, relativePath);
+            sqlite3_bind_text(stmt, 1, id.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(stmt, 2, domain.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(stmt, 3, relativePath.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(stmt, 4, shared.data(), static_cast<int>(shared.size()),
+                              SQLITE_STATIC);
+            if (sqlite3_step(stmt) != SQLITE_DONE) {
+                Die("cannot fill the manifest");
+            }
+            sqlite3_reset(stmt);
+            return;
+        }
         tolvane::MbFile f;
         f.relativePath = relativePath;
         f.mode = 0100644;
@@ -68,6 +93,9 @@ void MakeManifest(const std::string& path, int rows) {
         f.birth = 1690000000;
         f.digest = std::string(20, '\x11');
         const std::string blob = tolvane::EncodeMbFile(f);
+        if (relativePath.rfind("Library/", 0) != 0) {
+            shared = blob;
+        }
         const std::string id = tolvane::HashedName(domain, relativePath);
         sqlite3_bind_text(stmt, 1, id.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(stmt, 2, domain.c_str(), -1, SQLITE_TRANSIENT);
@@ -122,16 +150,20 @@ int main(int argc, char** argv) {
     WriteFile(device + "/31/31bb7ba8914766d4ba40d6dfb6113c8b614be442", "old");
 
     std::string problem;
+    double cpu = CpuSeconds();
     auto checked = Clock::now();
     if (tolvane::CheckBackupManifestDb(device, tolvane::Sms | tolvane::Contacts, problem) != 0) {
         Die(problem.c_str());
     }
-    std::printf("check walk of the manifest before a restore: %.3f s\n", Seconds(checked));
+    std::printf("check walk of the manifest before a restore: %.3f s (cpu %.3f s)\n",
+                Seconds(checked), CpuSeconds() - cpu);
 
+    cpu = CpuSeconds();
     auto rewrite = Clock::now();
     const int32_t result = tolvane::PrepareCategoryRestore(tolvane::Sms | tolvane::Contacts, kUdid,
                                                            &source, work, &problem);
     const double rewriteSeconds = Seconds(rewrite);
+    const double rewriteCpu = CpuSeconds() - cpu;
     if (result != 0) {
         Die(problem.c_str());
     }
@@ -141,9 +173,10 @@ int main(int argc, char** argv) {
         Die("the rewritten manifest cannot be read");
     }
     std::printf(
-        "category restore preparation (copy 10 MB, rewrite %d-row manifest): %.3f s (target "
-        "< 1 s) %s; %lld rows left\n",
-        rows, rewriteSeconds, rewriteSeconds < 1.0 ? "ok" : "SLOW", static_cast<long long>(left));
+        "category restore preparation (copy 10 MB, rewrite %d-row manifest): %.3f s, cpu %.3f s "
+        "(target < 1 s) %s; %lld rows left\n",
+        rows, rewriteSeconds, rewriteCpu, rewriteSeconds < 1.0 ? "ok" : "SLOW",
+        static_cast<long long>(left));
     std::filesystem::remove_all(pattern);
     return 0;
 }

@@ -2,9 +2,12 @@
 // progress) and what the phone holds afterwards.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/Files.h"
+#include "platform/Folders.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
 #include "tests/restore/RestoreFixture.h"
@@ -160,3 +163,79 @@ TEST_F(CliRestore, AFolderWhoseNameIsNotUtf8WorksAsAnyOther) {
 }
 
 }  // namespace
+
+namespace {
+
+// The line of `list` output that names `folder`, split at its tabs.
+std::vector<std::string> ListedColumns(const std::string& output, const std::string& folder) {
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        if (end == std::string::npos) {
+            end = output.size();
+        }
+        const std::string line = output.substr(start, end - start);
+        if (line.size() >= folder.size() &&
+            line.compare(line.size() - folder.size(), folder.size(), folder) == 0) {
+            std::vector<std::string> columns;
+            size_t from = 0;
+            for (size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1) {
+                columns.push_back(line.substr(from, tab - from));
+            }
+            columns.push_back(line.substr(from));
+            return columns;
+        }
+        start = end + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST_F(CliRestore, InfoAndListTellEachGenerationsFormat) {
+    const std::string itunes = platform::ItunesBackupFolder();
+    std::vector<std::string> folders;  // own backups, in the order made
+    for (const char* version : {"17.5", ""}) {
+        engine_.CloseDevice();
+        phone_.reset();
+        testenv::PhoneOptions options;
+        options.productVersion = version;
+        options.seed = version[0] != '\0' ? 1 : 2;  // two phones, two device folders
+        StartPhone(options);
+        WriteOtherProgramsBackup(*phone_, itunes);
+        engine_.CloseDevice();  // the commands open their own sessions
+
+        CommandRun run = RunTolvanectl({"info"});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const std::string expected =
+            std::string("Backup format: ") + (version[0] != '\0' ? "Manifest.db" : "Manifest.mbdb");
+        EXPECT_NE(run.output.find(expected), std::string::npos) << run.output;
+
+        run = RunTolvanectl({"backup", "--full"});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        const std::string done = "Backup complete: ";
+        const size_t at = run.output.rfind(done);
+        ASSERT_NE(at, std::string::npos) << run.output;
+        std::string folder = run.output.substr(at + done.size());
+        folder = folder.substr(0, folder.find('\n'));
+        folders.push_back(folder);
+        // Timestamped folders are named by the second.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    }
+
+    CommandRun run = RunTolvanectl({"list"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::vector<std::string> newer = ListedColumns(run.output, folders[0]);
+    const std::vector<std::string> older = ListedColumns(run.output, folders[1]);
+    ASSERT_EQ(newer.size(), 6u) << run.output;
+    ASSERT_EQ(older.size(), 6u) << run.output;
+    EXPECT_EQ(newer[1], "full");
+    EXPECT_EQ(newer[2], "plain");
+    EXPECT_EQ(newer[3], "Manifest.db");
+    EXPECT_EQ(older[3], "Manifest.mbdb");
+
+    run = RunTolvanectl({"list", "--itunes"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("\tfull\tplain\tManifest.db\t"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("\tfull\tplain\tManifest.mbdb\t"), std::string::npos) << run.output;
+}

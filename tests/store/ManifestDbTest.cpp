@@ -278,3 +278,46 @@ TEST(ManifestDbTest, RewriteRemovesApplicationRowsAndReplacesOneFile) {
     }
     EXPECT_TRUE(sawSms);
 }
+
+TEST(ManifestDbTest, CopyWithoutApplicationRowsKeepsSchemaAndTheRest) {
+    testenv::TempDir dir;
+    const std::string source = dir.Path() + "/it's Manifest.db";  // a quote in the name
+    const std::string target = dir.Path() + "/copy.db";
+    std::vector<devsim::MbdbRecord> records = Records();
+    records.push_back(Rec("appdomainlike", "d.txt", 0100644));
+    const std::string bytes = MakeDb(records);
+    testenv::WriteFile(source, Changed(bytes, "INSERT INTO Properties VALUES ('salt', x'0102')"));
+    const std::string before = testenv::ReadFile(source);
+    testenv::WriteFile(target, "an older copy");
+
+    std::string error;
+    ASSERT_EQ(ManifestDb::CopyWithoutApplicationRows(source, target, error), 0) << error;
+    EXPECT_EQ(testenv::ReadFile(source), before);  // only read
+    std::vector<devsim::MbdbRecord> back;
+    ASSERT_TRUE(devsim::ReadManifestDb(testenv::ReadFile(target), back, error)) << error;
+    EXPECT_EQ(back.size(), records.size() - 2);  // the application and its group
+    for (const devsim::MbdbRecord& r : back) {
+        EXPECT_NE(r.domain.rfind("AppDomain", 0), 0u) << r.domain;
+    }
+    // The indexes and the other table came along.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(target.c_str(), &raw), SQLITE_OK);
+    platform::SqlitePtr db(raw);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw,
+                                 "SELECT (SELECT count(*) FROM sqlite_master WHERE type = 'index' "
+                                 "AND sql IS NOT NULL), (SELECT count(*) FROM Properties)",
+                                 -1, &stmt, nullptr),
+              SQLITE_OK);
+    platform::SqliteStmtPtr owned(stmt);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 3);
+    EXPECT_EQ(sqlite3_column_int(stmt, 1), 1);
+    db.reset();
+
+    // A source that is no manifest leaves no target behind.
+    testenv::WriteFile(source, "garbage");
+    EXPECT_EQ(ManifestDb::CopyWithoutApplicationRows(source, target, error),
+              platform::kResultBadManifest);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}

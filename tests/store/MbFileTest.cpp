@@ -9,6 +9,7 @@
 #include "devsim/MbFile.h"
 #include "platform/Handles.h"
 #include "store/MbFile.h"
+#include "tests/support/TestEnv.h"
 
 using namespace tolvane;
 
@@ -263,4 +264,16 @@ TEST(MbFileTest, RefusesAnythingThatIsNotAnMbFileArchive) {
     }
     // The unchanged archive still reads, so the refusals above are the changes' doing.
     EXPECT_TRUE(DecodeMbFile(Mutated(good, [](plist_t) {}), f, error)) << error;
+}
+
+TEST(MbFileTest, PathsThatAreNotUtf8AreRefused) {
+    // An archive whose RelativePath string holds the bytes 4c 01 81 72 ...: the property list
+    // reader gives them as they are, and no writer could keep them through a rewrite.
+    const std::string bytes = testenv::ReadFile(std::string(TOLVANE_SOURCE_DIR) +
+                                                "/tests/fuzz/corpus/fuzz_mbfile/path-not-utf8");
+    ASSERT_FALSE(bytes.empty());
+    MbFile f;
+    std::string error;
+    EXPECT_FALSE(DecodeMbFile(bytes, f, error));
+    EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;
 }
