@@ -180,9 +180,9 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
         if (joinInsert != nullptr) {
             // Looked up once per correspondent: the join table has no index by handle.
             int64_t chat = record.handleId;
-            if (const auto known = chatOfHandle.find(record.handleId);
-                known != chatOfHandle.end()) {
-                chat = known->second;
+            if (const auto cached = chatOfHandle.find(record.handleId);
+                cached != chatOfHandle.end()) {
+                chat = cached->second;
             } else if (chatQuery != nullptr) {
                 sqlite3_bind_int(chatQuery.get(), 1, record.handleId);
                 bool hasRow = false;

@@ -124,6 +124,76 @@ TEST_F(CommandTest, RefusalsSayWhyAndExitWithTheCode) {
     EXPECT_EQ(RunTolvanectl({"messages", dir_.Path(), "--password", "pw"}).exitCode, 64);
 }
 
+// An import of an sms.csv and a contacts.csv onto a phone of iOS 17: its database afterwards
+// holds the messages as the phone keeps its own (nanosecond dates, the words in attributedBody,
+// a chat join with the date), and the contacts whole.
+TEST_F(CommandTest, ImportOntoAModernPhone) {
+    PhoneOptions options;
+    options.productVersion = "17.5";
+    options.mediaMb = 0;
+    SimulatedPhone phone(options);
+    const std::string contactsDb = dir_ / "contacts-source.db";
+    ASSERT_TRUE(testkit::CreateAddressBookDb(contactsDb));
+    {
+        testkit::Database source(contactsDb);
+        ASSERT_TRUE(testkit::FillContacts(source, 6));
+        ASSERT_TRUE(source.Exec("UPDATE ABPersonFullTextSearch_content SET docid = docid + 900;"));
+    }
+    const std::string contactsCsv = dir_ / "contacts.csv";
+    ASSERT_TRUE(testkit::WriteContactsExport(contactsDb, contactsCsv));
+
+    const CommandRun imported =
+        RunTolvanectl({"import", "--sms", MessageExport(12), "--contacts", contactsCsv});
+    ASSERT_EQ(imported.exitCode, 0) << imported.output;
+    EXPECT_NE(imported.output.find("Import complete"), std::string::npos) << imported.output;
+
+    const std::string sms = phone.FilePath("HomeDomain", "Library/SMS/sms.db");
+    EXPECT_EQ(testkit::DumpRows(sms, "select count(*) from message where ROWID > 500;"),
+              Rows{"i:12"});
+    EXPECT_EQ(testkit::DumpRows(sms,
+                                "select count(*) from message m where ROWID > 500 and (date < "
+                                "100000000000 or attributedBody is null or not exists (select 1 "
+                                "from chat_message_join j where j.message_id = m.ROWID and "
+                                "j.message_date = m.date));"),
+              Rows{"i:0"});
+    EXPECT_EQ(testkit::DumpRows(sms, "PRAGMA integrity_check;"), Rows{"t:ok"});
+    const std::string ab = phone.FilePath("HomeDomain", "Library/AddressBook/AddressBook.sqlitedb");
+    EXPECT_EQ(testkit::DumpRows(ab, "select count(*) from ABPerson where ROWID > 900;"),
+              Rows{"i:6"});
+    EXPECT_EQ(testkit::DumpRows(ab,
+                                "select count(*) from ABPersonFullTextSearch_content where "
+                                "docid > 900;"),
+              Rows{"i:6"});
+}
+
+// A message database of iOS 17 offered to a phone of iOS 14 is refused before the phone is
+// touched, with the text that names both generations.
+TEST_F(CommandTest, ANewerGenerationsDatabaseFileIsRefusedForAnOlderPhone) {
+    const CommandRun made =
+        testenv::RunProgram({SimulatedPhone::ProgramPath(), "make-device", dir_ / "newer",
+                             "--media-mb", "0", "--product-version", "17.5"});
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    PhoneOptions options;
+    options.productVersion = "14.8";
+    options.mediaMb = 0;
+    SimulatedPhone phone(options);
+    const std::string sms = phone.FilePath("HomeDomain", "Library/SMS/sms.db");
+    const Rows before = testkit::DumpRows(sms, "select ROWID, guid, text, date from message;");
+
+    const CommandRun refused =
+        RunTolvanectl({"import", "--sms", dir_ / "newer/files/HomeDomain/Library/SMS/sms.db"});
+    EXPECT_EQ(refused.exitCode, 255) << refused.output;
+    EXPECT_NE(refused.output.find("The SMS file comes from a newer iPhone (iOS 17 or later) than "
+                                  "this iPhone (iOS 14.8), which cannot read it."),
+              std::string::npos)
+        << refused.output;
+    EXPECT_EQ(testkit::DumpRows(sms, "select ROWID, guid, text, date from message;"), before);
+    for (const std::string& event : phone.Events()) {
+        EXPECT_NE(event.rfind("backup started", 0), 0u) << event;
+        EXPECT_NE(event.rfind("restore started", 0), 0u) << event;
+    }
+}
+
 // A backup written by a phone of iOS 17 (Manifest.db, files in prefix folders, half of the
 // messages only in attributedBody), listed by the commands as an iTunes backup and as an own
 // one; its words are those of the iOS 7 phone made from the same seed, in its own date order.
