@@ -45,19 +45,21 @@ bool OnlyBlanks(const char* from, const char* to) {
 }  // namespace
 
 void ReplaceCharWithText(std::string& s, char c, const std::string& text) {
-    const size_t count = static_cast<size_t>(std::count(s.begin(), s.end(), c));
-    if (count == 0) {
+    size_t at = s.find(c);
+    if (at == std::string::npos) {
         return;
     }
+    // The pieces between the characters are copied whole (memchr and memcpy), not byte by byte.
     std::string out;
-    out.reserve(s.size() - count + count * text.size());
-    for (const char ch : s) {
-        if (ch == c) {
-            out += text;
-        } else {
-            out += ch;
-        }
+    out.reserve(s.size() + (text.size() > 1 ? (text.size() - 1) * (s.size() - at) : 0));
+    size_t from = 0;
+    while (at != std::string::npos) {
+        out.append(s, from, at - from);
+        out += text;
+        from = at + 1;
+        at = s.find(c, from);
     }
+    out.append(s, from, std::string::npos);
     s.swap(out);
 }
 

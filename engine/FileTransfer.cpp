@@ -441,7 +441,8 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
     }
     // An empty list, or no backup folder (every name is then refused), is still answered with
     // the end marker and a status response: the phone waits for them.
-    std::vector<char> buffer(kTransferPiece + 5);
+    // Every byte sent is read into it first: no zeroing needed.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kTransferPiece + 5);
     platform::PlistPtr errors;
     const uint32_t count = plist_array_get_size(names);
     for (uint32_t i = 0; i < count; ++i) {
@@ -453,7 +454,7 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
         plist_get_string_val(item, &raw);
         const std::string name = raw != nullptr ? raw : "";
         std::free(raw);
-        if (mb2_handle_send_file(link, backupFolder, name, errors, buffer.data()) < 0) {
+        if (mb2_handle_send_file(link, backupFolder, name, errors, buffer.get()) < 0) {
             break;
         }
         if (sent != nullptr) {

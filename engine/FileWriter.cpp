@@ -21,7 +21,8 @@ constexpr char kPartialName[] = ".tolvane-receiving";
 FileWriter::FileWriter(size_t bufferCount, size_t bufferSize) {
     assert(bufferCount >= 1 && bufferSize > 0);
     for (size_t i = 0; i < bufferCount; ++i) {
-        storage_.push_back(std::make_unique<char[]>(bufferSize));
+        // Every byte is written before it is read: the buffers need no zeroing.
+        storage_.push_back(std::make_unique_for_overwrite<char[]>(bufferSize));
         free_.push_back(storage_.back().get());
     }
     pieces_.reserve(bufferCount * 2);

@@ -393,6 +393,9 @@ void ExpectCleanInterrupt(CtlRun& run, const SimulatedPhone& phone, const std::s
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
     EXPECT_NE(run.Output().find("interrupted"), std::string::npos) << run.Output();
     EXPECT_EQ(CountEvents(phone, "lock acquired"), CountEvents(phone, "lock released"));
+    // The run had removed the password (it had begun to back up), and it went back as often.
+    EXPECT_GE(CountEvents(phone, "password removed"), 1u);
+    EXPECT_EQ(CountEvents(phone, "password removed"), CountEvents(phone, "password set"));
     EXPECT_TRUE(phone.WillEncrypt()) << run.Output();
     EXPECT_EQ(EntriesUnder(workFolder), std::vector<std::string>{});
     if (!base.empty()) {

@@ -246,8 +246,10 @@ TEST_F(BackupRunTest, EncryptingPhoneNeedsItsPassword) {
     engine_.CloseDevice();
     Connect(phone);
     ASSERT_EQ(Backup(Full, "open sesame"), 0) << engine_.GetLastErrorText();
-    EXPECT_FALSE(phone.WillEncrypt());
-    EXPECT_FALSE(engine_.WillEncrypt());
+    // The backup itself is plain, and the phone has its password back afterwards.
+    EXPECT_TRUE(phone.WillEncrypt());
+    EXPECT_TRUE(engine_.WillEncrypt());
+    EXPECT_FALSE(engine_.BackupPasswordOwed());
     const std::vector<BackupEntry> listed = Catalogue(base_);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].encrypted, 0);
@@ -261,9 +263,8 @@ TEST_F(BackupRunTest, CancelledRunLeavesNoFilesAndNoCatalogueEntry) {
     progress_.stopAt = 1;
     EXPECT_EQ(Backup(Full), platform::kResultCancelled);
     EXPECT_TRUE(Catalogue(base_).empty());
-    const std::vector<std::string> folders = Entries(base_);
-    ASSERT_EQ(folders.size(), 1u);  // the timestamped folder stays, without fileinfo
-    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+    // Not even the run's timestamped folder stays.
+    EXPECT_EQ(Entries(base_), std::vector<std::string>{});
     EXPECT_EQ(phone.Notifications().back(), kDidFinish);
     engine_.CloseDevice();
 
@@ -283,9 +284,7 @@ TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::seconds(30));  // about 12 s of presence checks
     EXPECT_TRUE(Catalogue(base_).empty());
-    const std::vector<std::string> folders = Entries(base_);
-    ASSERT_EQ(folders.size(), 1u);
-    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+    EXPECT_EQ(Entries(base_), std::vector<std::string>{});
     EXPECT_EQ(engine_.CloseDevice(), 0);
 }
 
@@ -311,10 +310,8 @@ TEST_F(BackupRunTest, PhoneThatHangsUpHalfWayIsNeverAFinishedBackup) {
         EXPECT_NE(std::find(events.begin(), events.end(), "disconnect after-messages"),
                   events.end());
         EXPECT_TRUE(Catalogue(base).empty());
-        const std::vector<std::string> folders = Entries(base);
-        ASSERT_EQ(folders.size(), 1u);
-        EXPECT_FALSE(platform::PathExists(base + "/" + folders[0] + "/fileinfo"));
-        EXPECT_TRUE(FilesUnder(base + "/" + folders[0]).empty());
+        // Nothing of the run stays: no fileinfo, no files, not its timestamped folder.
+        EXPECT_EQ(Entries(base), std::vector<std::string>{});
         EXPECT_EQ(phone.Notifications().back(), kDidFinish);
         engine_.CloseDevice();
     }
@@ -382,15 +379,13 @@ TEST_F(BackupRunTest, RefusedBackupGivesThePhoneCodeAndText) {
     EXPECT_EQ(Backup(Full), -105);
     EXPECT_EQ(engine_.GetLastErrorText(), "Not enough free space on the device");
     EXPECT_TRUE(Catalogue(base_).empty());
-    const std::vector<std::string> folders = Entries(base_);
-    ASSERT_EQ(folders.size(), 1u);
-    EXPECT_TRUE(FilesUnder(base_ + "/" + folders[0]).empty());
+    EXPECT_EQ(Entries(base_), std::vector<std::string>{});  // the run's folder went with it
 
     // A category backup that fails leaves the work backup empty and makes no folder.
     engine_.CloseDevice();
     Connect(phone);
     EXPECT_EQ(Backup(Sms | Contacts), -105);
-    EXPECT_EQ(Entries(base_).size(), 1u);
+    EXPECT_EQ(Entries(base_), std::vector<std::string>{});
     EXPECT_TRUE(FilesUnder(WorkDeviceFolder()).empty());
 }
 
@@ -404,10 +399,10 @@ TEST_F(BackupRunTest, HostileNamesNeverReachOutsideTheBackupFolder) {
     // The phone finished, but files it sent could not be stored: the run is not a success.
     EXPECT_NE(result, 0);
     EXPECT_TRUE(Catalogue(base_).empty());
-    // Beside the timestamped folder nothing appeared, moved or went.
+    // Nothing appeared, moved or went; the failed run's own folder is gone.
     const std::vector<std::string> names = Entries(base_);
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[1], "tolvane-hostile-victim");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], "tolvane-hostile-victim");
     EXPECT_EQ(ReadFile(base_ + "/tolvane-hostile-victim"), "victim");
     EXPECT_FALSE(platform::PathExists(absolute));
     std::vector<std::string> answers;

@@ -104,9 +104,9 @@ namespace {
 // the stop to the error, printed, is the bound plus one of the library's receives and well under
 // two minutes — for a backup and for a restore.
 struct Freezer {
-    SimulatedPhone* phone;
+    SimulatedPhone* phone = nullptr;
     bool frozen = false;
-    std::chrono::steady_clock::time_point at;
+    std::chrono::steady_clock::time_point at{};
 };
 
 int32_t FreezeAtFirstProgress(void* userData, int32_t, int32_t) {
@@ -141,7 +141,8 @@ TEST(SlowBackup, StoppedPhoneIsGivenUpWithinTheDefaultBound) {
         uint8_t willEncrypt = 0;
         ASSERT_EQ(engine.ConnectDevice(&willEncrypt), 0);
         engine.SetCategories(Full);
-        Freezer freezer{&phone};
+        Freezer freezer;
+        freezer.phone = &phone;
         engine.SetProgressCallback(FreezeAtFirstProgress);
         engine.SetCallbackUserData(&freezer);
         const int32_t result = restore ? engine.RunRestore(nullptr, backup, nullptr, false)

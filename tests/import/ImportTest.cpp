@@ -479,11 +479,13 @@ TEST_F(ImportTest, APhoneThatEncryptsNeedsItsPasswordBeforeAnyBackup) {
     EXPECT_EQ(CountEvents(phone, "backup started"), 0u);
     EXPECT_TRUE(phone.WillEncrypt());
 
-    // With its password the phone stops encrypting (for good) and takes the import.
+    // With its password the phone takes the import, and encrypts again afterwards.
     Connect();
     const Rows before = DumpRows(PhoneSms(phone), kMessageRows);
     ASSERT_EQ(Import(Sms, sms, "", "open sesame"), 0) << engine_.GetLastErrorText();
-    EXPECT_FALSE(phone.WillEncrypt());
+    EXPECT_TRUE(phone.WillEncrypt());
+    EXPECT_EQ(CountEvents(phone, "password removed"), 1u);
+    EXPECT_EQ(CountEvents(phone, "password set"), 1u);
     EXPECT_EQ(DumpRows(PhoneSms(phone), kMessageRows), MessagesAfter(before, sms));
 }
 

@@ -138,11 +138,14 @@ TEST_F(WholeRestore, EncryptingPhoneIsUnlockedFirstAndRestoredUnderTheLock) {
     const size_t earlier = phone_->Notifications().size();
     ASSERT_EQ(Restore(Full, backup, true, nullptr, "phone secret"), 0)
         << engine_.GetLastErrorText();
-    EXPECT_FALSE(phone_->WillEncrypt());
+    // The phone has its backup password back once the restore is over.
+    EXPECT_TRUE(phone_->WillEncrypt());
     EXPECT_EQ(Differences(before, ReadPhoneFiles(*phone_)), Lines{});
-    // The unlock conversation released the lock; the restore took it again and released it.
+    // The unlock conversation released the lock; the restore took it again and released it, and
+    // so did the session that gave the password back.
     EXPECT_EQ(NotificationsSince(earlier),
-              (Lines{kDidFinish, kWillStart, kLockRequest, kDidStart, kDidFinish}));
+              (Lines{kDidFinish, kWillStart, kLockRequest, kDidStart, kDidFinish, kWillStart,
+                     kLockRequest, kDidStart, kDidFinish}));
     EXPECT_EQ(FilesUnder(WorkDeviceFolder()), Lines{});
 }
 
