@@ -100,6 +100,7 @@ void CProgressWnd::InitWindow() {
 
 void CProgressWnd::OnWindowInit() {
     shared_->cancelRequested = false;
+    shared_->cancelAllowed = true;
     shared_->workerDone = false;
     worker_ = std::thread([this] { Worker(); });
 }
