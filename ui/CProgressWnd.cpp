@@ -130,7 +130,7 @@ void CProgressWnd::Worker() {
     }
     main_.ConnectFlow();
     AfterRun();
-    const ProgressResult r = ToProgressResult(result);
+    const ProgressResult r = ResultOf(result);
     shared_->workerDone = true;
     PostMessage(GetHWND(), WM_CLOSE, r);
 }

@@ -82,6 +82,10 @@ class CProgressWnd : public CPopUpWnd {
     virtual int32_t RunOperation(BackupEngine& engine, bool deviceEncrypted) = 0;
     // What the callback returns once the user has confirmed the cancel.
     virtual int32_t CancelValue() const;
+    // The ProgressResult of the engine's result (ToProgressResult unless a kind knows better).
+    virtual ProgressResult ResultOf(int32_t engineResult) const {
+        return ToProgressResult(engineResult);
+    }
     // Under the progress lock on the worker thread, before the bar: a kind's phase changes.
     virtual void OnPhase(bool isBackup) { (void)isBackup; }
     // On the worker thread after the connect flow, before the close is posted.
