@@ -51,6 +51,11 @@ int32_t CProWndImport::CancelValue() const {
     return kImportCancelValue;
 }
 
+ProgressResult CProWndImport::ResultOf(int32_t engineResult) const {
+    const ProgressResult r = ToProgressResult(engineResult);
+    return r == kProgressCancelled ? kProgressFailed : r;
+}
+
 void CProWndImport::OnPhase(bool isBackup) {
     if (isBackup && phase_ == 0) {
         phase_ = 1;

@@ -31,6 +31,9 @@ class CProWndImport : public CProgressWnd {
     uint32_t Categories() const override { return categories_; }
     int32_t RunOperation(BackupEngine& engine, bool deviceEncrypted) override;
     int32_t CancelValue() const override;
+    // An import's cancel is -10 (a failure); 2 from an import is "file not found", never a
+    // cancel, so it is a failure too rather than a run that ends without a word.
+    ProgressResult ResultOf(int32_t engineResult) const override;
     void OnPhase(bool isBackup) override;
     std::wstring CancelQuestion() const override;
     void InitWindow() override;

@@ -145,7 +145,7 @@ void CProgressWnd::Worker() {
         SetCancelEnabledLocked(true);
     }
     AfterRun();
-    const ProgressResult r = ToProgressResult(result);
+    const ProgressResult r = ResultOf(result);
     shared_->workerDone = true;
     PostMessage(GetHWND(), WM_CLOSE, r);
 }

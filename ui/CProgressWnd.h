@@ -82,6 +82,10 @@ class CProgressWnd : public CPopUpWnd {
     virtual int32_t RunOperation(BackupEngine& engine, bool deviceEncrypted) = 0;
     // What the callback returns once the user has confirmed the cancel.
     virtual int32_t CancelValue() const;
+    // The ProgressResult of the engine's result (ToProgressResult unless a kind knows better).
+    virtual ProgressResult ResultOf(int32_t engineResult) const {
+        return ToProgressResult(engineResult);
+    }
     // Under the progress lock on the worker thread, before the bar: a kind's phase changes.
     virtual void OnPhase(bool isBackup) { (void)isBackup; }
     // On the worker thread after the connect flow, before the close is posted.
@@ -145,9 +149,9 @@ struct RunTexts {
 
 // The start handler's part of every run: stops the connect timer, creates `window` owned by the
 // main window (width x height, centred), runs it modally and waits for its worker; shows the
-// result box (1: done, 3: the phone's error text or the failure text, 8: the phone's text or
-// "Sorry, the iphone is disconnected!", 2: nothing), calls `onDone` for 1, and starts the
-// connect timer again. Returns the ProgressResult.
+// result box (1: done, with the window's DoneDetail on the lines below, 3: the phone's error text
+// or the failure text, 8: the phone's text or "Sorry, the iphone is disconnected!", 2: nothing),
+// calls `onDone` for 1, and starts the connect timer again. Returns the ProgressResult.
 UiLib::UINT RunProgressWindow(CMainWnd& main, CProgressWnd& window, int width, int height,
                               const RunTexts& texts, const std::function<void()>& onDone = {});
 

@@ -1,6 +1,8 @@
 #include "ui/CVrtWndImport.h"
 
 #include "UiLib/CDelegate.h"
+#include "platform/Files.h"
+#include "platform/Strings.h"
 #include "skin/layouts/VrtWndImport.h"
 #include "store/DataCategory.h"
 #include "ui/CMainWnd.h"
@@ -65,6 +67,16 @@ void CVrtWndImport::OnStart(UiLib::TNotifyUI&) {
         CMessageBox::Show(CMessageBox::Information, &main, L"Information",
                           L"Please select back file first!", 500, 220);
         return;
+    }
+    // A typed path (the fields are edits) may name nothing: say so before the phone is touched.
+    for (const std::wstring& path : {FilledText(editSms_), FilledText(editContact_)}) {
+        if (!path.empty() && !platform::FileExists(platform::PathToBytes(path))) {
+            lastResult_ = kProgressFailed;
+            CMessageBox::Show(
+                CMessageBox::Information, &main, L"Information",
+                L"The file \"" + path + L"\" cannot be found. Please select it again.", 500, 220);
+            return;
+        }
     }
     if (main.IsDeviceEncrypted() && main.AskDevicePassword() != UiLib::IDOK) {
         return;  // the password window was given up: nothing starts

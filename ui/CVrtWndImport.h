@@ -20,7 +20,8 @@ class CVrtWndImport : public CVrtWndBase {
 
     // The categories the filled fields choose: Sms and/or Contacts (0 when neither is filled).
     uint32_t ChosenCategories() const;
-    // The ProgressResult of the last run started here (0 before one, and when nothing started).
+    // The ProgressResult of the last start: 0 before one and when nothing started, 3 for a
+    // field naming no file.
     uint32_t LastResult() const { return lastResult_; }
 
     // True when `edit` holds a text that is neither empty nor its tip text.

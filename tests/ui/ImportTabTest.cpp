@@ -344,6 +344,41 @@ TEST_F(ImportTabTest, ARefusedFileIsReportedWithItsOwnText) {
     EXPECT_EQ(Events("backup started"), 0u) << "refused before the phone is touched";
 }
 
+// The fields can be typed into: a path that names no file is refused before the phone is
+// touched, with a text that says so.
+TEST_F(ImportTabTest, ATypedPathThatNamesNoFileIsRefusedBeforeThePhoneIsTouched) {
+    ServePhone();
+    OpenImportTab();
+    const std::string missing = dir_ / "no-such-folder/sms.csv";
+    ASSERT_TRUE(host_.TypeText(*main_, "EditSMS", std::wstring(missing.begin(), missing.end())));
+    DrivePopups();
+    ASSERT_TRUE(host_.Click(*main_, "BtnCopyImport"));
+    EXPECT_EQ(LastResult(), tolvane::kProgressFailed);
+    ASSERT_EQ(popups_.size(), 1u);
+    EXPECT_NE(popups_[0].text, kNotImported) << "the reason, not the bare failure";
+    EXPECT_NE(popups_[0].text.find(L"sms.csv"), std::wstring::npos) << "names the file";
+    EXPECT_EQ(Events("backup started"), 0u);
+}
+
+// An import's own results: -10 (the confirmed cancel) and 2 (a file gone between the start and
+// the run) end as failures with the failure box, never as a silent cancel.
+class ImportResults : public CProWndImport {
+  public:
+    using CProWndImport::CProWndImport;
+    using CProWndImport::ResultOf;
+};
+
+TEST_F(ImportTabTest, TheImportsResultsMapToFailuresWhereTheEngineWouldSayCancelled) {
+    DeadMuxSocket();
+    CMainWnd& main = OpenMain();
+    ImportResults window(main, tolvane::Sms, L"", L"/x/sms.csv", L"");
+    EXPECT_EQ(window.ResultOf(0), tolvane::kProgressDone);
+    EXPECT_EQ(window.ResultOf(tolvane::kImportCancelValue), tolvane::kProgressFailed);
+    EXPECT_EQ(window.ResultOf(2), tolvane::kProgressFailed);
+    EXPECT_EQ(window.ResultOf(-1), tolvane::kProgressDeviceGone);
+    EXPECT_EQ(window.ResultOf(1006), tolvane::kProgressFailed);
+}
+
 TEST_F(ImportTabTest, AnEncryptingPhoneAsksForItsPasswordAndImportsWithIt) {
     testenv::PhoneOptions options;
     options.backupPassword = "secret";
