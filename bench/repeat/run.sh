@@ -2,9 +2,10 @@
 # Repeat backups against a full one, in one run, on a phone with about 1 GiB in a few thousand
 # files:
 #   1. the simulator's raw sending speed to a client that discards it (bench_devsim);
-#   2. tolvanectl backup --full of the phone into an empty backup folder;
+#   2. tolvanectl backup --full of the phone into an empty backup folder (best of three);
 #   3. a week of use: 1 % of the phone's files change (tolvane-devsim change-files --share 1%);
-#   4. tolvanectl backup --full again into the same folder: it starts from the first backup.
+#   4. tolvanectl backup --full again into the same folder: it starts from the backup before
+#      (three weeks: the best time, the most added on the disk).
 # Prints the full backup's speed against the raw one, the repeat's time against the full one's,
 # what the repeat added on the disk (du counts a file shared by hard links once) and how many
 # files the phone sent each time (its events.log).
@@ -58,30 +59,46 @@ done
 export USBMUXD_SOCKET_ADDRESS="UNIX:$sock"
 export HOME="$work/home" XDG_DATA_HOME="$work/home/share" XDG_CONFIG_HOME="$work/home/config"
 mkdir -p "$HOME"
-backups="$work/backups"
-
-# One backup into $backups; prints its seconds.
+# One backup into the backup folder $1; prints its seconds.
 backup_once() {
     sync
     local start end
     start=$(date +%s.%N)
-    "$ctl" backup --full --folder "$backups" >"$work/ctl.log" 2>&1 || { cat "$work/ctl.log" >&2; return 1; }
+    "$ctl" backup --full --folder "$1" >"$work/ctl.log" 2>&1 || { cat "$work/ctl.log" >&2; return 1; }
     end=$(date +%s.%N)
     awk -v s="$start" -v e="$end" 'BEGIN {printf "%.3f\n", e - s}'
 }
 sent_files() { grep '^backup sent ' "$phone/events.log" | tail -n 1 | awk '{print $3}'; }
+min() { awk -v a="$1" -v b="$2" 'BEGIN {print (b == "" || a < b) ? a : b}'; }
 
-full_s=$(backup_once)
-full_sent=$(sent_files)
+# The best of three full backups (the machine is shared; the fastest run is the least
+# disturbed), each into a backup folder of its own, so that none starts from another.
+full_s=""
+for run in 1 2 3; do
+    full_s=$(min "$(backup_once "$work/full$run")" "$full_s")
+    full_sent=$(sent_files)
+done
+rm -rf "$work/full2" "$work/full3"
+backups="$work/full1"
 first=$(ls "$backups" | sort | head -n 1)
-"$devsim" change-files "$phone" --share "$share" --round 1 >"$work/changes.txt"
-sleep 1  # a new second, so that the new folder gets its own name
-repeat_s=$(backup_once)
-repeat_sent=$(sent_files)
-second=$(ls "$backups" | sort | tail -n 1)
 full_kb=$(du -sk "$backups/$first" | awk '{print $1}')
-# Listed after the first, the second counts only what it does not share with it.
-added_kb=$(du -sk "$backups/$first" "$backups/$second" | tail -n 1 | awk '{print $1}')
+
+# Three weeks of use, each followed by a repeat backup that starts from the one before; the best
+# time, and the most any of them added on the disk.
+repeat_s=""
+added_kb=0
+previous=$first
+for round in 1 2 3; do
+    "$devsim" change-files "$phone" --share "$share" --round "$round" >"$work/changes.txt"
+    sleep 1  # a new second, so that the new folder gets its own name
+    repeat_s=$(min "$(backup_once "$backups")" "$repeat_s")
+    repeat_sent=$(sent_files)
+    latest=$(ls "$backups" | sort | tail -n 1)
+    # Listed after the one before, the new one counts only what it does not share with it.
+    kb=$(du -sk "$backups/$previous" "$backups/$latest" | tail -n 1 | awk '{print $1}')
+    [ "$kb" -gt "$added_kb" ] && added_kb=$kb
+    previous=$latest
+done
 transferred=$(grep '^Transferred' "$work/ctl.log" || true)
 
 awk -v bytes="$bytes" -v files="$files" -v raw="$raw_mbs" -v fs="$full_s" -v rs="$repeat_s" \
@@ -91,8 +108,8 @@ awk -v bytes="$bytes" -v files="$files" -v raw="$raw_mbs" -v fs="$full_s" -v rs=
     printf "  %-44s %8.1f MB/s\n", "simulator raw speed (discarding client)", raw
     mbs = bytes / 1e6 / fs
     printf "  %-44s %8.2f s  %7.1f MB/s  ratio %.2f (target >= 0.90)  %d files sent\n", "full backup into an empty folder", fs, mbs, mbs / raw, fsent
-    printf "  %-44s %8.2f s  %6.1f %% of the full time (target < 10 %%)  %d files sent\n", "repeat backup", rs, 100 * rs / fs, rsent
-    printf "  %-44s %8.1f MB of %.1f MB  %6.2f %% (target < 5 %%)\n", "repeat backup adds on the disk", ak / 1000 * 1.024, fk / 1000 * 1.024, 100 * ak / fk
+    printf "  %-44s %8.2f s  %6.1f %% of the full time (target < 10 %%)  %d files sent\n", "repeat backup (best of three weeks)", rs, 100 * rs / fs, rsent
+    printf "  %-44s %8.1f MB of %.1f MB  %6.2f %% (target < 5 %%)\n", "repeat backup adds on the disk (at most)", ak / 1000 * 1.024, fk / 1000 * 1.024, 100 * ak / fk
     printf "  tolvanectl: %s\n", tr
     met = (mbs / raw >= 0.9) && (rs / fs < 0.1) && (ak / fk < 0.05)
     if (!met) exit 1
