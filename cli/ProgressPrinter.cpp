@@ -96,7 +96,12 @@ void ProgressPrinter::Draw(int32_t percent, bool isBackup, const std::string& fi
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
     // The figures are padded so that a shorter line leaves nothing of a longer one behind.
-    std::fprintf(stream_, "\r%-10s [%s] %3d%% %-36s", what, bar.c_str(), percent, figures.c_str());
+    if (figures.empty()) {
+        std::fprintf(stream_, "\r%-10s [%s] %3d%%", what, bar.c_str(), percent);
+    } else {
+        std::fprintf(stream_, "\r%-10s [%s] %3d%% %-36s", what, bar.c_str(), percent,
+                     figures.c_str());
+    }
     std::fflush(stream_);
     drawn_ = true;
 }

@@ -285,6 +285,7 @@ int32_t BackupEngine::RequestBackup(const char* folder) {
 }
 
 int32_t BackupEngine::RunBackupSteps(const std::string& folder, const char* password) {
+    lastSeed_ = SeedOutcome{};
     const int32_t made = platform::CreateFolderWithParents(folder);
     if (made != 0 && made != platform::kErrorAlreadyExists) {
         // The timestamped folder cannot be made in it either; that step reports it.

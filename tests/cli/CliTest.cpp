@@ -251,6 +251,45 @@ TEST(Progress, BarIsRedrawnInPlaceAndEndedWithOneLineFeed) {
     EXPECT_EQ(Printed(true, {}), "");
 }
 
+TEST(ProgressFigures, BytesSpeedAndTimeLeftAreShownReadably) {
+    EXPECT_EQ(FormatBytes(0), "0 bytes");
+    EXPECT_EQ(FormatBytes(999), "999 bytes");
+    EXPECT_EQ(FormatBytes(1500), "2 kB");
+    EXPECT_EQ(FormatBytes(23456789), "23.5 MB");
+    EXPECT_EQ(FormatBytes(64000000000ull), "64.0 GB");
+    EXPECT_EQ(FormatDuration(7), "0:07");
+    EXPECT_EQ(FormatDuration(725), "12:05");
+    EXPECT_EQ(FormatDuration(3723), "1:02:03");
+    EXPECT_EQ(FormatDuration(-5), "0:00");
+    ProgressDetails d;
+    d.percent = 40;
+    d.bytes = 12300000;
+    d.bytesPerSecond = 25100000;
+    d.secondsLeft = 35;
+    EXPECT_EQ(FormatProgressFigures(d), "12.3 MB, 25.1 MB/s, 0:35 left");
+    d.secondsLeft = -1;
+    EXPECT_EQ(FormatProgressFigures(d), "12.3 MB, 25.1 MB/s");
+
+    // The plain lines carry the figures after the percent.
+    std::FILE* stream = std::tmpfile();
+    ASSERT_NE(stream, nullptr);
+    {
+        ProgressPrinter printer(stream, false);
+        d.secondsLeft = 35;
+        ProgressPrinter::DetailedCallback(&printer, d, 1);
+        ProgressPrinter::DetailedCallback(&printer, d, 1);  // the same percent: no new line
+        printer.Finish();
+    }
+    std::rewind(stream);
+    char line[256] = {};
+    std::string text;
+    while (std::fgets(line, sizeof line, stream) != nullptr) {
+        text += line;
+    }
+    std::fclose(stream);
+    EXPECT_EQ(text, "Backing up: 40% - 12.3 MB, 25.1 MB/s, 0:35 left\n");
+}
+
 }  // namespace
 
 namespace {

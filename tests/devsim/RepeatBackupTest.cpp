@@ -209,6 +209,45 @@ INSTANTIATE_TEST_SUITE_P(Generations, RepeatBackupTest,
                                     (*info.param.password ? "Encrypted" : "Plain");
                          });
 
+TEST(ChangeShareTest, ServedPhoneChangesItsFilesAfterEachFinishedBackup) {
+    testenv::IsolatedHome home;
+    testenv::TempDir dir("devsim-change-share");
+    testenv::PhoneOptions o;
+    o.apps = 20;
+    testenv::SimulatedPhone phone(o, {"change-share=10%"});
+    auto backup = [&] {
+        BackupConnection c = OpenBackupConnection();
+        EXPECT_TRUE(c.client);
+        EXPECT_TRUE(SendRequest(c.client.get(), "Backup", phone.Udid(), "", nullptr));
+        HostOptions host;
+        host.folder = dir.Path();
+        return RunHostLoop(c.client.get(), host);
+    };
+    ASSERT_EQ(backup().errorCode, 0);
+    const std::vector<std::string> events = phone.Events();
+    ASSERT_FALSE(events.empty());
+    // "changed <n> added <a> removed <r>" after the backup's end.
+    uint64_t changed = 0;
+    uint64_t added = 0;
+    uint64_t removed = 0;
+    bool found = false;
+    for (const std::string& e : events) {
+        if (e.rfind("changed ", 0) == 0) {
+            std::string w1, w2, w3;
+            std::istringstream(e) >> w1 >> changed >> w2 >> added >> w3 >> removed;
+            found = w2 == "added" && w3 == "removed";
+        }
+    }
+    ASSERT_TRUE(found);
+    const uint64_t all = LastSent(events).files;
+    // A tenth of the files, the two databases left out.
+    EXPECT_NEAR(static_cast<double>(changed + added + removed), 0.1 * static_cast<double>(all),
+                1.5);
+    EXPECT_GT(changed, 0u);
+    ASSERT_EQ(backup().errorCode, 0);
+    EXPECT_EQ(LastSent(phone.Events()).files, changed + added);
+}
+
 TEST(FileChangesTest, ShareIsParsedAsAPercentOrAFraction) {
     double s = -1;
     EXPECT_TRUE(devsim::ParseShare("1%", s));

@@ -221,7 +221,7 @@ TEST_F(RepeatBackup, EachOfThreeSuccessiveBackupsRestoresItsOwnState) {
     }
 }
 
-TEST_F(RepeatBackup, CancelledOrRefusedRepeatBackupLeavesTheEarlierOneAsItWas) {
+TEST_F(RepeatBackup, CancelledRefusedOrUnpluggedRepeatBackupLeavesTheEarlierOneAsItWas) {
     StartBigPhone();
     const std::string first = OwnBackup(Full);
     const auto before = Digests(first);
@@ -253,9 +253,20 @@ TEST_F(RepeatBackup, CancelledOrRefusedRepeatBackupLeavesTheEarlierOneAsItWas) {
     EXPECT_EQ(std::distance(fs::directory_iterator(base_), fs::directory_iterator{}), 1);
     EXPECT_EQ(Digests(first), before);
 
+    // Unplugged while it sends.
+    engine_.CloseDevice();
+    phone_->Restart({"unplug-after-bytes=50000"});
+    Connect();
+    engine_.SetCategories(Full);
+    EXPECT_NE(engine_.RunBackup(base_, nullptr), 0);
+    engine_.CloseDevice();
+    EXPECT_EQ(Catalogue().size(), 1u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(base_), fs::directory_iterator{}), 1);
+    EXPECT_EQ(Digests(first), before);
+
     // The next run builds on the first backup again.
     phone_->Restart();
-    Reconnect();
+    Connect();
     const std::string second = OwnBackup(Full);
     EXPECT_EQ(engine_.LastSeed().from, first);
     EXPECT_EQ(Digests(first), before);

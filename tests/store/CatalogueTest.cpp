@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/Files.h"
 #include "platform/Strings.h"
 #include "store/Catalogue.h"
 #include "store/DataCategory.h"
@@ -284,4 +285,47 @@ TEST(XmlText, DecodesReferencesAndKeepsMalformedOnes) {
               "Tom & Jerry's <b> \"x\"");
     EXPECT_EQ(DecodeXmlText("&#233;&#xE9;"), "\xC3\xA9\xC3\xA9");
     EXPECT_EQ(DecodeXmlText("& alone, &unknown; &#xD800; &#;"), "& alone, &unknown; &#xD800; &#;");
+}
+
+TEST(BackupSpace, NewDataIsWhatNoOlderBackupShares) {
+    TempDir dir("catalogue-space");
+    const std::string base = dir.Path();
+    const std::string udid(40, 'a');
+    auto make = [&](const std::string& stamp) {
+        WriteFile(base + "/" + stamp + "/fileinfo", "8\r\n" + stamp + "\r\nPhone(iPhone 7.1)");
+        return base + "/" + stamp + "/" + udid;
+    };
+    const std::string a = make("2020-01-01-00-00-00");
+    const std::string b = make("2020-01-02-00-00-00");
+    const std::string c = make("2020-01-03-00-00-00");
+    WriteFile(a + "/big", std::string(10000, 'x'));
+    WriteFile(a + "/changed", std::string(300, 'y'));
+    // b shares big with a and has its own copy of changed; c shares everything with b and adds one.
+    WriteFile(b + "/changed", std::string(400, 'z'));
+    ASSERT_EQ(platform::HardLink(a + "/big", b + "/big"), 0);
+    WriteFile(c + "/added", std::string(50, 'w'));
+    ASSERT_EQ(platform::HardLink(b + "/big", c + "/big"), 0);
+    ASSERT_EQ(platform::HardLink(b + "/changed", c + "/changed"), 0);
+
+    std::vector<BackupEntry> entries;
+    ListOwnBackups(base, entries);
+    ASSERT_EQ(entries.size(), 3u);
+    MeasureBackupSpace(entries);
+    // Newest first, as listed; fileinfo counts as the backup's own bytes.
+    const uint64_t info = 2 + 2 + 19 + 2 + 16;
+    EXPECT_EQ(entries[0].size, 10000u + 400 + 50 + info);
+    EXPECT_EQ(entries[0].newData, 50u + info);
+    EXPECT_EQ(entries[1].size, 10000u + 400 + info);
+    EXPECT_EQ(entries[1].newData, 400u + info);
+    EXPECT_EQ(entries[2].size, 10300u + info);
+    EXPECT_EQ(entries[2].newData, entries[2].size);
+
+    // Once the oldest is gone, the next one holds its files alone.
+    testenv::RemoveTree(base + "/2020-01-01-00-00-00");
+    entries.clear();
+    ListOwnBackups(base, entries);
+    MeasureBackupSpace(entries);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].newData, entries[1].size);
+    EXPECT_EQ(entries[0].newData, 50u + info);
 }
