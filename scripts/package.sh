@@ -41,7 +41,9 @@ start=$(date +%s)
 (cd "$stage" && DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
     dpkg-buildpackage -us -uc -b)
 echo "== packages built in $(($(date +%s) - start)) s"
-mv "$out/src"/*.deb "$out/src"/*.changes "$out/src"/*.buildinfo "$out/"
+shopt -s nullglob
+mv "$out/src"/*.deb "$out/src"/*.ddeb "$out/src"/*.changes "$out/src"/*.buildinfo "$out/"
+shopt -u nullglob
 rm -rf "$out/src"
 ls -l "$out"/*.deb
 
