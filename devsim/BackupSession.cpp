@@ -460,9 +460,9 @@ void BackupSession::Run(plist_t /*request*/) {
     link_.ReceiveStatus();
 
     phone_.Events().Append("backup files " + std::to_string(current.size()));
-    Finish(kPhoneOk, "");
     if (faults.changeShare > 0) {
-        // The user goes on using the phone until the next backup.
+        // The user goes on using the phone until the next backup (before the outcome goes out,
+        // so that a computer that starts the next backup at once finds the phone changed).
         static std::atomic<uint64_t> rounds{0};
         FileChangeCounts counts;
         std::string problem;
@@ -475,6 +475,7 @@ void BackupSession::Run(plist_t /*request*/) {
             phone_.Events().Append("changed failed " + problem);
         }
     }
+    Finish(kPhoneOk, "");
 }
 
 void BackupSession::Hostile() {

@@ -23,7 +23,8 @@
 //   fail-backup=CODE:TEXT     a Backup fails half-way with that ErrorCode and ErrorDescription
 //   rate=MBPS                 the backup link carries at most MBPS million bytes per second
 //   hostile-names             a Backup also sends names that try to leave the backup folder
-//   change-share=P            after each finished Backup a share P ("1%", "0.01") of the phone's
+//   change-share=P            at the end of each finished Backup a share P ("1%", "0.01") of the
+//   phone's
 //                             files changes (FileChanges.h): the use between two backups
 #pragma once
 
