@@ -73,7 +73,7 @@ const DatabaseKind kContacts{Contacts,
 // The same messages in the same order, with what tells the conversation: the moment, the
 // direction and the handle's address, and the attributed body where the text is empty. Without a
 // handle table or an attributedBody column less is known.
-#define TOLVANE_DETAIL_ORDER \
+#define TOLVANE_DETAIL_ORDER                                                               \
     " ORDER BY CASE WHEN abs(message.date) < 100000000000 THEN message.date * 1000000000 " \
     "ELSE message.date END DESC, message.ROWID DESC;"
 constexpr char kMessageDetailQuery[] =

@@ -384,7 +384,8 @@ int32_t BackupEngine::RunCategoryBackup(const std::string& base) {
         if (result == 0) {
             lastBackupFolder_ = folder;
         } else if (made) {
-            platform::RemoveFolderTree(folder);  // this run's copies of a backup that did not finish
+            platform::RemoveFolderTree(
+                folder);  // this run's copies of a backup that did not finish
         }
     }
     ClearWorkingBackup();

@@ -30,6 +30,6 @@ ctest --preset asan -j "$jobs" --timeout 900 -LE slow
 
 if compgen -G "build-asan/bin/fuzz_*" >/dev/null; then
     echo "== fuzz targets (short runs)"
-    "$top/scripts/run-fuzzers.sh" build-asan/bin "${TOLVANE_FUZZ_SECONDS:-20}"
+    "$top/scripts/run-fuzzers.sh" build-asan/bin "${TOLVANE_FUZZ_SECONDS:-10}"
 fi
 echo "== all tests passed"

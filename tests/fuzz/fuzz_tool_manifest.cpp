@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "backuptool/ToolSupport.h"
 #include "backuptool/Keybag.h"
+#include "backuptool/ToolSupport.h"
 
 namespace {
 

@@ -247,12 +247,13 @@ TEST_F(CliRestore, InfoAndListTellEachGenerationsFormat) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<std::string> newer = ListedColumns(run.output, folders[0]);
     const std::vector<std::string> older = ListedColumns(run.output, folders[1]);
-    ASSERT_EQ(newer.size(), 6u) << run.output;
-    ASSERT_EQ(older.size(), 6u) << run.output;
+    ASSERT_EQ(newer.size(), 7u) << run.output;
+    ASSERT_EQ(older.size(), 7u) << run.output;
     EXPECT_EQ(newer[1], "full");
     EXPECT_EQ(newer[2], "plain");
     EXPECT_EQ(newer[3], "Manifest.db");
     EXPECT_EQ(older[3], "Manifest.mbdb");
+    EXPECT_NE(newer[4].find(", new data "), std::string::npos) << newer[4];
 
     run = RunTolvanectl({"list", "--itunes"});
     ASSERT_EQ(run.exitCode, 0) << run.output;

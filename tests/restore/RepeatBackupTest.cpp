@@ -338,10 +338,10 @@ TEST_F(RepeatBackup, EncryptedPhoneBuildsOnItsEarlierBackupAndBothRestore) {
     EXPECT_EQ(LastSentFiles(*phone_), static_cast<int64_t>(changed.changed + changed.added));
     EXPECT_EQ(Digests(first), before);
 
-    ASSERT_EQ(Restore(Full, first, false, "pass"), 0) << engine_.GetLastErrorText();
+    ASSERT_EQ(Restore(Full, first, false, "pass", "pass"), 0) << engine_.GetLastErrorText();
     EXPECT_EQ(Differences(state0, UserFiles(*phone_)), Lines{});
     Reconnect();
-    ASSERT_EQ(Restore(Full, second, false, "pass"), 0) << engine_.GetLastErrorText();
+    ASSERT_EQ(Restore(Full, second, false, "pass", "pass"), 0) << engine_.GetLastErrorText();
     EXPECT_EQ(Differences(state1, UserFiles(*phone_)), Lines{});
     EXPECT_EQ(Differences(UserFiles(*phone_), state1), Lines{});
     EXPECT_EQ(Digests(first), before);
