@@ -355,13 +355,23 @@ TEST_F(RepeatBackup, ModernPhoneBuildsOnItsEarlierBackup) {
     StartPhone(options);
     const std::string first = OwnBackup(Full);
     const auto before = Digests(first);
+    const PhoneFiles state0 = UserFiles(*phone_);
     const devsim::FileChangeCounts changed = Change(0.03, 61);
+    const PhoneFiles state1 = UserFiles(*phone_);
     const std::string second = OwnBackup(Full);
     EXPECT_EQ(engine_.LastSeed().mode, SeedOutcome::Mode::Linked);
     EXPECT_EQ(LastSentFiles(*phone_), static_cast<int64_t>(changed.changed + changed.added));
     EXPECT_EQ(Digests(first), before);
     const auto b = StoredDigests(Device(second));
     EXPECT_EQ(DifferingNames(StoredDigests(Device(FreshBackup())), b), Lines{});
+
+    // Each backup puts back its own state, the earlier one untouched by the later.
+    ASSERT_EQ(Restore(Full, first), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(Differences(state0, UserFiles(*phone_)), Lines{});
+    Reconnect();
+    ASSERT_EQ(Restore(Full, second), 0) << engine_.GetLastErrorText();
+    EXPECT_EQ(Differences(state1, UserFiles(*phone_)), Lines{});
+    EXPECT_EQ(Digests(first), before);
 }
 
 }  // namespace
