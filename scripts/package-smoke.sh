@@ -163,7 +163,7 @@ folder=$(sed -n 's/^Backup complete: //p' "$work/backup.out")
     fail "the backup is not in the folder of the settings: '$folder'"
 for f in fileinfo sms content; do [ -s "$folder/$f" ] || fail "the backup has no $f"; done
 tolvanectl list >"$work/list.out" 2>&1 || fail "tolvanectl list"
-grep -P "\tmessages\+contacts\tplain\tSmoke iPhone\b.*\t\Q$folder\E$" "$work/list.out" >/dev/null ||
+grep -P "\tmessages\+contacts\tplain\tManifest\.mbdb\t[^\t]+, new data [^\t]+\tSmoke iPhone\b.*\t\Q$folder\E$" "$work/list.out" >/dev/null ||
     { cat "$work/list.out"; fail "the listing does not show the backup"; }
 tolvanectl messages "$folder" >"$work/messages.out" || fail "tolvanectl messages"
 head -1 "$work/messages.out" | grep -qx "12 messages" || fail "messages: $(head -1 "$work/messages.out")"
