@@ -144,6 +144,9 @@ void ScanItunesInfo(std::FILE* file, BackupEntry& entry) {
                 break;
             }
             const std::string date = MarkedValue(WithoutLineEnd(value), "<date>", "</date>");
+            // A later date key replaces an earlier one whole: the moment of the first must not
+            // stay beside the text of the second.
+            entry.instant = INT64_MIN;
             entry.date = AnsiToWide(ConvertItunesDate(date, &entry.instant));
         } else if (line.find("<key>Phone Number</key>") != std::string::npos) {
             if (!ReadLine(file, value)) {

@@ -280,6 +280,21 @@ TEST(ItunesBackups, MalformedValueLinesReadNothingOutsideTheLine) {
     EXPECT_EQ(entries[0].name, L"Last line");
 }
 
+// A second date key whose value cannot be read replaces the first whole: the list never shows one
+// date's text while sorting by another's moment.
+TEST(ItunesBackups, ALaterUnreadableDateLeavesNoMomentOfTheEarlierOne) {
+    std::string info =
+        "<key>Last Backup Date</key>\n<date>2015-03-07T18:05:09Z</date>\n"
+        "<key>Last Backup Date</key>\n<daplist>\n";
+    std::FILE* f = fmemopen(info.data(), info.size(), "r");
+    ASSERT_NE(f, nullptr);
+    BackupEntry entry;
+    ScanItunesInfo(f, entry);
+    std::fclose(f);
+    EXPECT_EQ(entry.instant, INT64_MIN);
+    EXPECT_TRUE(entry.date.empty());
+}
+
 TEST(XmlText, DecodesReferencesAndKeepsMalformedOnes) {
     EXPECT_EQ(DecodeXmlText("Tom &amp; Jerry&apos;s &lt;b&gt; &quot;x&quot;"),
               "Tom & Jerry's <b> \"x\"");
