@@ -19,6 +19,7 @@
 #include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
 
 namespace tolvane {
 namespace {
@@ -450,10 +451,7 @@ void SendRequestedFiles(DeviceLink& link, plist_t message, const char* backupFol
         if (plist_get_node_type(item) != PLIST_STRING) {
             continue;
         }
-        char* raw = nullptr;
-        plist_get_string_val(item, &raw);
-        const std::string name = raw != nullptr ? raw : "";
-        std::free(raw);
+        const std::string name = platform::PlistString(item, {});
         if (mb2_handle_send_file(link, backupFolder, name, errors, buffer.get()) < 0) {
             break;
         }

@@ -36,6 +36,7 @@
 #include "engine/RunContext.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
 #include "platform/Sockets.h"
 #include "platform/Strings.h"
 #include "platform/Volumes.h"
@@ -54,14 +55,7 @@ constexpr int32_t kReceiveTimeout = MOBILEBACKUP2_E_RECEIVE_TIMEOUT;
 constexpr std::chrono::seconds kInterruptGrace{3};
 
 std::string StringItem(plist_t node) {
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) {
-        return {};
-    }
-    char* raw = nullptr;
-    plist_get_string_val(node, &raw);
-    std::string value = raw != nullptr ? raw : "";
-    std::free(raw);
-    return value;
+    return platform::PlistString(node, {});
 }
 
 bool IsString(plist_t node) {

@@ -72,6 +72,12 @@ TEST(SnapshotState, FinishedOtherTextAndUnreadable) {
         {"case differs", StatusXml("<key>SnapshotState</key><string>Finished</string>"), 0},
         {"no key", StatusXml(""), -1},
         {"not a string", StatusXml("<key>SnapshotState</key><integer>1</integer>"), -1},
+        // A NUL byte inside the text (the library's own string copy asserts on it): read up to
+        // the NUL, so "fi\0nished" is not finished and nothing ends the program.
+        {"NUL inside",
+         StatusXml(std::string("<key>SnapshotState</key><string>fi\0nished</string>", 50)), 0},
+        {"NUL after finished",
+         StatusXml(std::string("<key>SnapshotState</key><string>finished\0x</string>", 51)), 1},
         {"array root", "<plist version=\"1.0\"><array><string>finished</string></array></plist>",
          -1},
         {"missing", "", -1},
