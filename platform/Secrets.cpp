@@ -53,11 +53,13 @@ bool ReadSecretFromTerminal(const std::string& prompt, std::string& secret, int3
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    [[maybe_unused]] ssize_t w = write(tty.get(), prompt.data(), prompt.size());
+    // The echo goes off before the prompt shows: what is typed once the prompt is there is
+    // neither echoed nor dropped by the flush of this change (only what was typed before it).
     if (tcsetattr(tty.get(), TCSAFLUSH, &quiet) != 0) {
         error = LastSystemError();
         return false;
     }
+    [[maybe_unused]] ssize_t w = write(tty.get(), prompt.data(), prompt.size());
     const bool read = ReadSecretLine(tty.get(), secret);
     if (!read) {
         error = errno != 0 ? LastSystemError() : 0;
