@@ -18,23 +18,6 @@ namespace {
 
 constexpr uint64_t kMaxManifestBytes = 1ULL << 30;
 
-// The plain backup's databases are copied as they are.
-int CopyPlainDatabases(const std::string& input, const std::string& output, std::FILE* log) {
-    int exit = kExitOk;
-    for (const Database& db : kDatabases) {
-        const std::string name = HashedName(db.domain, db.path);
-        const int32_t rc = platform::CopyFileReplace(platform::JoinPath(input, name),
-                                                     platform::JoinPath(output, name));
-        if (rc != 0) {
-            Say(log, "%s (%s): cannot copy, error %d\n", name.c_str(), db.path, rc);
-            exit = kExitFailed;
-        } else {
-            Say(log, "%s (%s): copied, the backup is not encrypted\n", name.c_str(), db.path);
-        }
-    }
-    return exit;
-}
-
 // The database's record: its plain size and encryption key.
 struct FoundRecord {
     bool found = false;
@@ -130,7 +113,7 @@ int DecryptDatabases(const std::string& inputFolder, const std::string& outputFo
         return DecryptModernDatabases(inputFolder, outputFolder, manifest.get(), password, log);
     }
     if (!PlistBool(manifest.get(), "IsEncrypted")) {
-        return CopyPlainDatabases(inputFolder, outputFolder, log);
+        return CopyPlainDatabases(inputFolder, outputFolder, false, log);
     }
     return DecryptOlderDatabases(inputFolder, outputFolder, manifest.get(), password, log);
 }

@@ -122,16 +122,8 @@ int DecryptModernDatabases(const std::string& inputFolder, const std::string& ou
             Say(log, "%s: %s\n", kManifestDb, error.c_str());
             exit = kExitFailed;
         }
-        for (const Database& db : kDatabases) {
-            const std::string name = HashedName(db.domain, db.path);
-            const int32_t rc = platform::CopyFileReplace(StoredPath(inputFolder, name),
-                                                         platform::JoinPath(outputFolder, name));
-            if (rc != 0) {
-                Say(log, "%s (%s): cannot copy, error %d\n", name.c_str(), db.path, rc);
-                exit = kExitFailed;
-            } else {
-                Say(log, "%s (%s): copied, the backup is not encrypted\n", name.c_str(), db.path);
-            }
+        if (CopyPlainDatabases(inputFolder, outputFolder, true, log) != kExitOk) {
+            exit = kExitFailed;
         }
         return exit;
     }

@@ -176,4 +176,23 @@ bool UnwrapFileKey(const ClassKeys& classKeys, std::string_view encryptionKey, s
     return true;
 }
 
+int CopyPlainDatabases(const std::string& input, const std::string& output, bool prefixed,
+                       std::FILE* log) {
+    int exit = kExitOk;
+    for (const Database& db : kDatabases) {
+        const std::string name = HashedName(db.domain, db.path);
+        const std::string source =
+            prefixed ? platform::JoinPath(platform::JoinPath(input, name.substr(0, 2)), name)
+                     : platform::JoinPath(input, name);
+        const int32_t rc = platform::CopyFileReplace(source, platform::JoinPath(output, name));
+        if (rc != 0) {
+            Say(log, "%s (%s): cannot copy, error %d\n", name.c_str(), db.path, rc);
+            exit = kExitFailed;
+        } else {
+            Say(log, "%s (%s): copied, the backup is not encrypted\n", name.c_str(), db.path);
+        }
+    }
+    return exit;
+}
+
 }  // namespace backuptool

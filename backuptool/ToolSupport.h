@@ -26,6 +26,12 @@ inline constexpr Database kDatabases[] = {
 // What every SQLite database file begins with, its zero byte included.
 inline constexpr std::string_view kSqliteHeader{"SQLite format 3\0", 16};
 
+// The two databases of a plain backup copied as they are from `input` (flat, or in the folders of
+// their names' first two digits when `prefixed`) to `output` under their hashed names, one line
+// each. kExitOk, or kExitFailed when one could not be copied.
+int CopyPlainDatabases(const std::string& input, const std::string& output, bool prefixed,
+                       std::FILE* log);
+
 // A line for the user, flushed at once so that a caller watching the output sees it while the
 // tool works. A failed write to the log could not be reported anywhere else.
 __attribute__((format(printf, 2, 3))) void Say(std::FILE* log, const char* format, ...);
