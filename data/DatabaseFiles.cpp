@@ -4,40 +4,6 @@
 #include <sys/stat.h>
 
 namespace tolvane {
-namespace {
-
-// A file name as a URI path: everything but unreserved characters and '/' percent-encoded.
-std::string FileUri(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file:";
-    for (const unsigned char c : path) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~' ||
-                           c == '/';
-        if (plain) {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 0x0F];
-        }
-    }
-    return uri;
-}
-
-}  // namespace
-
-int OpenUnchangingDatabase(const std::string& path, platform::SqlitePtr& db) {
-    sqlite3* raw = nullptr;
-    const std::string uri = FileUri(path) + "?immutable=1";
-    const int rc =
-        sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-    platform::SqlitePtr owned(raw);
-    if (rc == SQLITE_OK) {
-        db = std::move(owned);
-    }
-    return rc;
-}
 
 bool HasLiveWriteAheadLog(const std::string& path) {
     struct stat st {};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Handles.h"
+#include "store/SqliteFiles.h"
 
 namespace tolvane {
 namespace {
@@ -215,32 +216,6 @@ bool HasNanosecondDates(sqlite3* db) {
     return found;
 }
 
-// Read-only and immutable: nothing is written beside the file (no "-wal" or "-shm" of a phone's
-// WAL database in a backup folder), and a read-only folder is read as well.
-int OpenReadOnly(const std::string& path, platform::SqlitePtr& db) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string uri = "file:";
-    for (const unsigned char c : path) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-            c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 0x0F];
-        }
-    }
-    uri += "?immutable=1";
-    sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-    platform::SqlitePtr owned(raw);
-    if (rc == SQLITE_OK) {
-        db = std::move(owned);
-    }
-    return rc;
-}
-
 }  // namespace
 
 const std::vector<std::string_view>* Ios7ColumnsOf(std::string_view table) {
@@ -270,7 +245,7 @@ int IosMajorOf(const std::string& productVersion) {
 
 int RequiredIosMajor(const std::string& path, DataCategory category) {
     platform::SqlitePtr db;
-    if (OpenReadOnly(path, db) != SQLITE_OK) {
+    if (OpenUnchangingDatabase(path, db) != SQLITE_OK) {
         return 0;
     }
     int required = 0;

@@ -7,28 +7,12 @@
 #include "platform/Files.h"
 #include "platform/Results.h"
 #include "platform/Sha1.h"
+#include "store/SqliteFiles.h"
 
 namespace tolvane {
 namespace {
 
 constexpr char kSelectColumns[] = "SELECT fileID, domain, relativePath, flags, file FROM Files";
-
-// A path as a URI "file:" path: the bytes that have a meaning in a URI are percent-encoded.
-std::string FileUri(const std::string& path, const char* query) {
-    std::string uri = "file:";
-    static const char kHex[] = "0123456789ABCDEF";
-    for (unsigned char c : path) {
-        if (c == '%' || c == '?' || c == '#' || c < 0x21 || c >= 0x7F) {
-            uri += '%';
-            uri += kHex[c >> 4];
-            uri += kHex[c & 15];
-        } else {
-            uri += static_cast<char>(c);
-        }
-    }
-    uri += query;
-    return uri;
-}
 
 std::string ColumnText(sqlite3_stmt* stmt, int column) {
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
@@ -167,7 +151,7 @@ int32_t ManifestDb::OpenReadOnly(const std::string& path) {
         error_ = "the manifest database does not exist";
         return platform::kResultMissing;
     }
-    return Open(FileUri(path, "?immutable=1"), SQLITE_OPEN_READONLY, true);
+    return Open(SqliteFileUri(path, "?immutable=1"), SQLITE_OPEN_READONLY, true);
 }
 
 int32_t ManifestDb::OpenForRewrite(const std::string& path) {
@@ -176,7 +160,7 @@ int32_t ManifestDb::OpenForRewrite(const std::string& path) {
         error_ = "the manifest database does not exist";
         return platform::kResultMissing;
     }
-    int32_t rc = Open(FileUri(path, ""), SQLITE_OPEN_READWRITE, true);
+    int32_t rc = Open(SqliteFileUri(path, ""), SQLITE_OPEN_READWRITE, true);
     if (rc == platform::kResultOk) {
         // A phone writes its manifest in WAL mode; the rewritten copy must be one file again, with
         // no -wal or -shm beside it when it is sent.
@@ -374,7 +358,8 @@ int32_t ManifestDb::CopyWithoutApplicationRows(const std::string& source, const 
     }
     in.db_.reset();
     ManifestDb out;
-    int32_t rc = out.Open(FileUri(target, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false);
+    int32_t rc =
+        out.Open(SqliteFileUri(target, ""), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, false);
     auto fail = [&](int32_t code) {
         error = out.Error();
         out.db_.reset();
@@ -385,7 +370,7 @@ int32_t ManifestDb::CopyWithoutApplicationRows(const std::string& source, const 
         return fail(rc);
     }
     std::string quotedSource;  // the URI as an SQL string literal
-    for (char c : FileUri(source, "?immutable=1")) {
+    for (char c : SqliteFileUri(source, "?immutable=1")) {
         quotedSource += c;
         if (c == '\'') {
             quotedSource += '\'';
