@@ -50,14 +50,19 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
     MergeTally counted;
     MergeConnection conn(db);
     conn.Begin(bytes.size());
-    const platform::SqliteStmtPtr maxUid = conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;");
+    // Prepared when the first contact has gone in.
+    LazyStatement maxUid([&] { return conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;"); });
     // Values the merge makes itself are bound, never spliced into SQL text.
-    const platform::SqliteStmtPtr phoneInsert = conn.Prepare(
-        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
-        "guid) VALUES(?1,?2,3,0,1,?3,?4);");
-    const platform::SqliteStmtPtr extraInsert = conn.Prepare(
-        "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
-        "guid) VALUES(?1,?2,46,0,NULL,NULL,?3);");
+    LazyStatement phoneInsert([&] {
+        return conn.Prepare(
+            "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+            "guid) VALUES(?1,?2,3,0,1,?3,?4);");
+    });
+    LazyStatement extraInsert([&] {
+        return conn.Prepare(
+            "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+            "guid) VALUES(?1,?2,46,0,NULL,NULL,?3);");
+    });
     CreationClock clock;
     int32_t result = 0;
     auto fail = [&]() {
@@ -97,29 +102,28 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
         }
 
         int32_t uid = gLastMultiValueUid.load() + 1;
-        if (maxUid != nullptr) {
+        if (sqlite3_stmt* const max = maxUid.Get(); max != nullptr) {
             bool hasRow = false;
-            const RowOutcome probed = conn.StepOnce(maxUid.get(), hasRow);
+            const RowOutcome probed = conn.StepOnce(max, hasRow);
             if (probed == RowOutcome::Fatal) {
-                sqlite3_reset(maxUid.get());
+                sqlite3_reset(max);
                 return fail();
             }
             if (hasRow) {
                 // MAX over no rows is NULL, read as 0.
-                uid = sqlite3_column_int(maxUid.get(), 0) + 1;
+                uid = sqlite3_column_int(max, 0) + 1;
             }
-            sqlite3_reset(maxUid.get());
+            sqlite3_reset(max);
         }
 
-        if (phoneInsert != nullptr) {
-            sqlite3_bind_int(phoneInsert.get(), 1, uid);
-            sqlite3_bind_int(phoneInsert.get(), 2, record.personId);
-            const std::string_view phone = PhoneToken(record);
+        if (sqlite3_stmt* const phone = phoneInsert.Get(); phone != nullptr) {
+            sqlite3_bind_int(phone, 1, uid);
+            sqlite3_bind_int(phone, 2, record.personId);
+            const std::string_view token = PhoneToken(record);
             // An empty token is an empty text, not NULL.
-            sqlite3_bind_text(phoneInsert.get(), 3, phone.empty() ? "" : phone.data(),
-                              static_cast<int>(phone.size()), SQLITE_TRANSIENT);
-            if (BindTextAndRun(conn, phoneInsert.get(), 4, RecordIdentifier(uid)) ==
-                RowOutcome::Fatal) {
+            sqlite3_bind_text(phone, 3, token.empty() ? "" : token.data(),
+                              static_cast<int>(token.size()), SQLITE_TRANSIENT);
+            if (BindTextAndRun(conn, phone, 4, RecordIdentifier(uid)) == RowOutcome::Fatal) {
                 return fail();
             }
         }
@@ -127,11 +131,10 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
 
         if (!extra.empty()) {
             ++uid;
-            if (extraInsert != nullptr) {
-                sqlite3_bind_int(extraInsert.get(), 1, uid);
-                sqlite3_bind_int(extraInsert.get(), 2, record.personId);
-                if (BindTextAndRun(conn, extraInsert.get(), 3, RecordIdentifier(uid)) ==
-                    RowOutcome::Fatal) {
+            if (sqlite3_stmt* const insert = extraInsert.Get(); insert != nullptr) {
+                sqlite3_bind_int(insert, 1, uid);
+                sqlite3_bind_int(insert, 2, record.personId);
+                if (BindTextAndRun(conn, insert, 3, RecordIdentifier(uid)) == RowOutcome::Fatal) {
                     return fail();
                 }
             }

@@ -182,7 +182,7 @@ MergeConnection::TableInsert& MergeConnection::InsertInto(const char* table) {
     }
     TableInsert& insert = inserts_[table];
     const std::string quoted = "\"" + std::string(table) + "\"";
-    const std::vector<std::string> have = ColumnsOf(table);
+    const std::vector<std::string>& have = ColumnsOf(table);
     if (have.empty()) {
         return insert;
     }
@@ -214,8 +214,12 @@ MergeConnection::TableInsert& MergeConnection::InsertInto(const char* table) {
     return insert;
 }
 
-std::vector<std::string> MergeConnection::ColumnsOf(const char* table) {
-    std::vector<std::string> names;
+const std::vector<std::string>& MergeConnection::ColumnsOf(const char* table) {
+    const auto known = columns_.find(table);
+    if (known != columns_.end()) {
+        return known->second;
+    }
+    std::vector<std::string>& names = columns_[table];
     const std::string quoted = "\"" + std::string(table) + "\"";
     const platform::SqliteStmtPtr probe =
         Prepare(("SELECT * FROM " + quoted + " LIMIT 0;").c_str());

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "data/SqlLiterals.h"
@@ -71,6 +72,27 @@ enum class RowOutcome {
 // The temporary copy during a scan. Rows built from export text go in through InsertRecord, which
 // inserts exactly one row into one named table: export text can neither add a second statement
 // nor read or change other rows.
+// A statement of the merge's own, prepared the first time a record needs it: an export whose
+// records never reach it (none at all, or none the target takes) costs no compilation of it.
+class LazyStatement {
+  public:
+    explicit LazyStatement(std::function<platform::SqliteStmtPtr()> prepare)
+        : prepare_(std::move(prepare)) {}
+    // The statement, or null when it cannot be prepared (asked once).
+    sqlite3_stmt* Get() {
+        if (!tried_) {
+            tried_ = true;
+            stmt_ = prepare_();
+        }
+        return stmt_.get();
+    }
+
+  private:
+    std::function<platform::SqliteStmtPtr()> prepare_;
+    platform::SqliteStmtPtr stmt_;
+    bool tried_ = false;
+};
+
 class MergeConnection {
   public:
     explicit MergeConnection(sqlite3* db);
@@ -100,7 +122,8 @@ class MergeConnection {
     RowOutcome InsertRecord(std::string_view values, const char* table);
 
     // The columns of `table` on this connection, in order; empty when there is no such table.
-    std::vector<std::string> ColumnsOf(const char* table);
+    // Read once per table: nothing a merge runs changes the schema.
+    const std::vector<std::string>& ColumnsOf(const char* table);
 
     // Steps a prepared statement to its end and resets it.
     RowOutcome Run(sqlite3_stmt* stmt);
@@ -126,6 +149,7 @@ class MergeConnection {
     sqlite3* db_;
     bool checkingValues_ = false;  // while set, only a row of plain values may be prepared
     std::map<std::string, TableInsert> inserts_;
+    std::map<std::string, std::vector<std::string>> columns_;
     std::vector<SqlLiteral> literals_;  // the values of the row being inserted
     bool inTransaction_ = false;
     int32_t fatalCode_ = 0;

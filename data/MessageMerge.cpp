@@ -1,6 +1,7 @@
 #include "data/MessageMerge.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -61,10 +62,11 @@ void MessageBodyFunction(sqlite3_context* context, int argc, sqlite3_value** arg
 // The statement that completes a merged row as a newer phone keeps its own (null when the target
 // is of the iOS 7 generation, whose rows the export holds as they are): dates in the phone's
 // unit, the words also in attributedBody, the values the phone's newer columns hold for a text
-// message instead of NULL. ?1 is the message's ROWID.
+// message instead of NULL. ?1 is the message's ROWID. `countsNanoseconds` is asked only of a
+// target that needs the statement.
 platform::SqliteStmtPtr PrepareCompletion(MergeConnection& conn, sqlite3* db,
                                           const std::vector<std::string>& columns,
-                                          bool nanoseconds) {
+                                          const std::function<bool()>& countsNanoseconds) {
     const std::vector<std::string_view>* exported = Ios7ColumnsOf("message");
     if (exported == nullptr || columns.size() <= exported->size()) {
         return nullptr;
@@ -77,7 +79,7 @@ platform::SqliteStmtPtr PrepareCompletion(MergeConnection& conn, sqlite3* db,
     std::string sql =
         "UPDATE message SET attributedBody = CASE WHEN attributedBody IS NULL AND text IS NOT "
         "NULL AND text <> '' THEN tolvane_message_body(text) ELSE attributedBody END";
-    if (nanoseconds) {
+    if (countsNanoseconds()) {
         for (const char* date : {"date", "date_read", "date_delivered"}) {
             sql += std::string(", ") + date + " = CASE WHEN " + date + " <> 0 AND abs(" + date +
                    ") < " + kSecondsBound + " THEN " + date + " * 1000000000 ELSE " + date + " END";
@@ -119,18 +121,24 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
     MergeTally counted;
     MergeConnection conn(db);
     conn.Begin(bytes.size());
+    // Only the probe of the correspondent is needed before the first record the target takes;
+    // the rest is prepared when a message has gone in.
     const platform::SqliteStmtPtr handleQuery =
         conn.Prepare("select * from handle where ROWID=?1;");
-    const std::vector<std::string> messageColumns = conn.ColumnsOf("message");
-    const platform::SqliteStmtPtr completion =
-        PrepareCompletion(conn, db, messageColumns, CountsNanoseconds(conn, messageColumns));
-    const platform::SqliteStmtPtr chatQuery = conn.Prepare(kChatOfHandleQuery);
+    LazyStatement completion([&] {
+        const std::vector<std::string>& columns = conn.ColumnsOf("message");
+        return PrepareCompletion(conn, db, columns,
+                                 [&] { return CountsNanoseconds(conn, columns); });
+    });
+    LazyStatement chatQuery([&] { return conn.Prepare(kChatOfHandleQuery); });
     std::unordered_map<int32_t, int64_t> chatOfHandle;
-    const bool joinHasDate = Has(conn.ColumnsOf("chat_message_join"), "message_date");
-    const platform::SqliteStmtPtr joinInsert = conn.Prepare(
-        joinHasDate ? "INSERT INTO chat_message_join(chat_id, message_id, message_date) "
-                      "VALUES(?1, ?2, coalesce((SELECT date FROM message WHERE ROWID = ?2), 0));"
-                    : "INSERT INTO chat_message_join(chat_id, message_id) VALUES(?1,?2);");
+    LazyStatement joinInsert([&] {
+        return conn.Prepare(
+            Has(conn.ColumnsOf("chat_message_join"), "message_date")
+                ? "INSERT INTO chat_message_join(chat_id, message_id, message_date) "
+                  "VALUES(?1, ?2, coalesce((SELECT date FROM message WHERE ROWID = ?2), 0));"
+                : "INSERT INTO chat_message_join(chat_id, message_id) VALUES(?1,?2);");
+    });
     int32_t result = 0;
     ScanMessageExport(bytes, [&](const MessageRecord& record) {
         // A record whose handle is not in the target is skipped (so is every record when the
@@ -149,6 +157,9 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
             ++counted.unknownCorrespondent;
             return true;
         }
+        // The completion asks the target how it counts dates: asked before the first row of the
+        // export is in it.
+        sqlite3_stmt* const complete = completion.Get();
         std::string values(record.text);
         ExportQuotingToSql(values);
         switch (conn.InsertRecord(values, "message")) {
@@ -170,38 +181,38 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
                 ++counted.added;
                 break;
         }
-        if (completion != nullptr) {
-            sqlite3_bind_int64(completion.get(), 1, record.messageId);
-            if (conn.Run(completion.get()) == RowOutcome::Fatal) {
+        if (complete != nullptr) {
+            sqlite3_bind_int64(complete, 1, record.messageId);
+            if (conn.Run(complete) == RowOutcome::Fatal) {
                 result = conn.FatalCode();
                 return false;
             }
         }
-        if (joinInsert != nullptr) {
+        if (sqlite3_stmt* join = joinInsert.Get(); join != nullptr) {
             // Looked up once per correspondent: the join table has no index by handle.
             int64_t chat = record.handleId;
             if (const auto cached = chatOfHandle.find(record.handleId);
                 cached != chatOfHandle.end()) {
                 chat = cached->second;
-            } else if (chatQuery != nullptr) {
-                sqlite3_bind_int(chatQuery.get(), 1, record.handleId);
+            } else if (sqlite3_stmt* query = chatQuery.Get(); query != nullptr) {
+                sqlite3_bind_int(query, 1, record.handleId);
                 bool hasRow = false;
-                const RowOutcome probed = conn.StepOnce(chatQuery.get(), hasRow);
+                const RowOutcome probed = conn.StepOnce(query, hasRow);
                 if (probed == RowOutcome::Fatal) {
-                    sqlite3_reset(chatQuery.get());
+                    sqlite3_reset(query);
                     result = conn.FatalCode();
                     return false;
                 }
                 if (hasRow) {
-                    chat = sqlite3_column_int64(chatQuery.get(), 0);
+                    chat = sqlite3_column_int64(query, 0);
                 }
-                sqlite3_reset(chatQuery.get());
+                sqlite3_reset(query);
                 chatOfHandle.emplace(record.handleId, chat);
             }
-            sqlite3_bind_int64(joinInsert.get(), 1, chat);
-            sqlite3_bind_int(joinInsert.get(), 2, record.messageId);
+            sqlite3_bind_int64(join, 1, chat);
+            sqlite3_bind_int(join, 2, record.messageId);
             // A failed join (already present, say) is ignored; a failed database is not.
-            if (conn.Run(joinInsert.get()) == RowOutcome::Fatal) {
+            if (conn.Run(join) == RowOutcome::Fatal) {
                 result = conn.FatalCode();
                 return false;
             }
