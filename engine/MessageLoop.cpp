@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cerrno>
@@ -167,52 +168,98 @@ class MessageLoop {
 // keep the library waiting inside a receive or a lockdown query on timeouts of its own, long
 // beyond the limit. Shutting the phone's connections down ends those waits; the conversation then
 // finds the phone gone.
+//
+// One thread of the process watches every conversation under way, four times a second, and sleeps
+// while there is none: a conversation costs no thread of its own. A SilenceWatchdog is one
+// conversation's place on the watch; once its destructor has returned, the thread no longer
+// touches the conversation.
 class SilenceWatchdog {
   public:
     SilenceWatchdog(RunContext& run, const std::atomic<bool>& patient)
-        : run_(run), patient_(patient), thread_([this] { Watch(); }) {}
-    ~SilenceWatchdog() {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
+        : watch_{&run, &patient, std::nullopt, false} {
+        Watcher::Get().Add(&watch_);
     }
+    ~SilenceWatchdog() { Watcher::Get().Remove(&watch_); }
+    SilenceWatchdog(const SilenceWatchdog&) = delete;
+    SilenceWatchdog& operator=(const SilenceWatchdog&) = delete;
 
   private:
-    void Watch() {
-        std::unique_lock lock(mutex_);
+    struct Watch {
+        RunContext* run;
+        const std::atomic<bool>* patient;
         std::optional<std::chrono::steady_clock::time_point> interruptedAt;
-        while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stop_; })) {
-            if (run_.Interrupted()) {
+        bool ended = false;  // the connections were shut down; nothing more to do for it
+    };
+
+    class Watcher {
+      public:
+        // Never destroyed: a conversation that ends while the process exits still finds it.
+        static Watcher& Get() {
+            static Watcher* const watcher = new Watcher;
+            return *watcher;
+        }
+        void Add(Watch* watch) {
+            std::lock_guard lock(mutex_);
+            watches_.push_back(watch);
+            if (!started_) {
+                started_ = true;
+                std::thread([this] { Run(); }).detach();
+            }
+            wake_.notify_all();
+        }
+        void Remove(Watch* watch) {
+            std::lock_guard lock(mutex_);
+            std::erase(watches_, watch);
+        }
+
+      private:
+        void Run() {
+            std::unique_lock lock(mutex_);
+            for (;;) {
+                if (watches_.empty()) {
+                    wake_.wait(lock, [this] { return !watches_.empty(); });
+                    continue;
+                }
+                // A conversation that joins wakes the thread early; the checks wait for the tick.
+                wake_.wait_for(lock, std::chrono::milliseconds(250));
+                for (Watch* watch : watches_) {
+                    if (!watch->ended) {
+                        Check(*watch);
+                    }
+                }
+            }
+        }
+
+        static void Check(Watch& watch) {
+            RunContext& run = *watch.run;
+            if (run.Interrupted()) {
                 // The transfer stops at its next block and the loop at its next step; a receive
                 // that waits on a phone with nothing to say is cut after a short grace.
                 const auto now = std::chrono::steady_clock::now();
-                if (!interruptedAt) {
-                    interruptedAt = now;
-                    run_.AbortFlag.fetch_add(1);
-                } else if (now - *interruptedAt > kInterruptGrace) {
+                if (!watch.interruptedAt) {
+                    watch.interruptedAt = now;
+                    run.AbortFlag.fetch_add(1);
+                } else if (now - *watch.interruptedAt > kInterruptGrace) {
                     platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
-                    return;
+                    watch.ended = true;
                 }
-                continue;
-            }
-            if (!patient_.load() && run_.SilentTooLong()) {
-                const int cut = platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
-                std::printf("The phone stopped answering; %d connections closed\n", cut);
-                run_.AbortFlag.fetch_add(1);
                 return;
             }
+            if (!watch.patient->load() && run.SilentTooLong()) {
+                const int cut = platform::ShutdownConnectionsTo(platform::UsbmuxSocketPath());
+                std::printf("The phone stopped answering; %d connections closed\n", cut);
+                run.AbortFlag.fetch_add(1);
+                watch.ended = true;
+            }
         }
-    }
 
-    RunContext& run_;
-    const std::atomic<bool>& patient_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
+        std::mutex mutex_;
+        std::condition_variable wake_;
+        std::vector<Watch*> watches_;
+        bool started_ = false;
+    };
+
+    Watch watch_;
 };
 
 int32_t MessageLoop::Run() {
