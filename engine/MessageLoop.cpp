@@ -200,12 +200,14 @@ class SilenceWatchdog {
         }
         void Add(Watch* watch) {
             std::lock_guard lock(mutex_);
+            const bool wasIdle = watches_.empty();
             watches_.push_back(watch);
             if (!started_) {
                 started_ = true;
                 std::thread([this] { Run(); }).detach();
+            } else if (wasIdle) {
+                wake_.notify_all();
             }
-            wake_.notify_all();
         }
         void Remove(Watch* watch) {
             std::lock_guard lock(mutex_);
@@ -220,7 +222,8 @@ class SilenceWatchdog {
                     wake_.wait(lock, [this] { return !watches_.empty(); });
                     continue;
                 }
-                // A conversation that joins wakes the thread early; the checks wait for the tick.
+                // About four checks a second; a wake-up meant for the idle wait may bring one
+                // early.
                 wake_.wait_for(lock, std::chrono::milliseconds(250));
                 for (Watch* watch : watches_) {
                     if (!watch->ended) {
