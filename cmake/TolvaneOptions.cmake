@@ -63,4 +63,12 @@ function(tolvane_add_fuzzer name)
   tolvane_current_folder(_folder)
   tolvane_expose(${name} PRIVATE ${_folder})
   set_property(GLOBAL APPEND PROPERTY TOLVANE_FUZZERS ${name})
+  # Every seed of tests/fuzz/corpus/<name> run once (files, not the folder, so that libFuzzer only
+  # replays them and never writes into the corpus): "ctest -L fuzz".
+  file(GLOB _seeds LIST_DIRECTORIES false ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name}/*)
+  if(_seeds)
+    list(SORT _seeds)
+    add_test(NAME fuzz.${name} COMMAND ${name} ${_seeds})
+    set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  endif()
 endfunction()
