@@ -124,8 +124,12 @@ void CDecryptionWnd::ShowChecking(bool checking) {
     if (UiLib::CEditUI* edit = ui.EditPassword()) {
         edit->SetEnabled(!checking);
     }
-    if (UiLib::CControlUI* row = ui.CheckRow()) {
-        row->SetVisible(checking);
+    // The row's controls themselves: a row shown later does not show what it held hidden.
+    if (UiLib::CLabelUI* state = ui.LblCheckState()) {
+        state->SetVisible(checking);
+    }
+    if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
+        bar->SetVisible(checking);
     }
     if (checking) {
         if (UiLib::CLabelUI* state = ui.LblCheckState()) {

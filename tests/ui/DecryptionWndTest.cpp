@@ -340,7 +340,7 @@ TEST_F(BackupCheckTest, TheWindowGoesOnDuringTheCheckAndShowsTheDerivation) {
         ToolVerdict());
     CDecryptionWnd wnd;
     OpenForBackup(wnd, folder_);
-    EXPECT_FALSE(Visible(wnd, "CheckRow"));
+    EXPECT_FALSE(Visible(wnd, "LblCheckState") || Visible(wnd, "PrgCheck"));
     Script({
                [&] {
                    EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
@@ -356,11 +356,23 @@ TEST_F(BackupCheckTest, TheWindowGoesOnDuringTheCheckAndShowsTheDerivation) {
                    EXPECT_FALSE(Enabled(wnd, "BtnOK"));
                    EXPECT_FALSE(Enabled(wnd, "EditPassword"));
                    EXPECT_TRUE(Enabled(wnd, "BtnCancel"));
-                   EXPECT_TRUE(Visible(wnd, "CheckRow"));
+                   EXPECT_TRUE(Visible(wnd, "LblCheckState") && Visible(wnd, "PrgCheck"));
                    EXPECT_EQ(TextOf(wnd, "LblCheckState"), L"Deriving the password key: 10%");
                    auto* bar = dynamic_cast<UiLib::CProgressUI*>(
                        wnd.GetPaintManager().FindControl("PrgCheck"));
                    EXPECT_TRUE(bar != nullptr && bar->GetValue() == 10);
+                   // Laid out where they can be seen: between the password and the buttons.
+                   wnd.GetPaintManager().UpdateLayout();
+                   const UiLib::Rect edit =
+                       wnd.GetPaintManager().FindControl("EditPassword")->GetPos();
+                   const UiLib::Rect ok = wnd.GetPaintManager().FindControl("BtnOK")->GetPos();
+                   for (const char* name : {"LblCheckState", "PrgCheck"}) {
+                       const UiLib::Rect r = wnd.GetPaintManager().FindControl(name)->GetPos();
+                       EXPECT_GT(r.Width(), 0) << name;
+                       EXPECT_GT(r.Height(), 0) << name;
+                       EXPECT_GE(r.top, edit.bottom) << name;
+                       EXPECT_LE(r.bottom, ok.top) << name;
+                   }
                    // A second OK meanwhile starts nothing.
                    host_.Click(wnd, "BtnOK");
                    EXPECT_EQ(Main().backupPassword, L"");
@@ -434,7 +446,7 @@ TEST_F(BackupCheckTest, AKnownPasswordIsTriedFirstAndOnlyARefusedOneIsAskedFor) 
                 // Asked without a message: the user did not type the stale password.
                 EXPECT_EQ(WindowImplBase::TopModal(), &wnd);
                 EXPECT_EQ(TextOf(wnd, "EditPassword"), L"");
-                EXPECT_FALSE(Visible(wnd, "CheckRow"));
+                EXPECT_FALSE(Visible(wnd, "LblCheckState") || Visible(wnd, "PrgCheck"));
                 EXPECT_EQ(Main().backupPassword, L"");
                 EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
                 return host_.Click(wnd, "BtnOK");
