@@ -19,10 +19,10 @@
 // so no other thread uses the engine meanwhile. A backup's password (mode 1) is checked by
 // decrypting the backup, which takes seconds for one of iOS 10.2 and later: the check runs on a
 // worker of the window while the window goes on handling events, with OK and the password field
-// disabled and "LblCheckState" and "PrgCheck" showing the tool's "Deriving the password key" progress. A close asked
-// meanwhile (Cancel, the close button, the window manager) stops the check, whose tool is ended
-// and whose plain output is deleted, and the window then ends with 2. The window joins its worker
-// before it goes.
+// disabled and "LblCheckState" and "PrgCheck" showing the tool's "Deriving the password key"
+// progress. A close asked meanwhile (Cancel, the close button, the window manager) stops the
+// check, whose tool is ended and whose plain output is deleted, and the window then ends with 2.
+// The window joins its worker before it goes.
 #pragma once
 
 #include <atomic>
