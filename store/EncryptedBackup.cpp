@@ -2,9 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -100,7 +106,8 @@ void NoteProgressLine(std::string_view line, const BackupToolProgress& progress)
 
 // Reads the child's output until it ends, or until "Wrong password" shows up in it (also when the
 // text is split across reads). Progress lines go to `progress` as they come.
-int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress& progress) {
+int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress& progress,
+                        const BackupToolStop& stop) {
     std::string window;  // the last bytes read, enough to hold all but one byte of the text
     std::string line;    // the line being read, up to kMaxLineBytes
     bool lineTooLong = false;
@@ -110,7 +117,7 @@ int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress&
         if (child.Wait(kWaitMs) && --passesLeft < 0) {
             return 0;
         }
-        if (platform::InterruptRequested()) {
+        if (platform::InterruptRequested() || (stop && stop())) {
             child.Kill();  // the process is asked to end: its plain copies go with the output
             return platform::kResultCancelled;
         }
@@ -150,6 +157,109 @@ int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress&
     }
 }
 
+// --- the output kept for one user action -----------------------------------------------------
+
+// What tells one version of a file from another: a file replaced or rewritten differs in one of
+// them.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+// Missing (or not a plain file): none.
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+std::vector<std::optional<FileStamp>> StampsOf(const std::string& folder,
+                                               const std::vector<std::string>& names) {
+    std::vector<std::optional<FileStamp>> stamps;
+    stamps.reserve(names.size());
+    for (const std::string& name : names) {
+        stamps.push_back(StampOf(platform::JoinPath(folder, name)));
+    }
+    return stamps;
+}
+
+// The files a successful run leaves: the two databases and a modern backup's manifest.
+const std::vector<std::string>& OutputNames() {
+    static const std::vector<std::string> names = {kSmsDatabaseName, kContactsDatabaseName,
+                                                   kDecryptedManifest};
+    return names;
+}
+
+// The key files of `backupFolder`'s layout (the files a run copies).
+std::vector<std::string> KeyFileNames(const std::string& backupFolder) {
+    std::vector<std::string> names;
+    if (DeviceFolderFormat(backupFolder) == BackupFormat::Database) {
+        names.assign(std::begin(kModernKeyFiles), std::end(kModernKeyFiles));
+    } else {
+        names.assign(std::begin(kKeyFiles), std::end(kKeyFiles));
+    }
+    return names;
+}
+
+// The folder itself, whatever path leads to it; empty when it cannot be resolved.
+std::string ResolvedFolder(const std::string& folder) {
+    char resolved[PATH_MAX];
+    return realpath(folder.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
+}
+
+struct KeptOutput {
+    std::string folder;  // resolved
+    std::string password;
+    std::vector<std::optional<FileStamp>> keyFiles;  // as they were before the run copied them
+    std::vector<std::optional<FileStamp>> outputs;   // as the run left them
+};
+
+struct ReuseState {
+    std::mutex lock;
+    int open = 0;  // DecryptionReuse objects alive
+    std::optional<KeptOutput> kept;
+};
+
+ReuseState& Reuse() {
+    static ReuseState state;
+    return state;
+}
+
+// Under the reuse lock.
+void ForgetKeptLocked(ReuseState& state) {
+    if (state.kept) {
+        Wipe(state.kept->password);
+        state.kept.reset();
+    }
+}
+
+// Under the reuse lock: the kept output is still the one the run left.
+bool KeptOutputInPlaceLocked(const ReuseState& state) {
+    return state.kept && StampsOf(BackupToolOutputFolder(), OutputNames()) == state.kept->outputs;
+}
+
+void DeleteOutputFiles() {
+    const std::string folder = BackupToolOutputFolder();
+    std::vector<platform::DirEntry> entries;
+    platform::ListFolder(folder, entries);
+    for (const platform::DirEntry& e : entries) {
+        if (e.type != platform::EntryType::Folder) {
+            platform::DeleteFile(platform::JoinPath(folder, e.name));
+        }
+    }
+}
+
 }  // namespace
 
 std::string BackupToolDataFolder() {
@@ -169,7 +279,8 @@ std::string BackupToolOutputFolder() {
 }
 
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
-                      std::string& outputFolder, const BackupToolProgress& progress) {
+                      std::string& outputFolder, const BackupToolProgress& progress,
+                      const BackupToolStop& stop) {
     RefreshToolCopy();
     const std::string output = BackupToolOutputFolder();
     platform::CreateFolderWithParents(output);  // a folder that cannot be made fails below
@@ -193,11 +304,14 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
     child->CloseInput();
     // The child is ended and reaped when its owner goes, also when it still runs after saying
     // "Wrong password".
-    return WatchToolOutput(*child, progress);
+    return WatchToolOutput(*child, progress, stop);
 }
 
-int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
-                      std::string& outputFolder, const BackupToolProgress& progress) {
+namespace {
+
+int32_t CopyKeyFilesAndRun(std::string_view password, const std::string& backupFolder,
+                           std::string& outputFolder, const BackupToolProgress& progress,
+                           const BackupToolStop& stop) {
     const std::string input = BackupToolInputFolder();
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
     // The tool tells the layouts apart by the manifest it finds, so the key files of the other
@@ -220,34 +334,96 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
             return result;
         }
     }
-    return RunBackupTool(input, password, outputFolder, progress);
+    return RunBackupTool(input, password, outputFolder, progress, stop);
+}
+
+}  // namespace
+
+int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
+                      std::string& outputFolder, const BackupToolProgress& progress,
+                      const BackupToolStop& stop) {
+    ReuseState& reuse = Reuse();
+    std::string resolved;
+    std::vector<std::string> keyNames;
+    std::vector<std::optional<FileStamp>> keyStamps;
+    {
+        std::lock_guard lock(reuse.lock);
+        if (reuse.open == 0) {
+            ForgetKeptLocked(reuse);
+        } else {
+            resolved = ResolvedFolder(backupFolder);
+            keyNames = KeyFileNames(backupFolder);
+            // Taken before the copies: a key file changed meanwhile differs from it next time.
+            keyStamps = StampsOf(backupFolder, keyNames);
+            if (reuse.kept && !resolved.empty() && reuse.kept->folder == resolved &&
+                reuse.kept->password == password && reuse.kept->keyFiles == keyStamps &&
+                KeptOutputInPlaceLocked(reuse)) {
+                outputFolder = BackupToolOutputFolder();
+                return 0;
+            }
+            ForgetKeptLocked(reuse);
+        }
+    }
+    const int32_t result = CopyKeyFilesAndRun(password, backupFolder, outputFolder, progress, stop);
+    if (result == 0 && !resolved.empty()) {
+        std::lock_guard lock(reuse.lock);
+        if (reuse.open > 0) {
+            reuse.kept = KeptOutput{resolved, std::string(password), std::move(keyStamps),
+                                    StampsOf(BackupToolOutputFolder(), OutputNames())};
+        }
+    }
+    return result;
 }
 
 int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
-                             const BackupToolProgress& progress) {
+                             const BackupToolProgress& progress, const BackupToolStop& stop) {
     if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
     }
     // The tool's folders are shared by every operation of every process.
-    const platform::OperationLock lock;
+    const platform::OperationLock lock(
+        [] {
+            std::printf("%s\n", platform::kOperationWaitText);
+            std::fflush(stdout);
+        },
+        [&stop] { return platform::InterruptRequested() || (stop && stop()); });
     if (lock.GaveUp()) {
         return platform::kResultCancelled;
     }
     std::string unused;
-    const int32_t result = DecryptBackup(password, backupFolder, unused, progress);
+    const int32_t result = DecryptBackup(password, backupFolder, unused, progress, stop);
     DiscardDecryptedOutput();
     return result;
 }
 
 void DiscardDecryptedOutput() {
-    const std::string folder = BackupToolOutputFolder();
-    std::vector<platform::DirEntry> entries;
-    platform::ListFolder(folder, entries);
-    for (const platform::DirEntry& e : entries) {
-        if (e.type != platform::EntryType::Folder) {
-            platform::DeleteFile(platform::JoinPath(folder, e.name));
-        }
+    ReuseState& reuse = Reuse();
+    std::lock_guard lock(reuse.lock);
+    if (reuse.open > 0 && KeptOutputInPlaceLocked(reuse)) {
+        return;  // the action goes on with it
     }
+    ForgetKeptLocked(reuse);
+    DeleteOutputFiles();
+}
+
+DecryptionReuse::DecryptionReuse() {
+    ReuseState& reuse = Reuse();
+    std::lock_guard lock(reuse.lock);
+    ++reuse.open;
+}
+
+DecryptionReuse::~DecryptionReuse() {
+    ReuseState& reuse = Reuse();
+    std::lock_guard lock(reuse.lock);
+    if (--reuse.open > 0 || !reuse.kept) {
+        return;
+    }
+    // Files that are no longer the kept ones belong to a run of another process, which deletes
+    // them itself when it ends.
+    if (KeptOutputInPlaceLocked(reuse)) {
+        DeleteOutputFiles();
+    }
+    ForgetKeptLocked(reuse);
 }
 
 platform::Failure DecryptionFailure(int32_t result) {

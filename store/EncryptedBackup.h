@@ -22,6 +22,9 @@ namespace tolvane {
 // which takes seconds: the tool's "Deriving the password key: N%" lines. Called on the thread
 // that runs the tool.
 using BackupToolProgress = std::function<void(int percent)>;
+// Asked while a run waits for the operation lock and while the tool runs, on the same thread:
+// true ends the run (the tool is ended at once) with platform::kResultCancelled.
+using BackupToolStop = std::function<bool()>;
 
 // The fixed locations, all under platform::AppDataFolder() + "/Tolvane".
 std::string BackupToolDataFolder();
@@ -38,8 +41,12 @@ std::string BackupToolOutputFolder();  // "Decrypt": what the tool writes
 // when the tool cannot be started, or the system's error code of the first failed copy (the tool is
 // then not run). Paths are byte strings; the password is handed to the tool as its bytes (UTF-8 by
 // convention).
+//
+// While a DecryptionReuse is open, a call for the backup folder and password of the last
+// successful run whose output is still in place takes that output and starts nothing (see there).
 int32_t DecryptBackup(std::string_view password, const std::string& backupFolder,
-                      std::string& outputFolder, const BackupToolProgress& progress = {});
+                      std::string& outputFolder, const BackupToolProgress& progress = {},
+                      const BackupToolStop& stop = {});
 
 // The run itself: starts the tool on `inputFolder`, writes `password` to its standard input and
 // reads its output until it ends. platform::kResultWrongPassword as soon as the output holds
@@ -48,17 +55,42 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
 // databases of an earlier run are deleted first; one that cannot be deleted gives the system's
 // code and the tool is not run.
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
-                      std::string& outputFolder, const BackupToolProgress& progress = {});
+                      std::string& outputFolder, const BackupToolProgress& progress = {},
+                      const BackupToolStop& stop = {});
 
-// Checks a password of an encrypted backup by decrypting it. A null or empty password gives
-// platform::kResultWrongPassword at once, without starting anything.
 // Deletes every file the tool left in its output folder ("Decrypt"): the plain copies of an
 // encrypted backup's databases are the user's private messages and contacts in clear, so every
 // operation that decrypts calls this when it ends, whatever its outcome.
+// While a DecryptionReuse is open, the output it keeps stays (it goes when the last one closes).
 void DiscardDecryptedOutput();
 
+// Checks a password of an encrypted backup by decrypting it. A null or empty password gives
+// platform::kResultWrongPassword at once, without starting anything. The plain output is
+// discarded (DiscardDecryptedOutput) whatever the outcome; `stop` also gives up the wait for
+// another operation.
 int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
-                             const BackupToolProgress& progress = {});
+                             const BackupToolProgress& progress = {},
+                             const BackupToolStop& stop = {});
+
+// One user action that decrypts the same backup more than once: a password check and the
+// listing or restore that follows it, or a listing of the messages and then of the contacts. A
+// backup of iOS 10.2 or later costs seconds per decryption, so while one of these is open in the
+// process (they nest), the output of a successful DecryptBackup is kept: DiscardDecryptedOutput
+// leaves it, and a later DecryptBackup of the same backup folder (the same folder on disk) with
+// the same password takes it, as long as none of the backup's key files and none of the output
+// files has changed since (the same file, size, modification and change time; another process's
+// run replaces them). A run for another backup or password, or a failed one, drops what was kept.
+// When the last one closes, the kept output is deleted.
+//
+// Open it on the thread that starts the action, around every step of it; the password is held
+// in memory only, and cleared when it goes.
+class DecryptionReuse {
+  public:
+    DecryptionReuse();
+    ~DecryptionReuse();
+    DecryptionReuse(const DecryptionReuse&) = delete;
+    DecryptionReuse& operator=(const DecryptionReuse&) = delete;
+};
 
 // What a failed DecryptBackup stands for: a refused password (kResultWrongPassword), a key file
 // the backup lacks (kErrorFileNotFound), or else a tool that cannot be run or files that cannot

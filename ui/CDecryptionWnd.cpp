@@ -1,7 +1,9 @@
 #include "ui/CDecryptionWnd.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "UiLib/CProgressUI.h"
 #include "engine/BackupEngine.h"
 #include "platform/Strings.h"
 #include "skin/layouts/DecryptionWnd.h"
@@ -12,6 +14,13 @@
 namespace tolvane {
 
 CDecryptionWnd::CDecryptionWnd() : CPopUpWnd("xml\\DecryptionWnd.xml") {}
+
+CDecryptionWnd::~CDecryptionWnd() {
+    stopCheck_ = true;
+    if (checker_.joinable()) {
+        checker_.join();
+    }
+}
 
 void CDecryptionWnd::OnWindowInit() {
     skin::DecryptionWndLayout ui(pm_);
@@ -34,23 +43,47 @@ void CDecryptionWnd::OnWindowInit() {
     if (UiLib::CEditUI* edit = ui.EditPassword()) {
         pm_.SetFocus(edit);
     }
+    if (mode_ == kBackup && !tryFirst_.empty()) {
+        password_ = tryFirst_;
+        StartBackupCheck(true);
+    }
+}
+
+bool CDecryptionWnd::QueryClose(UiLib::UINT result, UiLib::CloseOrigin /*origin*/) {
+    if (!checker_.joinable()) {
+        return true;
+    }
+    // Ended once the worker has stopped: it is told to, and its tool goes at once.
+    stopCheck_ = true;
+    if (!pendingClose_) {
+        pendingClose_ = result == UiLib::IDOK ? static_cast<UiLib::UINT>(UiLib::IDCANCEL) : result;
+    }
+    return false;
+}
+
+UiLib::LRESULT CDecryptionWnd::HandleMessage(UiLib::UINT msg, UiLib::WPARAM wParam,
+                                             UiLib::LPARAM lParam) {
+    if (msg == UM_CHECK_PROGRESS) {
+        ShowProgress();
+        return 0;
+    }
+    if (msg == UM_CHECK_DONE) {
+        FinishBackupCheck();
+        return 0;
+    }
+    return CPopUpWnd::HandleMessage(msg, wParam, lParam);
 }
 
 void CDecryptionWnd::OnCancel(UiLib::TNotifyUI& /*msg*/) {
     Close(UiLib::IDCANCEL);
 }
 
-CDecryptionWnd::Outcome CDecryptionWnd::Check(const std::string& password) {
+CDecryptionWnd::Outcome CDecryptionWnd::CheckDevice(const std::string& password) {
     IMainWnd* main = GetMainWnd();
     Outcome outcome;
     if (main == nullptr) {
         std::printf("CDecryptionWnd: no main window\n");
         outcome.result = platform::kResultMissing;
-        return outcome;
-    }
-    if (mode_ == kBackup) {
-        outcome.result = VerifyBackupPassword(password.c_str(), backupFolder_);
-        outcome.failure = DecryptionFailure(outcome.result);
         return outcome;
     }
     main->WithEngine([&](BackupEngine& engine) {
@@ -59,6 +92,122 @@ CDecryptionWnd::Outcome CDecryptionWnd::Check(const std::string& password) {
         return outcome.result;
     });
     return outcome;
+}
+
+void CDecryptionWnd::StartBackupCheck(bool silent) {
+    silentCheck_ = silent;
+    stopCheck_ = false;
+    percent_ = -1;
+    ShowChecking(true);
+    const UiLib::WindowHandle window = GetHWND();
+    // The worker has its own copies: nothing of the window but the two flags is touched by it,
+    // and the window joins it before it goes.
+    checker_ = std::thread([this, window, password = platform::WideToAnsi(password_),
+                            folder = backupFolder_]() mutable {
+        checkResult_ = VerifyBackupPassword(
+            password.c_str(), folder,
+            [this, window](int percent) {
+                percent_ = percent;
+                PostMessage(window, UM_CHECK_PROGRESS);
+            },
+            [this] { return stopCheck_.load(); });
+        std::fill(password.begin(), password.end(), '\0');
+        PostMessage(window, UM_CHECK_DONE);
+    });
+}
+
+void CDecryptionWnd::ShowChecking(bool checking) {
+    skin::DecryptionWndLayout ui(pm_);
+    if (UiLib::CButtonUI* ok = ui.BtnOK()) {
+        ok->SetEnabled(!checking);
+    }
+    if (UiLib::CEditUI* edit = ui.EditPassword()) {
+        edit->SetEnabled(!checking);
+    }
+    // The row's controls themselves: a row shown later does not show what it held hidden.
+    if (UiLib::CLabelUI* state = ui.LblCheckState()) {
+        state->SetVisible(checking);
+    }
+    if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
+        bar->SetVisible(checking);
+    }
+    if (checking) {
+        if (UiLib::CLabelUI* state = ui.LblCheckState()) {
+            state->SetText(Message(L"CheckingBackupPassword", L"Checking the password..."));
+        }
+        if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
+            bar->SetValue(0);
+        }
+    }
+}
+
+void CDecryptionWnd::ShowProgress() {
+    const int percent = percent_.load();
+    if (!checker_.joinable() || percent < 0) {
+        return;
+    }
+    skin::DecryptionWndLayout ui(pm_);
+    if (UiLib::CLabelUI* state = ui.LblCheckState()) {
+        state->SetText(Message(L"DerivingPasswordKey", L"Deriving the password key:") + L" " +
+                       std::to_wstring(percent) + L"%");
+    }
+    if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
+        bar->SetValue(percent);
+    }
+}
+
+void CDecryptionWnd::FinishBackupCheck() {
+    if (!checker_.joinable()) {
+        return;
+    }
+    checker_.join();
+    ShowChecking(false);
+    if (pendingClose_) {
+        const UiLib::UINT result = *pendingClose_;
+        pendingClose_.reset();
+        password_.clear();
+        Close(result);
+        return;
+    }
+    Outcome outcome;
+    outcome.result = checkResult_;
+    outcome.failure = DecryptionFailure(checkResult_);
+    if (outcome.result == 0) {
+        Accept();
+        return;
+    }
+    std::printf("password check failed %d\n", outcome.result);
+    Refuse(outcome, silentCheck_ && outcome.result == platform::kResultWrongPassword);
+}
+
+void CDecryptionWnd::Accept() {
+    IMainWnd* main = GetMainWnd();
+    if (mode_ == kBackup) {
+        main->SetBackupPassword(password_);
+    } else {
+        main->SetDeviceEncrypted(false);
+        main->SetDevicePassword(password_);
+        main->SetBackupPassword(password_);
+    }
+    Close(UiLib::IDOK);
+}
+
+void CDecryptionWnd::Refuse(const Outcome& outcome, bool silent) {
+    skin::DecryptionWndLayout ui(pm_);
+    if (!silent) {
+        // Asked again: the window steps aside for the message and comes back empty.
+        ShowWindow(false);
+        CMessageBox::Show(CMessageBox::Information, this, Message(L"MSG0403", L"Information"),
+                          RefusalText(outcome), 500, 220);
+    }
+    password_.clear();
+    if (UiLib::CEditUI* e = ui.EditPassword()) {
+        e->SetText(L"");
+        pm_.SetFocus(e);
+    }
+    if (!silent) {
+        ShowWindow(true);
+    }
 }
 
 std::wstring CDecryptionWnd::RefusalText(const Outcome& outcome) const {
@@ -87,35 +236,32 @@ std::wstring CDecryptionWnd::RefusalText(const Outcome& outcome) const {
 }
 
 void CDecryptionWnd::OnOk(UiLib::TNotifyUI& /*msg*/) {
+    if (checker_.joinable()) {
+        return;  // one check at a time
+    }
     skin::DecryptionWndLayout ui(pm_);
     UiLib::CEditUI* edit = ui.EditPassword();
     password_ = edit != nullptr ? edit->GetText() : std::wstring();
-    const std::string narrow = platform::WideToAnsi(password_);
-    const Outcome outcome = Check(narrow);
-    if (outcome.result == 0) {
-        IMainWnd* main = GetMainWnd();
-        if (mode_ == kBackup) {
-            main->SetBackupPassword(password_);
-        } else {
-            main->SetDeviceEncrypted(false);
-            main->SetDevicePassword(password_);
-            main->SetBackupPassword(password_);
+    if (mode_ == kBackup) {
+        if (GetMainWnd() == nullptr) {
+            std::printf("CDecryptionWnd: no main window\n");
+            Refuse({platform::kResultMissing, platform::Failure::LocalFiles}, false);
+            return;
         }
-        Close(UiLib::IDOK);
+        if (password_.empty()) {
+            Refuse({platform::kResultWrongPassword, platform::Failure::WrongPassword}, false);
+            return;
+        }
+        StartBackupCheck(false);
+        return;
+    }
+    const Outcome outcome = CheckDevice(platform::WideToAnsi(password_));
+    if (outcome.result == 0) {
+        Accept();
         return;
     }
     std::printf("password check failed %d\n", outcome.result);
-
-    // Asked again: the window steps aside for the message and comes back empty.
-    ShowWindow(false);
-    CMessageBox::Show(CMessageBox::Information, this, Message(L"MSG0403", L"Information"),
-                      RefusalText(outcome), 500, 220);
-    password_.clear();
-    if (UiLib::CEditUI* e = ui.EditPassword()) {
-        e->SetText(L"");
-        pm_.SetFocus(e);
-    }
-    ShowWindow(true);
+    Refuse(outcome, false);
 }
 
 }  // namespace tolvane

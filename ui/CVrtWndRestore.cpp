@@ -1,5 +1,7 @@
 #include "ui/CVrtWndRestore.h"
 
+#include <optional>
+
 #include "UiLib/CDelegate.h"
 #include "UiLib/CDialogBuilder.h"
 #include "UiLib/CLabelUI.h"
@@ -281,18 +283,11 @@ void CVrtWndRestore::ShowCounts() {
 // --- view and start ------------------------------------------------------------------------
 
 bool CVrtWndRestore::EnsureBackupPassword(const BackupEntry& entry) {
-    const std::wstring known = owner_->GetBackupPassword();
-    if (!known.empty()) {
-        const std::string password = platform::WideToAnsi(known);
-        // The check runs the decryption tool, which shares its output folder with every
-        // listing: it waits for the device lock like any other use of the engine's tools.
-        const int32_t r = owner_->WithEngine(
-            [&](BackupEngine&) { return VerifyBackupPassword(password.c_str(), entry.folder); });
-        if (r == 0) {
-            return true;
-        }
-    }
-    return AskBackupPasswordWindow(*owner_, entry.folder) == UiLib::IDOK;
+    // Even a known password is checked in the password window: the check decrypts the backup,
+    // which takes seconds for a backup of iOS 10.2 and later, on the window's worker with its
+    // progress shown; the window asks only when the password is refused.
+    return AskBackupPasswordWindow(*owner_, entry.folder, owner_->GetBackupPassword()) ==
+           UiLib::IDOK;
 }
 
 void CVrtWndRestore::View(bool messages) {
@@ -300,6 +295,10 @@ void CVrtWndRestore::View(bool messages) {
         return;
     }
     const BackupEntry entry = entries_[static_cast<size_t>(selected_)];
+    // The password check, the listing of the messages and that of the contacts decrypt the same
+    // backup with the same password: one decryption serves them, and its plain output goes when
+    // the view ends.
+    const DecryptionReuse reuse;
     if (entry.encrypted && !EnsureBackupPassword(entry)) {
         return;
     }
@@ -333,6 +332,13 @@ void CVrtWndRestore::OnStart(UiLib::TNotifyUI&) {
         return;
     }
     const BackupEntry entry = entries_[static_cast<size_t>(selected_)];
+    // A restore by category decrypts the backup's databases: the check's decryption serves it,
+    // and its plain output goes when the restore (or the user) has ended it. A whole restore
+    // decrypts nothing, so its check keeps nothing.
+    std::optional<DecryptionReuse> reuse;
+    if (ChosenCategories() != Full) {
+        reuse.emplace();
+    }
     if (entry.encrypted && !EnsureBackupPassword(entry)) {
         return;
     }

@@ -40,11 +40,13 @@ UiLib::UINT AskDevicePasswordWindow(CMainWnd& main) {
     return window.ShowModal();
 }
 
-UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder) {
+UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder,
+                                    const std::wstring& known) {
     CDecryptionWnd window;
     window.SetMainWnd(&main);
     window.SetMode(CDecryptionWnd::kBackup);
     window.SetBackupFolder(folder);
+    window.SetPasswordToTry(known);
     if (window.Create(&main, 500, 240) == 0) {
         return UiLib::IDCANCEL;
     }

@@ -16,8 +16,11 @@ void OpenSettingsWindow(CMainWnd& main);
 void OpenLinkPage(CMainWnd& main, UiLib::WPARAM page);
 UiLib::UINT AskDevicePasswordWindow(CMainWnd& main);
 // The password window for the encrypted backup in `folder`, 500 x 240: 1 when the password was
-// right (the main window's backup password then holds it), 2 when the user gave up.
-UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder);
+// right (the main window's backup password then holds it), 2 when the user gave up. A `known`
+// password is checked first, in the window with its progress; the window asks only when it is
+// refused.
+UiLib::UINT AskBackupPasswordWindow(CMainWnd& main, const std::string& folder,
+                                    const std::wstring& known = {});
 void ShowAlreadyRunning();
 
 }  // namespace tolvane

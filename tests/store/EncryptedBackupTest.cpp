@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -298,4 +301,168 @@ TEST(RunBackupTool, ProgressLinesReachTheCallerAsTheyComeAndNothingElseDoes) {
     EXPECT_EQ(seen, (std::vector<int>{10, 60, 100}));
     // Without a callback the same output is only watched for a wrong password.
     EXPECT_EQ(RunBackupTool("/nonexistent", "pw", output), 0);
+}
+
+// --- one decryption for one user action ------------------------------------------------------
+
+namespace {
+
+// A tool that counts its runs in `runs` (one line each), refuses the password "bad" and
+// otherwise leaves both databases, with the password and its run number, in the output folder.
+std::string CountingTool(const std::string& runs) {
+    return "echo run >> '" + runs + "'\n" +
+           "IFS= read -r pw\n"
+           "[ \"$pw\" = bad ] && { echo 'Wrong password'; exit 0; }\n"
+           "n=$(wc -l < '" +
+           runs + "')\n" + "printf '%s %s' \"$pw\" \"$n\" > \"$2/" + kSmsDatabaseName + "\"\n" +
+           "printf '%s %s' \"$pw\" \"$n\" > \"$2/" + kContactsDatabaseName + "\"\n";
+}
+
+int Runs(const std::string& runs) {
+    return static_cast<int>(Lines(platform::FileExists(runs) ? ReadFile(runs) : "").size());
+}
+
+bool DatabasesLeft() {
+    const std::string out = BackupToolOutputFolder();
+    return platform::PathExists(out + "/" + kSmsDatabaseName) ||
+           platform::PathExists(out + "/" + kContactsDatabaseName);
+}
+
+}  // namespace
+
+TEST(DecryptionReuse, ACheckAndTheDecryptionsAfterItInOneActionRunTheToolOnce) {
+    IsolatedHome home;
+    TempDir scratch;
+    const std::string runs = scratch / "runs";
+    FakeTool tool(CountingTool(runs));
+    TempDir backup;
+    WriteBackup(backup.Path());
+    std::string output;
+
+    // Outside an action every decryption runs the tool and every discard deletes.
+    ASSERT_EQ(VerifyBackupPassword("pw", backup.Path()), 0);
+    EXPECT_FALSE(DatabasesLeft());
+    ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+    ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 3);
+    DiscardDecryptedOutput();
+    EXPECT_FALSE(DatabasesLeft());
+
+    {
+        const DecryptionReuse action;
+        ASSERT_EQ(VerifyBackupPassword("pw", backup.Path()), 0);
+        EXPECT_EQ(Runs(runs), 4);
+        EXPECT_TRUE(DatabasesLeft());  // kept for what follows
+        output.clear();
+        ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+        EXPECT_EQ(output, BackupToolOutputFolder());
+        EXPECT_EQ(ReadFile(output + "/" + kSmsDatabaseName), "pw 4");
+        DiscardDecryptedOutput();  // a listing's end: the action goes on
+        {
+            const DecryptionReuse nested;
+            ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+        }
+        EXPECT_TRUE(DatabasesLeft());  // only the outermost end deletes
+        ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+        EXPECT_EQ(Runs(runs), 4);
+    }
+    EXPECT_FALSE(DatabasesLeft());
+
+    // The next action starts afresh.
+    {
+        const DecryptionReuse action;
+        ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+        EXPECT_EQ(Runs(runs), 5);
+    }
+    EXPECT_FALSE(DatabasesLeft());
+}
+
+TEST(DecryptionReuse, OnlyTheSameFolderPasswordAndFilesTakeTheKeptOutput) {
+    IsolatedHome home;
+    TempDir scratch;
+    const std::string runs = scratch / "runs";
+    FakeTool tool(CountingTool(runs));
+    TempDir backup;
+    WriteBackup(backup.Path());
+    TempDir other;
+    WriteBackup(other.Path());
+    const std::string link = scratch / "link";
+    ASSERT_EQ(symlink(backup.Path().c_str(), link.c_str()), 0);
+    std::string output;
+
+    const DecryptionReuse action;
+    ASSERT_EQ(DecryptBackup("pw", backup.Path(), output), 0);
+    ASSERT_EQ(Runs(runs), 1);
+    // The same folder by another path is the same backup.
+    ASSERT_EQ(DecryptBackup("pw", link + "/", output), 0);
+    EXPECT_EQ(Runs(runs), 1);
+
+    // Another password: the tool decides.
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 2);
+    EXPECT_EQ(ReadFile(output + "/" + kSmsDatabaseName), "pw2 2");
+    EXPECT_EQ(DecryptBackup("bad", backup.Path(), output), platform::kResultWrongPassword);
+    EXPECT_EQ(Runs(runs), 3);
+    // A refused run keeps nothing: neither its output nor what came before it.
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 4);
+    EXPECT_EQ(DecryptBackup("pw2", other.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 5);
+    EXPECT_EQ(ReadFile(output + "/" + kSmsDatabaseName), "pw2 5");
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 6);
+
+    // A key file of the backup written again since.
+    WriteFile(backup / "Manifest.plist", "content of Manifest.plist");
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 7);
+
+    // The output replaced by someone else (another process's run), or gone.
+    WriteFile(output + "/" + kContactsDatabaseName, "someone else's contacts");
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 8);
+    EXPECT_EQ(ReadFile(output + "/" + kContactsDatabaseName), "pw2 8");
+    platform::DeleteFile(output + "/" + kSmsDatabaseName);
+    EXPECT_EQ(DecryptBackup("pw2", backup.Path(), output), 0);
+    EXPECT_EQ(Runs(runs), 9);
+}
+
+TEST(DecryptionReuse, OutputNoLongerKeptIsLeftToItsOwnerAtTheEnd) {
+    IsolatedHome home;
+    TempDir scratch;
+    FakeTool tool(CountingTool(scratch / "runs"));
+    TempDir backup;
+    WriteBackup(backup.Path());
+    std::string output;
+    {
+        const DecryptionReuse action;
+        ASSERT_EQ(VerifyBackupPassword("pw", backup.Path()), 0);
+        // Another process's run replaces the files while this action waits.
+        WriteFile(output = BackupToolOutputFolder() + "/" + kSmsDatabaseName, "theirs");
+    }
+    EXPECT_EQ(ReadFile(output), "theirs");
+}
+
+TEST(VerifyBackupPassword, AStopEndsTheToolAtOnceAndLeavesNoPlainCopy) {
+    IsolatedHome home;
+    // Half the output written, then a long derivation.
+    FakeTool tool(std::string("printf x > \"$2/") + kSmsDatabaseName +
+                  "\"\necho 'Deriving the password key: 10%'\nexec sleep 30\n");
+    TempDir backup;
+    WriteBackup(backup.Path());
+    std::atomic<bool> stop{false};
+    std::vector<int> seen;
+    const auto start = std::chrono::steady_clock::now();
+    const DecryptionReuse action;  // a stopped check keeps nothing either
+    EXPECT_EQ(VerifyBackupPassword(
+                  "pw", backup.Path(),
+                  [&](int percent) {
+                      seen.push_back(percent);
+                      stop = true;
+                  },
+                  [&] { return stop.load(); }),
+              platform::kResultCancelled);
+    EXPECT_LT(SecondsSince(start), 10.0);
+    EXPECT_EQ(seen, std::vector<int>{10});
+    EXPECT_FALSE(DatabasesLeft());
 }

@@ -1,12 +1,23 @@
 // The password window against a simulated phone that encrypts its backups and against an
 // encrypted backup folder: wrong passwords are asked again, the right one is stored in the main
-// window, Cancel and the close button leave everything as it was.
+// window, Cancel and the close button leave everything as it was. A backup's password is checked
+// while the window goes on handling events and shows the tool's progress; a close during the
+// check stops it without leaving plain copies behind.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <string>
 
+#include "UiLib/CProgressUI.h"
 #include "UiLib/OffscreenHost.h"
 #include "engine/BackupEngine.h"
+#include "platform/Files.h"
+#include "store/DataCategory.h"
+#include "store/EncryptedBackup.h"
 #include "tests/support/EncryptedBackupWriter.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/ui/DialogsSupport.h"
@@ -24,8 +35,67 @@ std::wstring TextOf(WindowImplBase& wnd, const std::string& name) {
     return c != nullptr ? c->GetText() : L"<missing>";
 }
 
+// A step that waits for `ready` (other threads), failing the test once 30 s have gone by.
+std::function<bool()> WaitFor(std::function<bool()> ready, const char* what) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    return [ready = std::move(ready), until, what] {
+        if (ready()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > until) {
+            ADD_FAILURE() << "waited in vain for " << what;
+            return true;
+        }
+        return false;
+    };
+}
+
+bool Enabled(WindowImplBase& wnd, const std::string& name) {
+    UiLib::CControlUI* c = wnd.GetPaintManager().FindControl(name);
+    return c != nullptr && c->IsEnabled();
+}
+
+bool Visible(WindowImplBase& wnd, const std::string& name) {
+    UiLib::CControlUI* c = wnd.GetPaintManager().FindControl(name);
+    return c != nullptr && c->IsVisible();
+}
+
 class DecryptionWndTest : public uitest::DialogTest {
   protected:
+    // Puts a shell script in place of the decryption tool beside the program; it counts its
+    // runs in RunsFile().
+    void InstallTool(const std::string& body) {
+        const std::string path = ProgramFolder() + "tool";
+        platform::DeleteFile(path);
+        testenv::WriteFile(path, "#!/bin/sh\necho run >> '" + RunsFile() + "'\n" + body);
+        chmod(path.c_str(), 0755);
+    }
+    std::string RunsFile() const { return program_.Path() + "/runs"; }
+    int ToolRuns() const {
+        if (!platform::FileExists(RunsFile())) {
+            return 0;
+        }
+        const std::string text = testenv::ReadFile(RunsFile());
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    }
+    // Nothing but folders left in the tool's output folder.
+    static bool NoPlainCopyLeft() {
+        const std::string out = tolvane::BackupToolOutputFolder();
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(out, ec)) {
+            if (!e.is_directory()) {
+                return false;
+            }
+        }
+        return true;
+    }
+    void OpenForBackup(CDecryptionWnd& wnd, const std::string& folder) {
+        wnd.SetMainWnd(&Main());
+        wnd.SetMode(CDecryptionWnd::kBackup);
+        wnd.SetBackupFolder(folder);
+        ASSERT_NE(wnd.Create(&Main(), 500, 240), 0u);
+    }
+
     // A wrong password typed and confirmed; the message box that follows is checked and closed.
     std::vector<std::function<bool()>> WrongPasswordSteps(CDecryptionWnd& wnd,
                                                           const std::wstring& typed,
@@ -33,9 +103,12 @@ class DecryptionWndTest : public uitest::DialogTest {
         return {
             [&wnd, this, typed] {
                 EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", typed));
-                EXPECT_TRUE(host_.Click(wnd, "BtnOK"));  // returns once the box has closed
+                // The phone's check returns once the box has closed; a backup's check at once.
+                EXPECT_TRUE(host_.Click(wnd, "BtnOK"));
                 return true;
             },
+            // A backup's check runs on the window's worker: its message comes when it ends.
+            WaitFor([&wnd] { return WindowImplBase::TopModal() != &wnd; }, "the message"),
             [&wnd, this, expectedText] {
                 WindowImplBase* box = WindowImplBase::TopModal();
                 EXPECT_NE(box, &wnd);
@@ -204,7 +277,7 @@ TEST_F(DecryptionWndTest, AnEncryptedBackupsPasswordIsCheckedByDecryptingIt) {
         EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"pass word"));
         return host_.Click(wnd, "BtnOK");
     });
-    Script(steps);
+    Script(steps, true);
     EXPECT_EQ(wnd.ShowModal(), 1u);
     EXPECT_EQ(PendingSteps(), 0u);
     EXPECT_EQ(main.backupPassword, L"pass word");
@@ -229,6 +302,162 @@ TEST_F(DecryptionWndTest, ABackupThatCannotBeCheckedSaysSoInsteadOfBlamingThePas
     EXPECT_EQ(wnd.ShowModal(), 2u);
     EXPECT_EQ(PendingSteps(), 0u);
     EXPECT_EQ(main.backupPassword, L"");
+}
+
+// --- a backup's check on the window's worker ---------------------------------------------------
+
+// The tool's end once the password has been read: "right" leaves both databases.
+std::string ToolVerdict() {
+    return std::string("[ \"$pw\" = right ] || { echo 'Wrong password'; exit 0; }\n") +
+           "printf m > \"$2/" + kSmsDatabaseName + "\"\nprintf c > \"$2/" + kContactsDatabaseName +
+           "\"\n";
+}
+
+class BackupCheckTest : public DecryptionWndTest {
+  protected:
+    BackupCheckTest() {
+        testenv::BackupOptions options;
+        options.password = "right";
+        options.iterations = 10;
+        testenv::WriteBackupFolder(
+            folder_, {testenv::SmsDatabase("sms"), testenv::ContactsDatabase("contacts")}, options);
+    }
+    const std::string folder_ = home_.Home() + "/itunes/0123456789abcdef0123456789abcdef01234567";
+};
+
+TEST_F(BackupCheckTest, TheWindowGoesOnDuringTheCheckAndShowsTheDerivation) {
+    const std::string go = program_.Path() + "/go";
+    // A long derivation: 10 %, then nothing until the test lets it go on.
+    InstallTool(
+        "IFS= read -r pw\n"
+        "echo 'Deriving the password key (10000000 rounds)'\n"
+        "echo 'Deriving the password key: 10%'\n"
+        "i=0; while [ ! -e '" +
+        go +
+        "' ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); "
+        "done\n"
+        "echo 'Deriving the password key: 100%'\n" +
+        ToolVerdict());
+    CDecryptionWnd wnd;
+    OpenForBackup(wnd, folder_);
+    EXPECT_FALSE(Visible(wnd, "LblCheckState") || Visible(wnd, "PrgCheck"));
+    Script({
+               [&] {
+                   EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
+                   EXPECT_TRUE(host_.Click(wnd, "BtnOK"));
+                   return true;
+               },
+               WaitFor([&] { return wnd.CheckPercent() == 10; }, "the first figure"),
+               [&] {
+                   // This step runs on the window's own loop while the tool waits.
+                   host_.PumpMessages();
+                   EXPECT_TRUE(wnd.Checking());
+                   EXPECT_FALSE(wnd.IsClosed());
+                   EXPECT_FALSE(Enabled(wnd, "BtnOK"));
+                   EXPECT_FALSE(Enabled(wnd, "EditPassword"));
+                   EXPECT_TRUE(Enabled(wnd, "BtnCancel"));
+                   EXPECT_TRUE(Visible(wnd, "LblCheckState") && Visible(wnd, "PrgCheck"));
+                   EXPECT_EQ(TextOf(wnd, "LblCheckState"), L"Deriving the password key: 10%");
+                   auto* bar = dynamic_cast<UiLib::CProgressUI*>(
+                       wnd.GetPaintManager().FindControl("PrgCheck"));
+                   EXPECT_TRUE(bar != nullptr && bar->GetValue() == 10);
+                   // Laid out where they can be seen: between the password and the buttons.
+                   wnd.GetPaintManager().UpdateLayout();
+                   const UiLib::Rect edit =
+                       wnd.GetPaintManager().FindControl("EditPassword")->GetPos();
+                   const UiLib::Rect ok = wnd.GetPaintManager().FindControl("BtnOK")->GetPos();
+                   for (const char* name : {"LblCheckState", "PrgCheck"}) {
+                       const UiLib::Rect r = wnd.GetPaintManager().FindControl(name)->GetPos();
+                       EXPECT_GT(r.Width(), 0) << name;
+                       EXPECT_GT(r.Height(), 0) << name;
+                       EXPECT_GE(r.top, edit.bottom) << name;
+                       EXPECT_LE(r.bottom, ok.top) << name;
+                   }
+                   // A second OK meanwhile starts nothing.
+                   host_.Click(wnd, "BtnOK");
+                   EXPECT_EQ(Main().backupPassword, L"");
+                   testenv::WriteFile(go, "");
+                   return true;
+               },
+           },
+           true);
+    EXPECT_EQ(wnd.ShowModal(), 1u);
+    EXPECT_EQ(PendingSteps(), 0u);
+    EXPECT_EQ(Main().backupPassword, L"right");
+    EXPECT_EQ(ToolRuns(), 1);
+    EXPECT_TRUE(NoPlainCopyLeft());
+}
+
+TEST_F(BackupCheckTest, AClosedWindowStopsItsCheckAndLeavesNoPlainCopy) {
+    // Half the output written, then a derivation that would go on for half a minute.
+    InstallTool(std::string("printf m > \"$2/") + kSmsDatabaseName + "\"\n" +
+                "echo 'Deriving the password key: 20%'\nexec sleep 30\n");
+    for (const char* how : {"BtnCancel", "closebtn", "window manager"}) {
+        SCOPED_TRACE(how);
+        CDecryptionWnd wnd;
+        OpenForBackup(wnd, folder_);
+        Script({
+                   [&] {
+                       EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
+                       return host_.Click(wnd, "BtnOK");
+                   },
+                   WaitFor([&] { return wnd.CheckPercent() == 20; }, "the figure"),
+                   [&] {
+                       EXPECT_FALSE(NoPlainCopyLeft());  // what the close must not leave behind
+                       if (std::string(how) == "window manager") {
+                           host_.RequestClose(wnd);
+                       } else {
+                           EXPECT_TRUE(host_.Click(wnd, how));
+                       }
+                       return true;
+                   },
+               },
+               true);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(wnd.ShowModal(), 2u);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(PendingSteps(), 0u);
+        EXPECT_FALSE(wnd.Checking());
+        EXPECT_TRUE(NoPlainCopyLeft());
+        EXPECT_EQ(Main().backupPassword, L"");
+    }
+    EXPECT_EQ(ToolRuns(), 3);
+}
+
+TEST_F(BackupCheckTest, AKnownPasswordIsTriedFirstAndOnlyARefusedOneIsAskedFor) {
+    InstallTool("IFS= read -r pw\n" + ToolVerdict());
+    {
+        CDecryptionWnd wnd;
+        wnd.SetPasswordToTry(L"right");
+        OpenForBackup(wnd, folder_);
+        Script({}, true);
+        EXPECT_EQ(wnd.ShowModal(), 1u);  // nothing typed, nothing clicked
+        EXPECT_EQ(Main().backupPassword, L"right");
+        EXPECT_EQ(ToolRuns(), 1);
+    }
+    Main().backupPassword = L"";
+    CDecryptionWnd wnd;
+    wnd.SetPasswordToTry(L"stale");
+    OpenForBackup(wnd, folder_);
+    Script(
+        {
+            WaitFor([&] { return !wnd.Checking() && Enabled(wnd, "EditPassword"); }, "the refusal"),
+            [&] {
+                // Asked without a message: the user did not type the stale password.
+                EXPECT_EQ(WindowImplBase::TopModal(), &wnd);
+                EXPECT_EQ(TextOf(wnd, "EditPassword"), L"");
+                EXPECT_FALSE(Visible(wnd, "LblCheckState") || Visible(wnd, "PrgCheck"));
+                EXPECT_EQ(Main().backupPassword, L"");
+                EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
+                return host_.Click(wnd, "BtnOK");
+            },
+        },
+        true);
+    EXPECT_EQ(wnd.ShowModal(), 1u);
+    EXPECT_EQ(PendingSteps(), 0u);
+    EXPECT_EQ(Main().backupPassword, L"right");
+    EXPECT_EQ(ToolRuns(), 3);
+    EXPECT_TRUE(NoPlainCopyLeft());
 }
 
 }  // namespace

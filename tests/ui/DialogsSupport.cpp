@@ -1,5 +1,8 @@
 #include "tests/ui/DialogsSupport.h"
 
+#include <chrono>
+#include <optional>
+
 #include <unistd.h>
 
 #include "UiLib/ResourceArchive.h"
@@ -72,10 +75,20 @@ TestMainWnd& DialogTest::Main() {
     return *main_;
 }
 
-void DialogTest::Script(std::vector<std::function<bool()>> steps) {
+void DialogTest::Script(std::vector<std::function<bool()>> steps, bool endsByItself) {
     steps_ = std::move(steps);
     next_ = 0;
-    host_.SetIdleHandler([this] {
+    std::optional<std::chrono::steady_clock::time_point> lastDone;
+    host_.SetIdleHandler([this, endsByItself, lastDone]() mutable {
+        if (next_ >= steps_.size() && endsByItself) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!lastDone) {
+                lastDone = now;
+            }
+            if (now - *lastDone < std::chrono::seconds(60)) {
+                return false;
+            }
+        }
         if (next_ >= steps_.size()) {
             // Nothing more to do: a modal run that still waits would wait for ever.
             ADD_FAILURE() << "a modal run is still waiting after the last step";

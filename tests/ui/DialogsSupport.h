@@ -66,7 +66,9 @@ class DialogTest : public ::testing::Test {
 
     // Runs `steps` in turn, one each time a modal loop has nothing else to do; a step returns
     // false to wait for other threads. Fails the test when a modal run ends before all ran.
-    void Script(std::vector<std::function<bool()>> steps);
+    // After the last step a modal run that goes on is a failure (and is closed), unless
+    // `endsByItself`: a window that ends once its worker has (it is then given 60 s).
+    void Script(std::vector<std::function<bool()>> steps, bool endsByItself = false);
     // The steps not run yet.
     size_t PendingSteps() const;
 

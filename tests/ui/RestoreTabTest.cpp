@@ -5,6 +5,8 @@
 // be cancelled, and a phone that is gone when the worker starts.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -23,6 +25,7 @@
 #include "store/EncryptedBackup.h"
 #include "tests/support/Programs.h"
 #include "tests/ui/MainWndFixture.h"
+#include "ui/CDecryptionWnd.h"
 #include "ui/CProWndRestore.h"
 #include "ui/CViewWnd.h"
 
@@ -175,11 +178,14 @@ class RestoreTabTest : public MainWndTest {
                                           std::vector<std::wstring> passwords = {}) {
         std::vector<std::wstring> lines;
         DrivePopups([&](UiLib::WindowImplBase& top) {
-            if (top.GetWindowClassName() == "UIDecryptionWnd" && !passwords.empty()) {
-                const std::wstring typed = passwords.front();
-                passwords.erase(passwords.begin());
-                EXPECT_TRUE(host_.TypeText(top, "EditPassword", typed));
-                EXPECT_TRUE(host_.Click(top, "BtnOK"));
+            if (auto* ask = dynamic_cast<tolvane::CDecryptionWnd*>(&top)) {
+                // Typed only while it asks: not while it checks (a known password first).
+                if (!ask->Checking() && !passwords.empty()) {
+                    const std::wstring typed = passwords.front();
+                    passwords.erase(passwords.begin());
+                    EXPECT_TRUE(host_.TypeText(top, "EditPassword", typed));
+                    EXPECT_TRUE(host_.Click(top, "BtnOK"));
+                }
             } else if (auto* viewer = dynamic_cast<tolvane::CViewWnd*>(&top)) {
                 auto* tab = dynamic_cast<UiLib::CTabLayoutUI*>(
                     top.GetPaintManager().FindControl("TabMain"));
@@ -535,14 +541,18 @@ TEST_F(RestoreTabTest, EncryptedLibraryBackupAfterAWrongPassword) {
     const std::string decrypted = platform::JoinPath(tolvane::BackupToolDataFolder(), "Decrypt");
     EXPECT_TRUE(!fs::exists(decrypted) || fs::is_empty(decrypted));
 
-    // The restore: the stored password is checked again, no window needed.
+    // The restore: the stored password is checked again in the password window, which ends by
+    // itself; nothing is typed.
     popups_.clear();
     seenHandles_.clear();
     Exec(PhoneFile(kSmsFile), "delete from message;");
     // A whole restore writes the phone from its first report on: no cancel from there.
     std::vector<std::pair<std::wstring, bool>> seen;
     DrivePopups([&](UiLib::WindowImplBase& top) {
-        EXPECT_NE(top.GetWindowClassName(), "UIDecryptionWnd");
+        if (auto* ask = dynamic_cast<tolvane::CDecryptionWnd*>(&top)) {
+            EXPECT_TRUE(ask->Checking()) << "asked for a password it knows";
+            return;
+        }
         auto* window = dynamic_cast<tolvane::CProWndRestore*>(&top);
         if (window != nullptr && window->BarValue() > 0) {
             seen.emplace_back(TextOf(top, "LblTips"),
@@ -584,7 +594,8 @@ TEST_F(RestoreTabTest, StartingAnEncryptedLibraryRestoreAsksForItsPassword) {
     std::vector<std::wstring> passwords = {L"wrong", L"secret"};
     std::vector<UiLib::WindowImplBase*> windows;
     DrivePopups([&](UiLib::WindowImplBase& top) {
-        if (top.GetWindowClassName() == "UIDecryptionWnd" && !passwords.empty()) {
+        auto* ask = dynamic_cast<tolvane::CDecryptionWnd*>(&top);
+        if (ask != nullptr && !ask->Checking() && !passwords.empty()) {
             if (std::find(windows.begin(), windows.end(), &top) == windows.end()) {
                 windows.push_back(&top);
             }
@@ -603,6 +614,76 @@ TEST_F(RestoreTabTest, StartingAnEncryptedLibraryRestoreAsksForItsPassword) {
     EXPECT_EQ(popups_[1].text, L"The selected data are restored completely!");
     EXPECT_EQ(main_->RestorePanel().LastResult(), tolvane::kProgressDone);
     EXPECT_EQ(QueryNumber(PhoneFile(kSmsFile), kCountMessages), messages);
+}
+
+// A backup of iOS 10.2 and later costs a long key derivation per run of the decryption tool: the
+// check of its password and the listings or the restore that follow it in one user action run
+// the tool once, and leave no plain copy behind.
+TEST_F(RestoreTabTest, OneActionOnAModernEncryptedBackupRunsTheToolOnce) {
+    testenv::PhoneOptions options;
+    options.productVersion = "17.5";
+    options.backupRounds = 200000;
+    ServePhone(options);
+    OpenMain();
+    Connect();
+    // The tool counts its runs.
+    const std::string runs = dir_ / "runs";
+    const std::string tool = program_ / "tool";
+    ASSERT_EQ(unlink(tool.c_str()), 0);
+    testenv::WriteFile(tool, "#!/bin/sh\necho run >> '" + runs + "'\nexec '" +
+                                 std::string(TOLVANE_BIN_DIR) + "/tool' \"$@\"\n");
+    ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+    const auto toolRuns = [&] {
+        if (!fs::exists(runs)) {
+            return 0;
+        }
+        const std::string text = testenv::ReadFile(runs);
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    };
+    const std::string decrypted = platform::JoinPath(tolvane::BackupToolDataFolder(), "Decrypt");
+    const auto noPlainCopy = [&] {
+        if (!fs::exists(decrypted)) {
+            return true;
+        }
+        for (const auto& e : fs::directory_iterator(decrypted)) {
+            if (!e.is_directory()) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    WriteLibraryBackup({"--encrypt", "secret"});
+    main_->GoRestore(RestoreSource::ItunesBackups);
+    ASSERT_EQ(main_->RestorePanel().Entries().size(), 1u);
+    ASSERT_TRUE(main_->RestorePanel().Entries()[0].encrypted);
+
+    // The check of the typed password, then the listing of the messages and of the contacts.
+    const std::vector<std::wstring> messages = ViewByClick("BtnViewSMS_Restore", {L"secret"});
+    EXPECT_FALSE(messages.empty());
+    EXPECT_EQ(main_->RestorePanel().CountsOf(0).messages, static_cast<int>(messages.size()));
+    EXPECT_GT(main_->RestorePanel().CountsOf(0).contacts, 0);
+    EXPECT_EQ(toolRuns(), 1);
+    EXPECT_TRUE(noPlainCopy());
+
+    // The known password checked again, then the listings.
+    const std::vector<std::wstring> contacts = ViewByClick("BtnViewContacts_Restore");
+    EXPECT_EQ(static_cast<int>(contacts.size()), main_->RestorePanel().CountsOf(0).contacts);
+    EXPECT_EQ(toolRuns(), 2);
+    EXPECT_TRUE(noPlainCopy());
+
+    // A restore of the messages only: the check and the restore's decryption.
+    ASSERT_TRUE(host_.Click(*main_, "RdPart_Restore"));
+    ASSERT_TRUE(host_.Click(*main_, "ChkContacts_Restore"));
+    ASSERT_EQ(main_->RestorePanel().ChosenCategories(), tolvane::Sms);
+    popups_.clear();
+    seenHandles_.clear();
+    DrivePopups();
+    ASSERT_TRUE(host_.Click(*main_, "BtnCopyRestore"));
+    EXPECT_EQ(main_->RestorePanel().LastResult(), tolvane::kProgressDone)
+        << (popups_.empty() ? std::wstring() : popups_.back().text);
+    EXPECT_EQ(toolRuns(), 3);
+    EXPECT_TRUE(noPlainCopy());
 }
 
 TEST_F(RestoreTabTest, AWorkerThatFindsNoPhoneEndsAsALostPhone) {
