@@ -207,6 +207,9 @@ TEST_F(ProgressFiguresTest, ABackupOfTheSimulatedPhoneShowsItsBytesSpeedAndTimeL
     EXPECT_LT(seen.size(), 40u);
 }
 
+// How long a test waits for the waiting line before it lets the other operation end.
+constexpr auto kGiveUp = 20s;
+
 // Another process that holds the operation lock until it is released (or the test ends).
 class LockHolder {
   public:
@@ -268,6 +271,7 @@ TEST_F(ProgressFiguresTest, AWaitForAnotherProcessIsShownAndTheRunGoesOnOnceItHa
     Connect();
     LockHolder other;
     ASSERT_TRUE(other.Held());
+    const auto start = std::chrono::steady_clock::now();
     std::vector<std::wstring> seen;
     bool cancelEnabledWhileWaiting = false;
     auto waitingSince = std::chrono::steady_clock::time_point::max();
@@ -285,8 +289,10 @@ TEST_F(ProgressFiguresTest, AWaitForAnotherProcessIsShownAndTheRunGoesOnOnceItHa
             waitingSince = std::chrono::steady_clock::now();
             cancelEnabledWhileWaiting = progress->CancelEnabled();
         }
-        // The other operation ends a moment after the wait was shown.
-        if (std::chrono::steady_clock::now() - waitingSince > 500ms) {
+        // The other operation ends a moment after the wait was shown (or, should the wait
+        // never show, after a while, so that the run ends and the test reports it).
+        if (std::chrono::steady_clock::now() - waitingSince > 500ms ||
+            std::chrono::steady_clock::now() - start > kGiveUp) {
             other.Release();
         }
     });
@@ -310,7 +316,11 @@ TEST_F(ProgressFiguresTest, CancelDuringTheWaitEndsTheRunWithoutTouchingThePhone
     answers_ = {"okbtn"};  // yes, cancel
     bool clicked = false;
     std::chrono::steady_clock::time_point clickedAt;
+    const auto start = std::chrono::steady_clock::now();
     DrivePopups([&](UiLib::WindowImplBase& w) {
+        if (std::chrono::steady_clock::now() - start > kGiveUp) {
+            other.Release();  // the wait never showed: let the run end, and the test fail
+        }
         if (!clicked && w.GetWindowClassName() == "UIProWndBackup" &&
             TextOf(w, "LblFigures") == tolvane::kFiguresWaiting) {
             clicked = true;
@@ -333,7 +343,11 @@ TEST_F(ProgressFiguresTest, AnImportWaitsForAnotherProcessWithTheSameLine) {
     LockHolder other;
     ASSERT_TRUE(other.Held());
     bool waited = false;
+    const auto start = std::chrono::steady_clock::now();
     DrivePopups([&](UiLib::WindowImplBase& w) {
+        if (std::chrono::steady_clock::now() - start > kGiveUp) {
+            other.Release();
+        }
         if (w.GetWindowClassName() == "UIProWndImport" &&
             TextOf(w, "LblFigures") == tolvane::kFiguresWaiting) {
             waited = true;
