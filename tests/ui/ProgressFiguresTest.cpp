@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <regex>
@@ -194,7 +195,6 @@ TEST_F(ProgressFiguresTest, ABackupOfTheSimulatedPhoneShowsItsBytesSpeedAndTimeL
     });
     EXPECT_EQ(tolvane::RunBackupWindow(*main_, tolvane::Full, L""), tolvane::kProgressDone);
     ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.front(), tolvane::kFiguresEstimating);
     // "1.9 MB · 1.8 MB/s · about 10 s left": some line has all three, with the link's units.
     const std::wregex full(
         LR"(^[0-9.]+ (bytes|kB|MB) \u00b7 [0-9.]+ (bytes|kB|MB)/s \u00b7 (almost done|about .* left)$)");
@@ -297,9 +297,9 @@ TEST_F(ProgressFiguresTest, AWaitForAnotherProcessIsShownAndTheRunGoesOnOnceItHa
         }
     });
     EXPECT_EQ(tolvane::RunBackupWindow(*main_, tolvane::Full, L""), tolvane::kProgressDone);
-    ASSERT_GE(seen.size(), 2u);
-    EXPECT_EQ(seen[0], tolvane::kFiguresEstimating);
-    EXPECT_EQ(seen[1], tolvane::kFiguresWaiting);
+    // The window may open straight into the wait; the line then moves on once the lock is had.
+    ASSERT_NE(std::find(seen.begin(), seen.end(), tolvane::kFiguresWaiting), seen.end());
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), tolvane::kFiguresWaiting), 1);
     EXPECT_TRUE(cancelEnabledWhileWaiting);
     EXPECT_NE(seen.back(), tolvane::kFiguresWaiting) << "the line moves on once the lock is had";
     ASSERT_EQ(popups_.size(), 1u);
