@@ -138,6 +138,11 @@ void CEditUI::MoveCaret(int pos, bool extend) {
     Invalidate();
 }
 
+int CEditUI::GetScrollOffset() const {
+    UiGuard guard;
+    return scrollX_;
+}
+
 Rect CEditUI::TextRect() const {
     return rcItem_.Deflate(textPadding_);
 }
@@ -147,7 +152,7 @@ int CEditUI::IndexAtPoint(Point pt) const {
     cairo_t* cr = cairo_create(scratch);
     Painter painter(cr, manager_);
     const std::wstring shown = DisplayText();
-    const int x = pt.x - TextRect().left;
+    const int x = pt.x - TextRect().left + scrollX_;
     int best = 0;
     // Widths of prefixes grow with the index: take the boundary nearest to the point.
     int prev = 0;
@@ -337,30 +342,44 @@ void CEditUI::PaintStatusImage(Painter& painter) {
 
 void CEditUI::PaintText(Painter& painter) {
     const Rect rc = TextRect();
+    const std::wstring shown = DisplayText();
+    const auto widthOf = [&](int chars) {
+        return chars <= 0 ? 0
+                          : painter
+                                .MeasureText(shown.substr(0, static_cast<size_t>(chars)), font_, 0,
+                                             DT_SINGLELINE)
+                                .cx;
+    };
+    const int caretX = widthOf(caret_);
+    const int total = widthOf(static_cast<int>(shown.size()));
+    // The caret stays in view with the least movement, and a text longer than the edit never
+    // leaves empty room after its end. One pixel is kept for the caret itself.
+    const int room = std::max(1, rc.Width() - 1);
+    if (total <= room) {
+        scrollX_ = 0;
+    } else {
+        scrollX_ = std::clamp(scrollX_, caretX - room, caretX);
+        scrollX_ = std::clamp(scrollX_, 0, total - room);
+    }
+    const int left = rc.left - scrollX_;
     if (text_.empty()) {
         if (!tipValue_.empty()) {
             painter.DrawText(rc, tipValue_, font_, tipValueColor_, DT_SINGLELINE | DT_VCENTER);
         }
     } else {
-        const std::wstring shown = DisplayText();
-        if (focused_ && HasSelection()) {
-            const int a = std::min(selStart_, caret_);
-            const int b = std::max(selStart_, caret_);
-            const int xa = painter.MeasureText(shown.substr(0, a), font_, 0, DT_SINGLELINE).cx;
-            const int xb = painter.MeasureText(shown.substr(0, b), font_, 0, DT_SINGLELINE).cx;
-            painter.FillRect({rc.left + xa, rc.top + 4, rc.left + xb, rc.bottom - 4},
-                             kSelectionColor);
-        }
         painter.PushClip(rc);
-        painter.DrawText(rc, shown, font_, CurrentTextColor(), DT_SINGLELINE | DT_VCENTER);
+        if (focused_ && HasSelection()) {
+            const int xa = widthOf(std::min(selStart_, caret_));
+            const int xb = widthOf(std::max(selStart_, caret_));
+            painter.FillRect({left + xa, rc.top + 4, left + xb, rc.bottom - 4}, kSelectionColor);
+        }
+        // The whole text on a rectangle as wide as it, moved by the scroll, clipped to the edit.
+        painter.DrawText({left, rc.top, std::max(rc.right, left + total + 2), rc.bottom}, shown,
+                         font_, CurrentTextColor(), DT_SINGLELINE | DT_VCENTER);
         painter.PopClip();
     }
     if (focused_ && !readOnly_) {
-        const std::wstring shown = DisplayText();
-        const int x = rc.left + painter
-                                    .MeasureText(shown.substr(0, static_cast<size_t>(caret_)),
-                                                 font_, 0, DT_SINGLELINE)
-                                    .cx;
+        const int x = left + caretX;
         painter.FillRect({x, rc.top + 5, x + 1, rc.bottom - 5}, CurrentTextColor());
     }
 }

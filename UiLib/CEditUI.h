@@ -1,5 +1,7 @@
 // A one-line edit: tip text while empty, password masking, a character limit, caret and
 // selection, the clipboard (not for passwords), and text from the keyboard or an input method.
+// A text wider than the edit scrolls sideways so that the caret stays in view: a text set from
+// code (a long folder path) shows its end, where the caret is put.
 #pragma once
 
 #include "UiLib/CLabelUI.h"
@@ -24,6 +26,8 @@ class CEditUI : public CLabelUI {
     // Caret and selection, in characters.
     int GetCaret() const;
     void SetSel(int start, int end);
+    // How far the text is scrolled to the left, in pixels, as last painted (0 when it fits).
+    int GetScrollOffset() const;
 
     // Inserts text at the caret as if typed (replacing the selection, cut at the limit);
     // raises "textchanged" when the text changed.
@@ -56,6 +60,7 @@ class CEditUI : public CLabelUI {
     Color nativeBkColor_ = 0;
     int caret_ = 0;
     int selStart_ = 0;  // the other end of the selection (== caret_ when none)
+    int scrollX_ = 0;   // set when painted; clicks map through it
 };
 
 }  // namespace UiLib

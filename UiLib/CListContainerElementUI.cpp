@@ -67,8 +67,17 @@ bool CListContainerElementUI::IsHotItem() const {
     return false;
 }
 
+CListUI* CListContainerElementUI::ColourList() const {
+    for (CControlUI* c = parent_; c != nullptr; c = c->GetParent()) {
+        if (auto* list = dynamic_cast<CListUI*>(c)) {
+            return list;
+        }
+    }
+    return nullptr;
+}
+
 void CListContainerElementUI::PaintBkColor(Painter& painter) {
-    CListUI* list = GetOwnerList();
+    CListUI* list = ColourList();
     if (list != nullptr && mouseEnabled_) {
         const ListItemColors colors = list->GetItemColors();
         Color bk = colors.bk;
@@ -88,7 +97,7 @@ void CListContainerElementUI::PaintBkColor(Painter& painter) {
 
 void CListContainerElementUI::PaintBorder(Painter& painter) {
     CVerticalLayoutUI::PaintBorder(painter);
-    if (CListUI* list = GetOwnerList()) {
+    if (CListUI* list = ColourList()) {
         const Color line = list->GetItemColors().line;
         if (line != 0) {
             painter.FillRect({rcItem_.left, rcItem_.bottom - 1, rcItem_.right, rcItem_.bottom},

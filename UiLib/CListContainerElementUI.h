@@ -1,4 +1,6 @@
-// One item of a list: a container of controls painted with the list's item colours.
+// One item of a list: a container of controls painted with the list's item colours. An item
+// placed in a container inside the list (rows a control lays out itself) takes the colours of
+// the nearest list above it, though it is no item of that list (no index, no selection).
 #pragma once
 
 #include "UiLib/CVerticalLayoutUI.h"
@@ -24,6 +26,8 @@ class CListContainerElementUI : public CVerticalLayoutUI {
     void PaintBkColor(Painter& painter) override;
     void PaintBorder(Painter& painter) override;
     bool IsHotItem() const;
+    // The list whose item colours paint this item: the owner list, else the nearest above.
+    CListUI* ColourList() const;
 
   private:
     bool selected_ = false;

@@ -303,7 +303,7 @@ int32_t ImportData(BackupEngine& engine, const char* smsPath, const char* contac
                    const char* password, uint32_t categories, ImportReport* report) {
     engine.BeginRun();
     // The work backup and the phone's sync lock are shared by every operation of every process.
-    const platform::OperationLock lock;
+    const RunLock lock(engine);
     if (lock.GaveUp()) {
         return OperationLockGivenUp(engine);
     }

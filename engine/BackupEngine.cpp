@@ -170,9 +170,29 @@ int32_t OperationLockGivenUp(BackupEngine& engine) {
     return engine.NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
 }
 
+RunLock::RunLock(BackupEngine& engine)
+    : lock_(
+          [this, &engine] {
+              waited_ = true;
+              std::printf("%s\n", platform::kOperationWaitText);
+              std::fflush(stdout);
+              stopped_ = engine.ReportOperationWait(OperationWait::Begins) != 0;
+          },
+          [this, &engine] {
+              if (stopped_ || platform::InterruptRequested()) {
+                  return true;
+              }
+              stopped_ = engine.ReportOperationWait(OperationWait::GoesOn) != 0;
+              return stopped_;
+          }) {
+    if (waited_) {
+        engine.ReportOperationWait(OperationWait::Ends);
+    }
+}
+
 int32_t BackupEngine::RunBackup(const std::string& folder, const char* password) {
     run_.BeginRun();
-    const platform::OperationLock lock;
+    const RunLock lock(*this);
     if (lock.GaveUp()) {
         return OperationLockGivenUp(*this);
     }
@@ -187,7 +207,7 @@ int32_t BackupEngine::RunBackup(const std::string& folder, const char* password)
 int32_t BackupEngine::RunRestore(const char* backupPassword, const std::string& backupFolder,
                                  const char* devicePassword, bool itunes) {
     run_.BeginRun();
-    const platform::OperationLock lock;
+    const RunLock lock(*this);
     if (lock.GaveUp()) {
         return OperationLockGivenUp(*this);
     }

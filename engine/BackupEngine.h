@@ -20,6 +20,7 @@
 #include "engine/RunContext.h"
 #include "engine/SeedBackup.h"
 #include "engine/WorkBackup.h"
+#include "platform/OperationLock.h"
 #include "platform/Results.h"
 #include "store/DataCategory.h"
 
@@ -73,6 +74,12 @@ class BackupEngine {
         run_.SetDetailedProgressCallback(callback);
     }
     void SetCallbackUserData(void* userData) { run_.SetCallbackUserData(userData); }
+    // Told while a run waits for another operation of the program (optional; see RunLock).
+    void SetOperationWaitCallback(OperationWaitCallback callback) {
+        run_.SetOperationWaitCallback(callback);
+    }
+    bool HasOperationWaitCallback() const { return run_.HasOperationWaitCallback(); }
+    int32_t ReportOperationWait(OperationWait state) { return run_.ReportOperationWait(state); }
     void SetProgressScale(int32_t scale) { run_.SetProgressScale(scale); }
     void SetCategories(uint32_t categories) { run_.SetCategories(categories); }
     // How long a silent phone is waited for before a run gives it up (kDefaultSilenceLimit).
@@ -152,5 +159,22 @@ class BackupEngine {
 
 // What a run that gave up waiting for another operation returns (a cancel), after noting it.
 int32_t OperationLockGivenUp(BackupEngine& engine);
+
+// The operation lock of a run on `engine` (platform::OperationLock): the wait is printed as the
+// program's own wait is, and told to the engine's wait callback when one is set; it is given up
+// on an interrupt or when the callback returns non-zero.
+class RunLock {
+  public:
+    explicit RunLock(BackupEngine& engine);
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+    bool GaveUp() const { return lock_.GaveUp(); }
+
+  private:
+    bool waited_ = false;
+    bool stopped_ = false;
+    platform::OperationLock lock_;  // after the two above, which its callbacks use
+};
 
 }  // namespace tolvane

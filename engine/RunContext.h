@@ -41,6 +41,12 @@ struct ProgressDetails {
 using DetailedProgressCallback = int32_t (*)(void* userData, const ProgressDetails& details,
                                              int32_t bIsBackup);
 
+// A run that waits for another operation of the program to end (platform::OperationLock) says
+// so: Begins once when the wait starts, GoesOn every 200 ms while it lasts, Ends once when the
+// lock is taken or the wait given up. A non-zero value for Begins or GoesOn gives the wait up.
+enum class OperationWait : int32_t { Begins = 0, GoesOn = 1, Ends = 2 };
+using OperationWaitCallback = int32_t (*)(void* userData, OperationWait state);
+
 class RunContext {
   public:
     RunContext() = default;
@@ -63,6 +69,13 @@ class RunContext {
         detailedCallback_ = callback;
     }
     void SetCallbackUserData(void* userData) { callbackUserData_ = userData; }
+    // Called with the callback user data while the run waits for another operation.
+    void SetOperationWaitCallback(OperationWaitCallback callback) { waitCallback_ = callback; }
+    bool HasOperationWaitCallback() const { return waitCallback_ != nullptr; }
+    // The wait callback's value for `state` (0 without a callback).
+    int32_t ReportOperationWait(OperationWait state) {
+        return waitCallback_ != nullptr ? waitCallback_(callbackUserData_, state) : 0;
+    }
     // The percent reported is OverallProgress × scale / 100, truncated toward zero.
     void SetProgressScale(int32_t scale) { progressScale_ = scale; }
     int32_t ProgressScale() const { return progressScale_; }
@@ -122,6 +135,7 @@ class RunContext {
   private:
     ProgressCallback progressCallback_ = nullptr;
     DetailedProgressCallback detailedCallback_ = nullptr;
+    OperationWaitCallback waitCallback_ = nullptr;
     std::chrono::steady_clock::time_point conversationStart_ = std::chrono::steady_clock::now();
     void* callbackUserData_ = nullptr;
     int32_t progressScale_ = 100;

@@ -1,6 +1,8 @@
 #include "ui/CProgressWnd.h"
 
 #include <cstdio>
+#include <cwchar>
+#include <iterator>
 
 #include "UiLib/CDelegate.h"
 #include "engine/BackupEngine.h"
@@ -25,6 +27,53 @@ ProgressResult ToProgressResult(int32_t engineResult) {
         default:
             return kProgressFailed;
     }
+}
+
+std::wstring DescribeBytes(uint64_t bytes) {
+    wchar_t text[48];
+    const double b = static_cast<double>(bytes);
+    if (bytes >= 1000000000ull) {
+        std::swprintf(text, std::size(text), L"%.1f GB", b / 1e9);
+    } else if (bytes >= 1000000ull) {
+        std::swprintf(text, std::size(text), L"%.1f MB", b / 1e6);
+    } else if (bytes >= 1000ull) {
+        std::swprintf(text, std::size(text), L"%.0f kB", b / 1e3);
+    } else {
+        std::swprintf(text, std::size(text), L"%llu bytes", static_cast<unsigned long long>(bytes));
+    }
+    return text;
+}
+
+std::wstring DescribeTimeLeft(int64_t seconds) {
+    if (seconds < 10) {
+        return L"almost done";
+    }
+    if (seconds < 55) {
+        // In steps of five seconds: a count that changes every second cannot be read.
+        return L"about " + std::to_wstring((seconds + 2) / 5 * 5) + L" s left";
+    }
+    const int64_t minutes = (seconds + 30) / 60;
+    if (minutes < 60) {
+        return L"about " + std::to_wstring(minutes) + L" min left";
+    }
+    std::wstring text = L"about " + std::to_wstring(minutes / 60) + L" h";
+    if (minutes % 60 != 0) {
+        text += L" " + std::to_wstring(minutes % 60) + L" min";
+    }
+    return text + L" left";
+}
+
+std::wstring DescribeProgressFigures(const ProgressDetails& details) {
+    constexpr const wchar_t* kDot = L" \u00b7 ";
+    std::wstring text;
+    if (details.bytes > 0) {
+        text = DescribeBytes(details.bytes) + kDot +
+               DescribeBytes(static_cast<uint64_t>(details.bytesPerSecond)) + L"/s";
+    }
+    if (details.secondsLeft >= 0) {
+        text += (text.empty() ? L"" : kDot) + DescribeTimeLeft(details.secondsLeft);
+    }
+    return text.empty() ? std::wstring(kFiguresEstimating) : text;
 }
 
 CProgressWnd::CProgressWnd(CMainWnd& main, std::string skinFile, std::string className)
@@ -67,6 +116,11 @@ int CProgressWnd::BarValue() const {
     return value;
 }
 
+std::wstring CProgressWnd::FiguresText() const {
+    std::lock_guard lock(shared_->lock);
+    return shared_->figuresText;
+}
+
 bool CProgressWnd::CancelRequested() const {
     std::lock_guard lock(shared_->lock);
     return shared_->cancelRequested;
@@ -87,6 +141,16 @@ void CProgressWnd::SetCancelEnabledLocked(bool enabled) {
 void CProgressWnd::ResetBarLocked() {
     shared_->bar.With([](CProgressUI& bar) { bar.SetValue(0); });
     shared_->percent.With([](CLabelUI& label) { label.SetText(L"0%"); });
+    shared_->figuresShown = false;
+    SetFiguresLocked(kFiguresEstimating);
+}
+
+void CProgressWnd::SetFiguresLocked(const std::wstring& text) {
+    if (text == shared_->figuresText) {
+        return;  // the same text is not painted again
+    }
+    shared_->figuresText = text;
+    shared_->figures.With([&](CLabelUI& label) { label.SetText(text); });
 }
 
 void CProgressWnd::SetTipsLocked(const std::wstring& text) {
@@ -98,6 +162,13 @@ void CProgressWnd::InitWindow() {
     shared_->bar = UiRef<CProgressUI>(pm_.FindControl("progress"));
     shared_->percent = UiRef<CLabelUI>(pm_.FindControl("LblPercent"));
     shared_->tips = UiRef<CLabelUI>(pm_.FindControl("LblTips"));
+    shared_->figures = UiRef<CLabelUI>(pm_.FindControl("LblFigures"));
+    {
+        std::lock_guard lock(shared_->lock);
+        shared_->figuresText.clear();
+        shared_->figuresShown = false;
+        SetFiguresLocked(kFiguresEstimating);
+    }
     shared_->closeButton = UiRef<CControlUI>(pm_.FindControl("closebtn"));
     shared_->cancelButton = UiRef<CControlUI>(pm_.FindControl("BtnCancel"));
     shared_->cancelValue = CancelValue();
@@ -124,6 +195,8 @@ void CProgressWnd::Worker() {
     {
         CMainWnd::EngineLease engine = main_.LockEngine();
         engine->SetProgressCallback(&CProgressWnd::ProgressCallbackOf);
+        engine->SetDetailedProgressCallback(&CProgressWnd::FiguresCallbackOf);
+        engine->SetOperationWaitCallback(&CProgressWnd::WaitCallbackOf);
         engine->SetCallbackUserData(shared_.get());
         engine->SetProgressScale(100);
         engine->SetCategories(Categories());
@@ -132,6 +205,8 @@ void CProgressWnd::Worker() {
             errorText = engine->GetLastErrorText();
         }
         engine->SetProgressCallback(nullptr);
+        engine->SetDetailedProgressCallback(nullptr);
+        engine->SetOperationWaitCallback(nullptr);
         engine->SetCallbackUserData(nullptr);
     }
     {
@@ -170,6 +245,49 @@ int32_t CProgressWnd::OnProgress(int32_t nProcess, bool isBackup) {
             shared_->percent.With([&](CLabelUI& label) { label.SetText(text); });
         }
     });
+    return 0;
+}
+
+int32_t CProgressWnd::FiguresCallbackOf(void* userData, const ProgressDetails& details, int32_t) {
+    auto* shared = static_cast<Shared*>(userData);
+    return shared != nullptr ? shared->window->OnFigures(details) : 0;
+}
+
+int32_t CProgressWnd::WaitCallbackOf(void* userData, OperationWait state) {
+    auto* shared = static_cast<Shared*>(userData);
+    return shared != nullptr ? shared->window->OnOperationWait(state) : 0;
+}
+
+int32_t CProgressWnd::OnFigures(const ProgressDetails& details) {
+    // The figures change with every message of the phone; shown as often, the speed and the
+    // time left could not be read. The first figures show at once, later ones twice a second.
+    constexpr auto kFiguresInterval = std::chrono::milliseconds(500);
+    const std::wstring text = DescribeProgressFigures(details);
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(shared_->lock);
+    if (shared_->cancelRequested) {
+        return shared_->cancelValue;
+    }
+    if (shared_->figuresShown && now - shared_->figuresShownAt < kFiguresInterval) {
+        return 0;
+    }
+    shared_->figuresShown = true;
+    shared_->figuresShownAt = now;
+    SetFiguresLocked(text);
+    return 0;
+}
+
+int32_t CProgressWnd::OnOperationWait(OperationWait state) {
+    std::lock_guard lock(shared_->lock);
+    if (state == OperationWait::Ends) {
+        shared_->figuresShown = false;
+        SetFiguresLocked(kFiguresEstimating);
+        return 0;
+    }
+    if (shared_->cancelRequested) {
+        return shared_->cancelValue;  // the user gave the wait up
+    }
+    SetFiguresLocked(kFiguresWaiting);
     return 0;
 }
 

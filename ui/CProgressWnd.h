@@ -9,7 +9,12 @@
 //                                       lock, reconnects (the main window's connect flow), posts
 //                                       WM_CLOSE with the ProgressResult;
 //   progress callback                   moves the bar (never back) and stops the run once the
-//                                       cancel is confirmed.
+//                                       cancel is confirmed;
+//   figures callback                    sets the line under the bar ("LblFigures": bytes, speed,
+//                                       time left), at most twice a second so that it can be read;
+//   wait callback                       while the run waits for another operation of the program
+//                                       (tolvanectl or a second window program), says so on that
+//                                       line; a confirmed cancel gives the wait up.
 //
 // The kinds differ only in what they override: the operation, the value the callback returns for
 // a cancel (the import's -10), the phase handling and the texts.
@@ -21,6 +26,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +38,7 @@
 #include "UiLib/CLabelUI.h"
 #include "UiLib/CProgressUI.h"
 #include "UiLib/UiRef.h"
+#include "engine/RunContext.h"
 #include "ui/CPopUpWnd.h"
 
 namespace tolvane {
@@ -50,6 +57,20 @@ enum ProgressResult : UiLib::UINT {
 // 0 -> 1, 2 -> 2, -1 -> 8, anything else -> 3.
 ProgressResult ToProgressResult(int32_t engineResult);
 
+// The line under the bar before the first figures, and while the run waits for the lock.
+inline constexpr const wchar_t* kFiguresEstimating = L"Estimating\u2026";
+inline constexpr const wchar_t* kFiguresWaiting =
+    L"Waiting for another Tolvane operation to finish\u2026";
+
+// "1.2 GB", "18.4 MB", "830 kB", "512 bytes" (powers of ten, as the link's speed is counted).
+std::wstring DescribeBytes(uint64_t bytes);
+// "almost done", "about 45 s left", "about 2 min left", "about 1 h 5 min left".
+std::wstring DescribeTimeLeft(int64_t seconds);
+// The line under the bar: "1.2 GB · 18.4 MB/s · about 2 min left"; the bytes and the speed only
+// once something has crossed the link (a restore sends, so it shows the time left alone), the
+// time left once it can be told, kFiguresEstimating while nothing is known.
+std::wstring DescribeProgressFigures(const ProgressDetails& details);
+
 class CProgressWnd : public CPopUpWnd {
   public:
     CProgressWnd(CMainWnd& main, std::string skinFile, std::string className);
@@ -63,6 +84,8 @@ class CProgressWnd : public CPopUpWnd {
     std::wstring RunErrorText() const;
     // The bar's value as the callback last set it.
     int BarValue() const;
+    // The line under the bar as the callbacks last set it.
+    std::wstring FiguresText() const;
     bool CancelRequested() const;
     bool WorkerDone() const { return shared_->workerDone.load(); }
     bool QuestionOpen() const { return questionOpen_; }
@@ -73,6 +96,10 @@ class CProgressWnd : public CPopUpWnd {
 
     // The engine's progress callback (user data: the window's shared state).
     static int32_t ProgressCallbackOf(void* userData, int32_t nProcess, int32_t bIsBackup);
+    // The engine's figures and wait callbacks (the same user data).
+    static int32_t FiguresCallbackOf(void* userData, const ProgressDetails& details,
+                                     int32_t bIsBackup);
+    static int32_t WaitCallbackOf(void* userData, OperationWait state);
 
   protected:
     // --- what a kind provides --------------------------------------------------------------
@@ -97,7 +124,8 @@ class CProgressWnd : public CPopUpWnd {
     // manager's close is refused too, without the question. The worker enables them again once
     // the run has ended.
     void SetCancelEnabledLocked(bool enabled);
-    // Sets the bar and "LblPercent" back to 0 (a new phase starts counting from the beginning).
+    // Sets the bar and "LblPercent" back to 0 and the figures line back to kFiguresEstimating
+    // (a new phase starts counting from the beginning).
     void ResetBarLocked();
     // Sets the "LblTips" line of the window, when it has one.
     void SetTipsLocked(const std::wstring& text);
@@ -118,6 +146,11 @@ class CProgressWnd : public CPopUpWnd {
         UiLib::UiRef<UiLib::CProgressUI> bar;
         UiLib::UiRef<UiLib::CLabelUI> percent;
         UiLib::UiRef<UiLib::CLabelUI> tips;
+        UiLib::UiRef<UiLib::CLabelUI> figures;
+        std::wstring figuresText;  // what the figures line shows
+        // When the line last showed figures (none yet while figuresShown is false).
+        bool figuresShown = false;
+        std::chrono::steady_clock::time_point figuresShownAt;
         UiLib::UiRef<UiLib::CControlUI> closeButton;
         UiLib::UiRef<UiLib::CControlUI> cancelButton;
         bool cancelEnabled = true;       // false while the run may not be stopped
@@ -129,6 +162,9 @@ class CProgressWnd : public CPopUpWnd {
 
   private:
     int32_t OnProgress(int32_t nProcess, bool isBackup);
+    int32_t OnFigures(const ProgressDetails& details);
+    int32_t OnOperationWait(OperationWait state);
+    void SetFiguresLocked(const std::wstring& text);
     void Worker();
     bool OnCancelClick(UiLib::TNotifyUI& msg);
     void AskCancel();

@@ -356,9 +356,9 @@ TEST(BackupSkin, TheProgressWindowsHaveTheControlsTheSharedPieceLooksUp) {
     ASSERT_TRUE(tolvane::UseProgramSkin());
     for (const char* layout :
          {"xml\\ProWndBackup.xml", "xml\\ProWndRestore.xml", "xml\\ProWndImport.xml"}) {
-        EXPECT_TRUE(
-            UiLib::MissingControlNames(layout, {"progress", "LblPercent", "BtnCancel", "closebtn"})
-                .empty())
+        EXPECT_TRUE(UiLib::MissingControlNames(
+                        layout, {"progress", "LblPercent", "LblFigures", "BtnCancel", "closebtn"})
+                        .empty())
             << layout;
     }
     EXPECT_TRUE(UiLib::MissingStyles("xml\\skin.xml", {"ConnectOK", "Connecting", "LblConnectOK",

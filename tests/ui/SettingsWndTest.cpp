@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "UiLib/CEditUI.h"
 #include "UiLib/OffscreenHost.h"
 #include "app/ProfileFile.h"
 #include "platform/Files.h"
@@ -89,6 +90,31 @@ TEST_F(SettingsWndTest, ShowsTheConfiguredFolderOrElseTheDefault) {
     }});
     EXPECT_EQ(wnd.ShowModal(), 2u);
     EXPECT_FALSE(platform::PathExists(Home() + "/later"));  // Cancel creates nothing
+}
+
+TEST_F(SettingsWndTest, ALongFolderIsShownWithItsEndInView) {
+    auto& main = Main();
+    const std::string folder =
+        Home() + "/Documents/Phone backups/the family phone of the summer house/2026";
+    ASSERT_EQ(ProfileFile::WriteString(ConfigPath(), "Folder", "UserFolder", folder), 0);
+    CSettingsWnd wnd;
+    wnd.SetMainWnd(&main);
+    wnd.Create(&main, 550, 220);
+    Script({[&] {
+        auto* edit = dynamic_cast<UiLib::CEditUI*>(wnd.GetPaintManager().FindControl("EditFolder"));
+        EXPECT_NE(edit, nullptr);
+        if (edit == nullptr) {
+            return true;
+        }
+        cairo_surface_destroy(host_.Render(wnd));
+        // The end of the path (the folder's own name) is what the field shows.
+        EXPECT_GT(edit->GetScrollOffset(), 0);
+        const UiLib::Rect field = edit->GetPos();
+        EXPECT_TRUE(host_.ClickAt(wnd, {field.right - 12, field.top + field.Height() / 2}));
+        EXPECT_GE(edit->GetCaret(), static_cast<int>(folder.size()) - 3);
+        return host_.Click(wnd, "BtnCancel");
+    }});
+    EXPECT_EQ(wnd.ShowModal(), 2u);
 }
 
 TEST_F(SettingsWndTest, BrowseAsksTheFolderChooserAndOkCreatesAndStoresTheFolder) {

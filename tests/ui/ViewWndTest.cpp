@@ -153,5 +153,32 @@ TEST_F(ViewRowsTest, OnlyTheLinesInViewHaveRowsInOrder) {
     EXPECT_EQ(shown.back(), 4999);
 }
 
+TEST_F(ViewRowsTest, TheRowUnderThePointerTakesTheHoverColour) {
+    const auto pixel = [&](UiLib::Point pt) {
+        cairo_surface_t* s = host_.Render(window_);
+        cairo_surface_flush(s);
+        const unsigned char* row = cairo_image_surface_get_data(s) +
+                                   static_cast<ptrdiff_t>(pt.y) * cairo_image_surface_get_stride(s);
+        const uint32_t c = reinterpret_cast<const uint32_t*>(row)[pt.x];
+        cairo_surface_destroy(s);
+        return c;
+    };
+    const UiLib::Rect first = rows_->GetItemAt(0)->GetPos();
+    const UiLib::Rect second = rows_->GetItemAt(1)->GetPos();
+    ASSERT_EQ(rows_->LineOfRow(0), 0);
+    // Beside the short text of the line, inside the row.
+    const UiLib::Point inFirst{first.right - 40, first.top + first.Height() / 2};
+    const UiLib::Point inSecond{second.right - 40, second.top + second.Height() / 2};
+    EXPECT_EQ(pixel(inFirst), 0xFFFFFFFFu);
+    window_.GetPaintManager().OnMouseMove(inFirst);
+    EXPECT_EQ(pixel(inFirst), 0xFFE8F1FBu);
+    EXPECT_EQ(pixel(inSecond), 0xFFFFFFFFu);
+    window_.GetPaintManager().OnMouseMove(inSecond);
+    EXPECT_EQ(pixel(inFirst), 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(inSecond), 0xFFE8F1FBu);
+    // A line between the rows.
+    EXPECT_EQ(pixel({inFirst.x, first.bottom - 1}), 0xFFEDEFF2u);
+}
+
 }  // namespace
 }  // namespace uitest

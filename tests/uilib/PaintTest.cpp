@@ -8,6 +8,7 @@
 
 #include "UiLib/CControlUI.h"
 #include "UiLib/CDialogBuilder.h"
+#include "UiLib/CEditUI.h"
 #include "UiLib/CPaintManagerUI.h"
 #include "UiLib/Diagnostics.h"
 #include "UiLib/Painter.h"
@@ -253,6 +254,82 @@ TEST(Text, AnEditKeepsALongPathOnOneLine) {
     ASSERT_GE(bottom, top) << "the text is painted";
     EXPECT_LT(bottom - top, 20) << "one line of 13-pixel text, not two";
     EXPECT_FALSE(inkOutside);
+}
+
+// A path longer than its edit shows its end, where the caret is put: the text scrolls sideways
+// with the caret, and a click lands on the character under the pointer, wherever it scrolled.
+TEST(Text, ALongPathInAnEditShowsItsEndAndScrollsWithTheCaret) {
+    CPaintManagerUI pm;
+    pm.AttachDialog(CDialogBuilder().CreateFromText(
+        R"(<Window><VerticalLayout bkcolor="#FFFFFFFF">
+             <Edit name="e" width="120" height="34" textcolor="#FF000000" />
+             <Edit name="short" width="120" height="34" textcolor="#FF000000" text="/tmp" />
+             <Control /></VerticalLayout></Window>)",
+        &pm));
+    pm.SetClientSize({300, 100});
+    auto* edit = dynamic_cast<CEditUI*>(pm.FindControl("e"));
+    ASSERT_NE(edit, nullptr);
+    const std::wstring path = L"/home/someone/a-folder-with-a-rather-long-name/Backups/sms.csv";
+    edit->SetText(path);
+    auto render = [&] { cairo_surface_destroy(pm.RenderToSurface()); };
+    render();
+    EXPECT_GT(edit->GetScrollOffset(), 0) << "scrolled to show the end";
+    EXPECT_EQ(dynamic_cast<CEditUI*>(pm.FindControl("short"))->GetScrollOffset(), 0);
+    // A click at the right edge of the field falls on the last characters of the path.
+    pm.OnButtonDown({117, 17}, 0, false);
+    pm.OnButtonUp({117, 17});
+    EXPECT_GE(edit->GetCaret(), static_cast<int>(path.size()) - 2);
+    // The caret at the start scrolls back; a click at the left edge is then the first character.
+    edit->SetSel(0, 0);
+    render();
+    EXPECT_EQ(edit->GetScrollOffset(), 0);
+    pm.OnButtonDown({2, 17}, 0, false);
+    pm.OnButtonUp({2, 17});
+    EXPECT_LE(edit->GetCaret(), 1);
+    // Nothing of the scrolled text leaves the field.
+    edit->SetText(path);
+    cairo_surface_t* s = pm.RenderToSurface();
+    bool inkOutside = false;
+    for (int y = 0; y < 34; ++y) {
+        for (int x = 120; x < 300; ++x) {
+            inkOutside = inkOutside || PixelAt(s, x, y) != kWhite;
+        }
+    }
+    cairo_surface_destroy(s);
+    EXPECT_FALSE(inkOutside);
+}
+
+// Items laid out by a control of their own inside a list (rows made on demand) are painted with
+// the list's item colours: the hover colour under the pointer, the line below each.
+TEST(Lists, ItemsInsideAContainerOfTheListTakeItsHoverAndLineColours) {
+    CPaintManagerUI pm;
+    pm.AttachDialog(CDialogBuilder().CreateFromText(
+        R"(<Window><VerticalLayout bkcolor="#FFFFFFFF">
+             <List name="list" itembkcolor="#FFFFFFFF" itemhotbkcolor="#FF00FF00"
+                   itemlinecolor="#FF0000FF">
+               <VerticalLayout height="60">
+                 <ListContainerElement name="a" height="30"><Label text="a" width="20" /></ListContainerElement>
+                 <ListContainerElement name="b" height="30"><Label text="b" width="20" /></ListContainerElement>
+               </VerticalLayout>
+             </List></VerticalLayout></Window>)",
+        &pm));
+    pm.SetClientSize({200, 100});
+    auto pixel = [&](int x, int y) {
+        cairo_surface_t* s = pm.RenderToSurface();
+        const uint32_t c = PixelAt(s, x, y);
+        cairo_surface_destroy(s);
+        return c;
+    };
+    EXPECT_EQ(pixel(100, 10), kWhite);
+    EXPECT_EQ(pixel(100, 29), kBlue) << "the line below the first row";
+    pm.OnMouseMove({100, 10});  // over the first row, beside its label
+    EXPECT_EQ(pixel(100, 10), kGreen);
+    EXPECT_EQ(pixel(100, 45), kWhite) << "the other row stays";
+    pm.OnMouseMove({10, 45});  // over the second row's label
+    EXPECT_EQ(pixel(100, 10), kWhite);
+    EXPECT_EQ(pixel(100, 45), kGreen);
+    pm.OnMouseLeave();
+    EXPECT_EQ(pixel(100, 45), kWhite);
 }
 
 TEST_F(Images, ButtonStateImagesFollowHotPushedAndDisabled) {
