@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +50,32 @@ void ChangeMessages(const SimulatedPhone& phone, const std::string& sql, const s
     sqlite3_close(db);
 }
 
+// The bytes of every file under `folder`.
+uint64_t BytesUnder(const std::string& folder) {
+    uint64_t total = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+        if (e.is_regular_file()) {
+            total += e.file_size();
+        }
+    }
+    return total;
+}
+
+// The figure of "Transferred 1.7 MB ..." in `output` back in bytes (as rounded for the user);
+// -1 without that line.
+double TransferredBytes(const std::string& output) {
+    const size_t at = output.find("Transferred ");
+    if (at == std::string::npos) {
+        return -1;
+    }
+    std::istringstream in(output.substr(at + 12));
+    double value = 0;
+    std::string unit;
+    in >> value >> unit;
+    const double scale = unit == "GB" ? 1e9 : unit == "MB" ? 1e6 : unit == "kB" ? 1e3 : 1;
+    return value * scale;
+}
+
 class CliWalk : public ::testing::Test {
   protected:
     // The one backup in the folder the test backs up into.
@@ -89,6 +117,31 @@ TEST_F(CliWalk, AMessageOf40KiBKeptOnlyInItsBodyIsListedWhole) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), text), 1) << run.output.substr(0, 400);
     // No other line came out empty for want of its words.
     EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string()), 0) << run.output;
+}
+
+// The summary of a whole backup tells what the phone sent, also when the phone encrypts its
+// backups and the run gives it its password back (a conversation of its own) after the backup.
+TEST_F(CliWalk, AWholeBackupOfAnEncryptingPhoneTellsWhatThePhoneSent) {
+    for (const std::string version : {"7.1.2", "17.5"}) {
+        SCOPED_TRACE(version);
+        PhoneOptions options;
+        options.productVersion = version;
+        options.backupPassword = "pw";
+        options.backupRounds = 1000;
+        SimulatedPhone phone(options);
+        const std::string folder = base_ + "/" + version;
+        const CommandRun run =
+            testenv::RunProgram({std::string(TOLVANE_BIN_DIR) + "/tolvanectl", "backup", "--full",
+                                 "--folder", folder, "--password", "-"},
+                                "pw\n");
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        ASSERT_NE(run.output.find("The phone encrypts its backups again"), std::string::npos)
+            << run.output;
+        const double told = TransferredBytes(run.output);
+        // The phone's files all came over (rounded to a tenth of a megabyte in the summary).
+        EXPECT_GE(told, static_cast<double>(BytesUnder(phone.DeviceDir() + "/files")) - 1e5)
+            << run.output;
+    }
 }
 
 }  // namespace
