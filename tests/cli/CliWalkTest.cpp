@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <chrono>
+
 #include "devsim/ModernDatabases.h"
+#include "platform/Process.h"
 #include "store/Catalogue.h"
 #include "tests/support/Programs.h"
 #include "tests/support/SimulatedPhone.h"
@@ -48,6 +53,43 @@ void ChangeMessages(const SimulatedPhone& phone, const std::string& sql, const s
     EXPECT_EQ(sqlite3_changes(db), 1);
     sqlite3_finalize(st);
     sqlite3_close(db);
+}
+
+// Runs tolvanectl with `args` and no input; a run that has not ended after `limit` is killed and
+// gives -1.
+CommandRun RunBounded(const std::vector<std::string>& args, std::chrono::seconds limit) {
+    std::vector<std::string> argv = {std::string(TOLVANE_BIN_DIR) + "/tolvanectl"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CommandRun run;
+    const auto child = platform::ChildProcess::Start(argv);
+    if (!child) {
+        ADD_FAILURE() << "cannot start tolvanectl";
+        return run;
+    }
+    child->CloseInput();
+    const auto end = std::chrono::steady_clock::now() + limit;
+    char buf[4096];
+    for (;;) {
+        if (std::chrono::steady_clock::now() > end) {
+            child->Kill();
+            child->Wait(-1);
+            run.exitCode = -1;
+            return run;
+        }
+        const int waiting = child->Peek(100);
+        if (waiting < 0) {
+            break;
+        }
+        if (waiting > 0) {
+            const long n = child->Read(buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            run.output.append(buf, static_cast<size_t>(n));
+        }
+    }
+    child->Wait(-1, &run.exitCode);
+    return run;
 }
 
 // The bytes of every file under `folder`.
@@ -141,6 +183,35 @@ TEST_F(CliWalk, AWholeBackupOfAnEncryptingPhoneTellsWhatThePhoneSent) {
         // The phone's files all came over (rounded to a tenth of a megabyte in the summary).
         EXPECT_GE(told, static_cast<double>(BytesUnder(phone.DeviceDir() + "/files")) - 1e5)
             << run.output;
+    }
+}
+
+// A database file to import that is no regular file (a FIFO nobody writes, a device without
+// end) is refused as no database, before the phone is touched, instead of waiting for ever.
+TEST_F(CliWalk, AnImportOfAFifoOrADeviceIsRefusedNotWaitedOn) {
+    PhoneOptions options;
+    options.productVersion = "17.5";
+    options.messages = 4;
+    SimulatedPhone phone(options);
+    const std::string fifo = home_.Home() + "/sms.db";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"import", "--sms", fifo},
+          std::vector<std::string>{"import", "--contacts", fifo},
+          std::vector<std::string>{"import", "--sms", "/dev/zero"}}) {
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const CommandRun run = RunBounded(args, std::chrono::seconds(60));
+        EXPECT_NE(run.exitCode, -1) << "still waiting after 60 s: " << run.output;
+        EXPECT_NE(run.exitCode, 0) << run.output;
+        EXPECT_NE(
+            run.output.find("Invalid " + std::string(args[1] == "--sms" ? "SMS" : "contacts")),
+            std::string::npos)
+            << run.output;
+    }
+    // Neither a backup nor a restore was asked of the phone.
+    for (const std::string& line : phone.Events()) {
+        EXPECT_NE(line.rfind("backup started", 0), 0u) << line;
+        EXPECT_NE(line.rfind("restore started", 0), 0u) << line;
     }
 }
 
