@@ -346,7 +346,7 @@ int32_t BackupEngine::RunRestoreSteps(const char* backupPassword, const std::str
         result = CheckBackupFitsPhone(platform::JoinPath(plan.folder, plan.name),
                                       session_.CachedProductVersion(), refusal);
         if (result != 0) {
-            std::printf("%s\n", refusal.c_str());
+            // Said once, by whoever reports the run's error (as for a restore by category).
             run_.SetLastErrorText(refusal);
             run_.NoteFailure(result, platform::Failure::UnusableDatabase);
         }

@@ -215,4 +215,33 @@ TEST_F(CliWalk, AnImportOfAFifoOrADeviceIsRefusedNotWaitedOn) {
     }
 }
 
+// A whole backup of the newer layout offered to a phone of the iOS 7 generation is refused with
+// one clear message, before the phone is asked for anything.
+TEST_F(CliWalk, AWholeRestoreOfANewerLayoutIsRefusedOnceAndClearly) {
+    PhoneOptions modern;
+    modern.productVersion = "17.5";
+    modern.messages = 4;
+    std::string backup;
+    {
+        SimulatedPhone phone(modern);
+        const CommandRun made = RunTolvanectl({"backup", "--full", "--folder", base_});
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        backup = OnlyBackup();
+    }
+    PhoneOptions older;
+    older.messages = 4;
+    SimulatedPhone phone(older);
+    const CommandRun run = RunTolvanectl({"restore", backup, "--full"});
+    EXPECT_NE(run.exitCode, 0) << run.output;
+    const std::string text = "the phone runs iOS 7.1.2 and cannot restore it";
+    const size_t first = run.output.find(text);
+    ASSERT_NE(first, std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find(text, first + 1), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("error: This backup has the layout of iOS 10"), std::string::npos)
+        << run.output;
+    for (const std::string& line : phone.Events()) {
+        EXPECT_NE(line.rfind("restore started", 0), 0u) << line;
+    }
+}
+
 }  // namespace
