@@ -244,4 +244,32 @@ TEST_F(CliWalk, AWholeRestoreOfANewerLayoutIsRefusedOnceAndClearly) {
     }
 }
 
+// A repeat backup that the phone fails, though it had nothing new to send, fails: its folder,
+// seeded from the first backup, goes again and the catalogue holds the first backup alone.
+TEST_F(CliWalk, ARepeatBackupThePhoneFailsLeavesOnlyTheFirstBackup) {
+    for (const std::string version : {"7.1.2", "17.5"}) {
+        SCOPED_TRACE(version);
+        PhoneOptions options;
+        options.productVersion = version;
+        options.messages = 4;
+        SimulatedPhone phone(options);
+        const std::string folder = base_ + "/" + version;
+        CommandRun run = RunTolvanectl({"backup", "--full", "--folder", folder});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        phone.Restart({"fail-backup=105:Not enough space on the phone"});
+        run = RunTolvanectl({"backup", "--full", "--folder", folder});
+        EXPECT_NE(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.output.find("error: Not enough space on the phone (code -105)"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("Backup complete"), std::string::npos) << run.output;
+        std::vector<tolvane::BackupEntry> own;
+        tolvane::ListOwnBackups(folder, own);
+        EXPECT_EQ(own.size(), 1u);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+}
+
 }  // namespace
