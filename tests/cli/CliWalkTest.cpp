@@ -272,4 +272,34 @@ TEST_F(CliWalk, ARepeatBackupThePhoneFailsLeavesOnlyTheFirstBackup) {
     }
 }
 
+// A whole restore asked of an own backup by category says what the backup is, not that its
+// device folder is missing; the phone is not asked.
+TEST_F(CliWalk, AWholeRestoreOfABackupByCategorySaysWhatTheBackupHolds) {
+    PhoneOptions options;
+    options.productVersion = "17.5";
+    options.messages = 4;
+    SimulatedPhone phone(options);
+    const std::vector<std::pair<std::string, std::string>> kinds = {{"--sms", "messages"},
+                                                                    {"--contacts", "contacts"}};
+    for (const auto& [option, what] : kinds) {
+        SCOPED_TRACE(option);
+        const std::string folder = base_ + "/" + what;
+        CommandRun run = RunTolvanectl({"backup", option, "--folder", folder});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        std::vector<tolvane::BackupEntry> own;
+        tolvane::ListOwnBackups(folder, own);
+        ASSERT_EQ(own.size(), 1u);
+        run = RunTolvanectl({"restore", own[0].folder});
+        EXPECT_EQ(run.exitCode, 2) << run.output;
+        EXPECT_NE(run.output.find("error: This backup holds only the phone's " + what +
+                                  ", not a whole backup"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(run.output.find("no device folder"), std::string::npos) << run.output;
+    }
+    for (const std::string& line : phone.Events()) {
+        EXPECT_NE(line.rfind("restore started", 0), 0u) << line;
+    }
+}
+
 }  // namespace
