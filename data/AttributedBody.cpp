@@ -67,8 +67,36 @@ class StreamReader {
         return Byte(first) && IntAfter(first, out);
     }
 
-    bool Bytes(int64_t length, std::string_view& out) {
-        if (length < 0 || static_cast<uint64_t>(length) > bytes_.size() - pos_) {
+    // A length or count: unsigned, so its two- and four-byte forms reach 0xFFFF and 0xFFFFFFFF
+    // (a phone writes a text of 32 to 64 KiB with the two-byte form). A single byte counts only
+    // below 0x80; from there on it is a tag or, as a signed byte, no length at all.
+    bool Length(uint64_t& out) {
+        uint8_t first = 0;
+        if (!Byte(first)) {
+            return false;
+        }
+        if (first == kTagInt16 || first == kTagInt32) {
+            const size_t width = first == kTagInt16 ? 2 : 4;
+            if (bytes_.size() - pos_ < width) {
+                return false;
+            }
+            uint64_t v = 0;
+            for (size_t i = 0; i < width; ++i) {
+                v |= static_cast<uint64_t>(static_cast<uint8_t>(bytes_[pos_ + i])) << (8 * i);
+            }
+            pos_ += width;
+            out = v;
+            return true;
+        }
+        if (first >= 0x80) {
+            return false;
+        }
+        out = first;
+        return true;
+    }
+
+    bool Bytes(uint64_t length, std::string_view& out) {
+        if (length > bytes_.size() - pos_) {
             return false;
         }
         out = bytes_.substr(pos_, static_cast<size_t>(length));
@@ -89,10 +117,10 @@ class Decoder {
 
     bool Header() {
         int64_t version = 0;
-        int64_t length = 0;
+        uint64_t length = 0;
         std::string_view signature;
         int64_t system = 0;
-        return in_.Int(version) && version == kStreamerVersion && in_.Int(length) &&
+        return in_.Int(version) && version == kStreamerVersion && in_.Length(length) &&
                in_.Bytes(length, signature) && signature == kSignature && in_.Int(system);
     }
 
@@ -103,8 +131,8 @@ class Decoder {
             return false;
         }
         if (first == kTagNew) {
-            int64_t length = 0;
-            if (!in_.Int(length) || !in_.Bytes(length, out)) {
+            uint64_t length = 0;
+            if (!in_.Length(length) || !in_.Bytes(length, out)) {
                 return false;
             }
             strings_.push_back(out);
@@ -208,7 +236,7 @@ bool IsStringClass(std::string_view name) {
 void PutInt(std::string& out, uint64_t v) {
     if (v < 0x80) {
         out += static_cast<char>(v);
-    } else if (v <= 0x7FFF) {
+    } else if (v <= 0xFFFF) {
         out += static_cast<char>(kTagInt16);
         out += static_cast<char>(v & 0xFF);
         out += static_cast<char>(v >> 8);
@@ -252,10 +280,11 @@ std::optional<std::string> DecodeAttributedBody(std::string_view body) {
         !IsStringClass(className) || !d.TypeIs("+")) {
         return std::nullopt;
     }
-    int64_t length = 0;
+    uint64_t length = 0;
     std::string_view text;
     uint8_t end = 0;
-    if (!d.In().Int(length) || !d.In().Bytes(length, text) || !d.In().Byte(end) || end != kTagEnd) {
+    if (!d.In().Length(length) || !d.In().Bytes(length, text) || !d.In().Byte(end) ||
+        end != kTagEnd) {
         return std::nullopt;
     }
     return std::string(text);

@@ -8,6 +8,7 @@
 #include "data/DataTexts.h"
 #include "data/DatabaseFiles.h"
 #include "engine/BackupEngine.h"
+#include "platform/Files.h"
 #include "platform/Handles.h"
 #include "platform/Results.h"
 
@@ -34,6 +35,12 @@ int32_t CheckTables(BackupEngine& engine, const std::string& dbPath,
                     std::initializer_list<const char*> tables, const char* errorText) {
     // Read-only and unchanging: a check must not create a missing file, roll back someone's
     // journal or leave WAL files beside the file it looks at.
+    // Only a regular file can be a database: a FIFO or a device is refused as no database of
+    // the kind (the library would wait on the FIFO for a writer).
+    if (platform::PathExists(dbPath) && !platform::FileExists(dbPath)) {
+        engine.SetLastErrorText(errorText);
+        return platform::IMPORT_BAD_FILE;
+    }
     platform::SqlitePtr db;
     const int rc = OpenUnchangingDatabase(dbPath, db);
     if (rc != SQLITE_OK) {

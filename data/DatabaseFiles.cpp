@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/Files.h"
+
 namespace tolvane {
 
 bool HasLiveWriteAheadLog(const std::string& path) {
@@ -11,6 +13,9 @@ bool HasLiveWriteAheadLog(const std::string& path) {
 }
 
 int SnapshotDatabase(const std::string& source, const std::string& target) {
+    if (!platform::FileExists(source)) {  // a FIFO would wait for a writer
+        return SQLITE_CANTOPEN;
+    }
     sqlite3* rawSource = nullptr;
     int rc = sqlite3_open_v2(source.c_str(), &rawSource, SQLITE_OPEN_READONLY, nullptr);
     const platform::SqlitePtr from(rawSource);

@@ -363,6 +363,12 @@ void BackupSession::Run(plist_t /*request*/) {
             }
         }
     }
+    if (faults.failBackup) {
+        // Nothing new to send (a repeat backup of an unchanged phone): the backup fails all the
+        // same, once its files have been looked at.
+        Finish(faults.failBackup->code, faults.failBackup->description);
+        return;
+    }
     phone_.Events().Append("backup sent " + std::to_string(filesSent) + " " +
                            std::to_string(bytesSent) + " kept " +
                            std::to_string(fileCount - toSend.size()));

@@ -21,6 +21,7 @@
 //   np-unavailable            com.apple.mobile.notification_proxy cannot be started
 //   refuse-restore=CODE:TEXT  a Restore is refused at once with that ErrorCode and ErrorDescription
 //   fail-backup=CODE:TEXT     a Backup fails half-way with that ErrorCode and ErrorDescription
+//                             (one with nothing new to send fails before its manifest)
 //   rate=MBPS                 the backup link carries at most MBPS million bytes per second
 //   hostile-names             a Backup also sends names that try to leave the backup folder
 //   change-share=P            at the end of each finished Backup a share P ("1%", "0.01") of the

@@ -88,16 +88,19 @@ namespace {
 // step must not change what the run reports.
 class KeptOutcome {
   public:
-    explicit KeptOutcome(RunContext& run) : run_(run), text_(run.LastErrorText()) {}
+    explicit KeptOutcome(RunContext& run)
+        : run_(run), text_(run.LastErrorText()), bytes_(run.BytesReceived.load()) {}
     void PutBack(int32_t result) {
         run_.SetLastErrorText(text_);
         run_.NoteFailure(result, what_);
+        run_.BytesReceived.store(bytes_);
     }
     void Keep(int32_t result) { what_ = run_.FailureOf(result); }
 
   private:
     RunContext& run_;
     std::string text_;
+    uint64_t bytes_;  // what the run's own conversation moved, not the password's give-back
     platform::Failure what_ = platform::Failure::None;
 };
 

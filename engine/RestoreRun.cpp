@@ -28,6 +28,7 @@
 #include "engine/MessageLoop.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Handles.h"
 #include "platform/Sha1.h"
 #include "platform/Strings.h"
 #include "store/BackupFormat.h"
@@ -283,6 +284,32 @@ int32_t BackupEngine::RequestRestore(const char* folder, const char* sourceIdent
     return 0;
 }
 
+namespace {
+
+// What a whole restore of an own backup by category is told: it holds no device folder by
+// design, so "no device folder" would send the user looking for something lost. Empty for any
+// other folder.
+std::string CategoryBackupText(const std::string& backupFolder) {
+    BackupEntry entry;
+    platform::FilePtr file(
+        platform::OpenRegularFileStream(platform::JoinPath(backupFolder, "fileinfo")));
+    if (file == nullptr) {
+        return {};
+    }
+    ScanFileInfo(file.get(), backupFolder, entry);
+    const uint32_t kinds = static_cast<uint32_t>(entry.categories);
+    if ((kinds & Full) != 0 || (kinds & (Sms | Contacts)) == 0) {
+        return {};
+    }
+    const char* what = (kinds & (Sms | Contacts)) == (Sms | Contacts) ? "messages and contacts"
+                       : (kinds & Sms) != 0                           ? "messages"
+                                                                      : "contacts";
+    return std::string("This backup holds only the phone's ") + what +
+           ", not a whole backup: it can restore those alone, not the whole phone.";
+}
+
+}  // namespace
+
 int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool itunes,
                     const char* backupPassword, RestorePlan& plan) {
     using platform::Failure;
@@ -300,6 +327,7 @@ int32_t PlanRestore(uint32_t categories, const std::string& backupFolder, bool i
             if (names.empty()) {
                 plan.failure = platform::FolderExists(backupFolder) ? Failure::IncompleteBackup
                                                                     : Failure::MissingFolder;
+                plan.problem = CategoryBackupText(backupFolder);
                 return platform::kResultCancelled;
             }
             plan.folder = backupFolder;
@@ -336,8 +364,7 @@ int32_t BackupEngine::RunRestoreSteps(const char* backupPassword, const std::str
     int32_t result = PlanRestore(categories, backupFolder, itunes, backupPassword, plan);
     run_.NoteFailure(result, plan.failure);
     if (result != 0 && !plan.problem.empty()) {
-        std::printf("%s\n", plan.problem.c_str());
-        run_.SetLastErrorText(plan.problem);
+        run_.SetLastErrorText(plan.problem);  // said by whoever reports the run's error
     }
     if (result == 0 && plan.whole) {
         // A phone cannot take a backup of a newer generation than its own; it is told before the
@@ -346,7 +373,7 @@ int32_t BackupEngine::RunRestoreSteps(const char* backupPassword, const std::str
         result = CheckBackupFitsPhone(platform::JoinPath(plan.folder, plan.name),
                                       session_.CachedProductVersion(), refusal);
         if (result != 0) {
-            std::printf("%s\n", refusal.c_str());
+            // Said once, by whoever reports the run's error (as for a restore by category).
             run_.SetLastErrorText(refusal);
             run_.NoteFailure(result, platform::Failure::UnusableDatabase);
         }

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "platform/Files.h"
+
 namespace tolvane {
 
 std::string SqliteFileUri(const std::string& path, const char* query) {
@@ -24,6 +26,9 @@ std::string SqliteFileUri(const std::string& path, const char* query) {
 }
 
 int OpenUnchangingDatabase(const std::string& path, platform::SqlitePtr& db) {
+    if (!platform::FileExists(path)) {
+        return SQLITE_CANTOPEN;
+    }
     sqlite3* raw = nullptr;
     const std::string uri = SqliteFileUri(path, "?immutable=1");
     const int rc =

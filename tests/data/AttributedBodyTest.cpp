@@ -19,8 +19,8 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 // The texts a phone's messages hold: plain, empty, quotes, line breaks, letters of many
-// scripts, emoji (surrogate pairs in UTF-16), and lengths around the one-byte and two-byte
-// length forms.
+// scripts, emoji (surrogate pairs in UTF-16), and lengths around the edges of the one-byte,
+// two-byte and four-byte length forms.
 std::vector<std::string> SampleTexts() {
     return {"Hi",
             "",
@@ -29,14 +29,15 @@ std::vector<std::string> SampleTexts() {
             std::string(127, 'a'),
             std::string(128, 'b'),
             std::string(300, 'c') + "é",
-            std::string(40000, 'x')};
+            std::string(0x7FFF, 'd'),
+            std::string(0x8000, 'e'),
+            std::string(40 * 1024, 'x'),
+            std::string(0xFFFF, 'f'),
+            std::string(0x10000, 'g')};
 }
 
 TEST(AttributedBodyTest, ReadsTheBodiesThePhoneWrites) {
     for (const std::string& text : SampleTexts()) {
-        if (text.size() >= 0x8000) {
-            continue;  // the simulated phone writes the long form of lengths only up to 32 KiB
-        }
         const std::optional<std::string> words =
             DecodeAttributedBody(devsim::StreamTypedBody(text));
         ASSERT_TRUE(words.has_value()) << text.substr(0, 20);
@@ -47,9 +48,7 @@ TEST(AttributedBodyTest, ReadsTheBodiesThePhoneWrites) {
 TEST(AttributedBodyTest, WritesWhatThePhoneWritesAndReadsItBack) {
     for (const std::string& text : SampleTexts()) {
         const std::string body = EncodeAttributedBody(text);
-        if (text.size() < 0x8000) {
-            EXPECT_EQ(body, devsim::StreamTypedBody(text)) << text.substr(0, 20);
-        }
+        EXPECT_EQ(body, devsim::StreamTypedBody(text)) << text.substr(0, 20);
         const std::optional<std::string> words = DecodeAttributedBody(body);
         ASSERT_TRUE(words.has_value()) << text.substr(0, 20);
         EXPECT_EQ(*words, text);
@@ -62,6 +61,45 @@ TEST(AttributedBodyTest, CountsTheAttributeRunInUtf16Units) {
     const size_t run = body.find(Bytes({0x84, 0x02, 'i', 'I', 0x01}));
     ASSERT_NE(run, std::string::npos);
     EXPECT_EQ(static_cast<uint8_t>(body[run + 5]), 4);
+}
+
+// A body around `text` whose length is written as `lengthBytes`, by hand, as the format has it.
+std::string BodyWithLength(const std::string& lengthBytes, const std::string& text) {
+    std::string body = Bytes({0x04, 0x0B}) + "streamtyped" + Bytes({0x81, 0xE8, 0x03});
+    body += Bytes({0x84, 0x01, '@', 0x84, 0x84, 0x84, 0x12}) + "NSAttributedString";
+    body += Bytes({0x00, 0x84, 0x84, 0x08}) + "NSObject" + Bytes({0x00, 0x85});
+    body += Bytes({0x92, 0x84, 0x84, 0x84, 0x08}) + "NSString";
+    body += Bytes({0x01, 0x94, 0x84, 0x01, '+'}) + lengthBytes + text + Bytes({0x86});
+    return body;
+}
+
+TEST(AttributedBodyTest, ReadsLengthsAsUnsignedInEachForm) {
+    // 0x81 and two bytes, little-endian, counts up to 0xFFFF: 40 KiB is 0x81 0x00 0xA0.
+    const std::string forty(40 * 1024, 'w');
+    std::optional<std::string> words =
+        DecodeAttributedBody(BodyWithLength(Bytes({0x81, 0x00, 0xA0}), forty));
+    ASSERT_TRUE(words.has_value());
+    EXPECT_EQ(words->size(), forty.size());
+    const std::string full(0xFFFF, 'v');
+    words = DecodeAttributedBody(BodyWithLength(Bytes({0x81, 0xFF, 0xFF}), full));
+    ASSERT_TRUE(words.has_value());
+    EXPECT_EQ(words->size(), full.size());
+    // 0x82 and four bytes, little-endian; 0x81 also for a short text.
+    words = DecodeAttributedBody(BodyWithLength(Bytes({0x82, 0x03, 0x00, 0x00, 0x00}), "abc"));
+    ASSERT_TRUE(words.has_value());
+    EXPECT_EQ(*words, "abc");
+    words = DecodeAttributedBody(BodyWithLength(Bytes({0x81, 0x03, 0x00}), "abc"));
+    ASSERT_TRUE(words.has_value());
+    EXPECT_EQ(*words, "abc");
+    // A length with its top bit set, in either form, is large, not negative: past the end here.
+    EXPECT_FALSE(
+        DecodeAttributedBody(BodyWithLength(Bytes({0x81, 0x00, 0xA0}), "abc")).has_value());
+    EXPECT_FALSE(DecodeAttributedBody(BodyWithLength(Bytes({0x82, 0x00, 0x00, 0x00, 0x80}), forty))
+                     .has_value());
+    // A two-byte length cut short after its first byte.
+    const std::string cut = BodyWithLength(Bytes({0x81, 0x00, 0xA0}), forty);
+    EXPECT_FALSE(
+        DecodeAttributedBody(cut.substr(0, cut.find(Bytes({0x81, 0x00, 0xA0})) + 2)).has_value());
 }
 
 TEST(AttributedBodyTest, ReadsAMutableStringAndReferencedClasses) {
