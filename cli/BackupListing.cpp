@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
+#include "store/Catalogue.h"
 
 namespace tolvane::cli {
 
@@ -93,6 +94,11 @@ int RunListingCommand(const char* name, const char* noun, const char* database, 
     }
     if (!platform::FolderExists(options.folder)) {
         return Fail(platform::kResultMissing, "no such folder: " + options.folder);
+    }
+    // As for a restore: the option that opens it is named, not the window's prompt.
+    if (options.itunes && !options.password && IsEncryptedDeviceFolder(options.folder)) {
+        return Fail(platform::kResultWrongPassword,
+                    "the backup is encrypted: give its password with --password");
     }
     BackupEngine engine;
     std::vector<std::wstring> items;

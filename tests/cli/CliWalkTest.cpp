@@ -302,4 +302,37 @@ TEST_F(CliWalk, AWholeRestoreOfABackupByCategorySaysWhatTheBackupHolds) {
     }
 }
 
+// A listing of an encrypted backup of the other program without a password names the option
+// that gives it, as a restore does; with the password it lists.
+TEST_F(CliWalk, AListingOfAnEncryptedBackupWithoutItsPasswordNamesTheOption) {
+    for (const std::string version : {"7.1.2", "17.5"}) {
+        SCOPED_TRACE(version);
+        PhoneOptions options;
+        options.productVersion = version;
+        options.messages = 3;
+        options.contacts = 2;
+        options.backupRounds = 1000;
+        SimulatedPhone phone(options);
+        const std::string parent = home_.Home() + "/other-" + version;
+        const CommandRun written =
+            testenv::RunProgram({SimulatedPhone::ProgramPath(), "write-backup", phone.DeviceDir(),
+                                 parent, "--encrypt", "pw"},
+                                {}, 60000);
+        ASSERT_EQ(written.exitCode, 0) << written.output;
+        const std::string backup = parent + "/" + phone.Udid();
+        for (const std::string command : {"messages", "contacts"}) {
+            CommandRun run = RunTolvanectl({command, backup, "--itunes"});
+            EXPECT_EQ(run.exitCode, 86) << run.output;
+            EXPECT_NE(run.output.find("error: the backup is encrypted: give its password with "
+                                      "--password"),
+                      std::string::npos)
+                << run.output;
+            run = RunTolvanectl({command, backup, "--itunes", "--password", "pw"});
+            EXPECT_EQ(run.exitCode, 0) << run.output;
+            EXPECT_EQ(Lines(run.output).at(0), command == "messages" ? "3 messages" : "2 contacts")
+                << run.output;
+        }
+    }
+}
+
 }  // namespace
