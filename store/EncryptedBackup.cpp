@@ -309,10 +309,35 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
 
 namespace {
 
+// The copies of the key files are the backup's private data (encrypted, but with the keybag that
+// opens them), so they go as soon as the tool has read them, or when the run stops before it.
+class KeyFileCopies {
+  public:
+    explicit KeyFileCopies(std::string input) : input_(std::move(input)) {}
+    KeyFileCopies(const KeyFileCopies&) = delete;
+    KeyFileCopies& operator=(const KeyFileCopies&) = delete;
+    ~KeyFileCopies() {
+        for (const char* name : kKeyFiles) {
+            platform::DeleteFile(platform::JoinPath(input_, name));
+        }
+        for (const char* name : kModernKeyFiles) {
+            const std::string path = platform::JoinPath(input_, name);
+            platform::DeleteFile(path);
+            if (const std::string parent = platform::ParentPath(path); parent != input_) {
+                platform::RemoveFolderTree(parent);  // "3d", "31": made for the copies
+            }
+        }
+    }
+
+  private:
+    std::string input_;
+};
+
 int32_t CopyKeyFilesAndRun(std::string_view password, const std::string& backupFolder,
                            std::string& outputFolder, const BackupToolProgress& progress,
                            const BackupToolStop& stop) {
     const std::string input = BackupToolInputFolder();
+    const KeyFileCopies copies(input);
     platform::CreateFolderWithParents(input);  // an existing folder keeps its content
     // The tool tells the layouts apart by the manifest it finds, so the key files of the other
     // layout, left by a run on another backup, must go first.

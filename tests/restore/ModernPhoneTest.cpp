@@ -342,13 +342,8 @@ TEST_F(RestoreTest, EncryptedNewerBackupByCategoryGoesThroughTheTool) {
     ExpectNothingStartedOn(*phone_);
 
     const int32_t result = Restore(Sms, backup, true, "pw");
-    const std::string input = BackupToolInputFolder();
-    for (const char* name :
-         {"Manifest.db", "Manifest.plist", "Info.plist", kSmsFile, kContactsFile}) {
-        EXPECT_EQ(testenv::ReadFile(input + "/" + name), testenv::ReadFile(backup + "/" + name))
-            << name;
-    }
-    EXPECT_FALSE(fs::exists(input + "/Manifest.mbdb"));
+    // Neither the encrypted copies the tool read nor its plain output stay behind.
+    EXPECT_EQ(FilesUnder(BackupToolInputFolder()), Lines{});
     EXPECT_EQ(FilesUnder(BackupToolOutputFolder()), Lines{});
     ASSERT_EQ(result, 0) << engine_.GetLastErrorText();
     EXPECT_TRUE(ReadPhoneFiles(*phone_).at(kSmsPath) == atBackup.at(kSmsPath));

@@ -53,6 +53,7 @@ class FakeTool {
 constexpr char kRecordingTool[] =
     "for a in \"$0\" \"$@\"; do printf '%s\\n' \"$a\"; done > \"$2/args\"\n"
     "IFS= read -r pw; printf '%s' \"$pw\" > \"$2/stdin\"\n"
+    "rm -rf \"$2/seen\"; cp -R \"$1\" \"$2/seen\"\n"
     "echo decrypted\n";
 
 // An encrypted-looking backup folder with the five key files.
@@ -93,8 +94,11 @@ TEST(DecryptBackup, CopiesKeyFilesAndPassesThePasswordOnlyOnStandardInput) {
 
     const std::string dataFolder = home.Home() + "/my data/Tolvane";
     EXPECT_EQ(output, dataFolder + "/Decrypt");
+    // The tool saw the copies; once it has ended they are gone.
     for (const char* name : kKeyFiles) {
-        EXPECT_EQ(ReadFile(dataFolder + "/Encrypt/" + name), std::string("content of ") + name);
+        EXPECT_EQ(ReadFile(dataFolder + "/Decrypt/seen/" + name),
+                  std::string("content of ") + name);
+        EXPECT_FALSE(platform::PathExists(dataFolder + "/Encrypt/" + name)) << name;
     }
     const std::vector<std::string> args = Lines(ReadFile(dataFolder + "/Decrypt/args"));
     EXPECT_EQ(args, (std::vector<std::string>{dataFolder + "/tool.exe", dataFolder + "/Encrypt",
@@ -116,11 +120,11 @@ TEST(DecryptBackup, MissingKeyFileStopsBeforeTheToolRuns) {
     std::string output = "untouched";
     EXPECT_EQ(DecryptBackup("pw", backup.Path(), output), platform::kErrorFileNotFound);
     EXPECT_EQ(output, "untouched");
+    // The copies made before the missing file do not stay behind.
     const std::string input = BackupToolInputFolder();
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_TRUE(platform::FileExists(input + "/" + kKeyFiles[i])) << kKeyFiles[i];
+    for (const char* name : kKeyFiles) {
+        EXPECT_FALSE(platform::PathExists(input + "/" + name)) << name;
     }
-    EXPECT_FALSE(platform::PathExists(input + "/Manifest.plist"));
     EXPECT_FALSE(platform::PathExists(BackupToolOutputFolder() + "/ran"));
 
     platform::DeleteFile(backup / kContactsDatabaseName);
@@ -242,12 +246,17 @@ TEST(DecryptBackup, ModernBackupHasItsKeyFilesCopiedFromTheirFoldersAndNoneOfThe
     IsolatedHome home;
     FakeTool tool(kRecordingTool);
     const std::string input = BackupToolInputFolder();
-    // An earlier run on a backup of the older layout left its key files behind.
+    const auto seen = [](const std::string& name) {
+        return BackupToolOutputFolder() + "/seen/" + name;
+    };
+    // Copies of the other layout left behind by a run that was killed before it could remove
+    // them: the tool must not find them and read them instead.
     TempDir older;
     WriteBackup(older.Path());
-    std::string output;
-    ASSERT_EQ(DecryptBackup("pw", older.Path(), output), 0);
-    ASSERT_TRUE(platform::FileExists(input + "/Manifest.mbdb"));
+    platform::CreateFolderWithParents(input);
+    for (const char* name : kKeyFiles) {
+        WriteFile(input + "/" + name, "left behind");
+    }
 
     TempDir modern;
     const std::vector<std::string> files = {std::string("3d/") + kSmsDatabaseName,
@@ -257,26 +266,34 @@ TEST(DecryptBackup, ModernBackupHasItsKeyFilesCopiedFromTheirFoldersAndNoneOfThe
         platform::CreateFolderWithParents(platform::ParentPath(modern / name));
         WriteFile(modern / name, "modern " + name);
     }
+    std::string output;
     ASSERT_EQ(DecryptBackup("pw", modern.Path(), output), 0);
     for (const std::string& name : files) {
-        EXPECT_EQ(ReadFile(input + "/" + name), "modern " + name);
+        EXPECT_EQ(ReadFile(seen(name)), "modern " + name);
+        EXPECT_FALSE(platform::PathExists(input + "/" + name)) << name;
     }
-    // The tool must not find the other backup's manifest or databases and read them instead.
-    EXPECT_FALSE(platform::PathExists(input + "/Manifest.mbdb"));
-    EXPECT_FALSE(platform::PathExists(input + "/" + kSmsDatabaseName));
-    EXPECT_FALSE(platform::PathExists(input + "/" + kContactsDatabaseName));
+    EXPECT_FALSE(platform::PathExists(seen("Manifest.mbdb")));
+    EXPECT_FALSE(platform::PathExists(seen(kSmsDatabaseName)));
+    EXPECT_FALSE(platform::PathExists(seen(kContactsDatabaseName)));
+    EXPECT_FALSE(platform::PathExists(input + "/3d"));
 
     // And the other way round.
+    for (const std::string& name : files) {
+        platform::CreateFolderWithParents(platform::ParentPath(input + "/" + name));
+        WriteFile(input + "/" + name, "left behind");
+    }
     ASSERT_EQ(DecryptBackup("pw", older.Path(), output), 0);
-    EXPECT_FALSE(platform::PathExists(input + "/Manifest.db"));
-    EXPECT_FALSE(platform::PathExists(input + "/3d/" + std::string(kSmsDatabaseName)));
-    EXPECT_EQ(ReadFile(input + "/Manifest.mbdb"), "content of Manifest.mbdb");
+    EXPECT_FALSE(platform::PathExists(seen("Manifest.db")));
+    EXPECT_FALSE(platform::PathExists(seen("3d/" + std::string(kSmsDatabaseName))));
+    EXPECT_EQ(ReadFile(seen("Manifest.mbdb")), "content of Manifest.mbdb");
+    EXPECT_FALSE(platform::PathExists(input + "/Manifest.mbdb"));
 
     // A modern backup without its contacts database stops before the tool runs.
     platform::DeleteFile(modern / files[1]);
     platform::DeleteFile(output + "/args");
     EXPECT_EQ(DecryptBackup("pw", modern.Path(), output), platform::kErrorFileNotFound);
     EXPECT_FALSE(platform::PathExists(output + "/args"));
+    EXPECT_FALSE(platform::PathExists(input + "/3d/" + std::string(kSmsDatabaseName)));
 }
 
 TEST(RunBackupTool, ProgressLinesReachTheCallerAsTheyComeAndNothingElseDoes) {
