@@ -15,6 +15,12 @@
 
 namespace tolvane {
 
+BackupEngine::BackupEngine() {
+    // A Ctrl-C during the wait for the phone's sync lock ends the wait, except while the run
+    // gives the phone its password back.
+    session_.SetStopCheck([this] { return run_.Interrupted(); });
+}
+
 BackupEngine::~BackupEngine() {
     // A password removed outside a run (the password window, then no run) goes back now; one that
     // a run already failed to give back is not tried again on the way out.

@@ -30,7 +30,7 @@ struct RestorePlan;
 
 class BackupEngine {
   public:
-    BackupEngine() = default;
+    BackupEngine();
     ~BackupEngine();  // CloseDevice, then ClearWorkingBackup
     BackupEngine(const BackupEngine&) = delete;
     BackupEngine& operator=(const BackupEngine&) = delete;

@@ -12,6 +12,7 @@
 #include <libimobiledevice/mobilebackup2.h>
 #include <libimobiledevice/notification_proxy.h>
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cstdio>
@@ -203,6 +204,9 @@ int32_t DeviceSession::Connect(uint8_t* willEncrypt, platform::Failure& what) {
 
         PostDeviceNotification("com.apple.itunes-mobdev.syncWillStart");
         if (const int32_t locked = TakeSyncLock(); locked != 0) {
+            if (locked == platform::kResultCancelled) {
+                what = Failure::Cancelled;
+            }
             return locked;
         }
 
@@ -275,7 +279,22 @@ int32_t DeviceSession::TakeSyncLock() {
             lockFile_ = 0;
             return err;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(lockWaitMs_));
+        // The wait between attempts, in slices short enough for a stop to be seen at once.
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs_);
+        while (std::chrono::steady_clock::now() < until) {
+            if (stopCheck_ && stopCheck_()) {
+                if (afc_file_close(afc_.get(), lockFile_) != AFC_E_SUCCESS) {
+                    std::printf("Could not close the sync lock file\n");
+                }
+                lockFile_ = 0;
+                return platform::kResultCancelled;
+            }
+            std::this_thread::sleep_for(
+                std::min(std::chrono::milliseconds(100),
+                         std::chrono::duration_cast<std::chrono::milliseconds>(
+                             until - std::chrono::steady_clock::now())));
+        }
     }
     // Another program keeps the lock: go on without it, keeping the file open.
     AssertInvariants();

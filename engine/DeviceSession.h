@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -67,6 +68,10 @@ class DeviceSession {
         lockAttempts_ = attempts;
         lockWaitMs_ = waitMs;
     }
+    // Asked between the attempts for the sync lock: when it says stop, the wait ends at once and
+    // Connect returns platform::kResultCancelled (a Ctrl-C need not sit out another program's
+    // hold on the lock).
+    void SetStopCheck(std::function<bool()> stop) { stopCheck_ = std::move(stop); }
 
     // After the phone accepted the removal of its backup password: its backups are no longer
     // encrypted.
@@ -88,7 +93,8 @@ class DeviceSession {
     const std::string& CachedProductVersion() const { return productVersion_; }
 
   private:
-    // Opens the lock file and tries to lock it; 0 also when another program keeps it.
+    // Opens the lock file and tries to lock it; 0 also when another program keeps it,
+    // platform::kResultCancelled when the stop check ends the wait.
     int32_t TakeSyncLock();
     // A string of all the device's values, under queryMutex_.
     int32_t Query(const char* key, std::string& out);
@@ -101,6 +107,7 @@ class DeviceSession {
     uint64_t lockFile_ = 0;
     int lockAttempts_ = 50;
     int lockWaitMs_ = 2000;
+    std::function<bool()> stopCheck_;
     bool willEncrypt_ = true;
     std::string udid_;
     std::string productVersion_;

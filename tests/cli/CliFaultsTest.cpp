@@ -479,6 +479,24 @@ TEST_F(CliFaults, CtrlCDuringAnImportGivesThePhoneItsPasswordBack) {
     EXPECT_TRUE(PhoneFile(phone, kSmsKey) == before);
 }
 
+TEST_F(CliFaults, CtrlCEndsTheWaitForASyncLockAnotherProgramKeeps) {
+    SimulatedPhone phone(PhoneOptions{}, {"lock-held=forever"});
+    CtlRun run({"backup", "--sms", "--folder", base_}, "");
+    // The wait for the lock is 50 attempts 2 s apart; the interrupt must not sit it out.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (CountEvents(phone, "lock busy") == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_GT(CountEvents(phone, "lock busy"), 0u) << run.Output();
+    std::this_thread::sleep_for(500ms);
+    const auto start = std::chrono::steady_clock::now();
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Finish(60s), 130) << run.Output();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    EXPECT_EQ(EntriesUnder(base_), std::vector<std::string>{});
+    EXPECT_EQ(CountEvents(phone, "lock acquired"), 0u);
+}
+
 // --- two runs at once ------------------------------------------------------------------------
 
 struct PhoneWithBackup {
