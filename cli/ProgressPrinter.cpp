@@ -62,6 +62,18 @@ std::string FormatProgressFigures(const ProgressDetails& details) {
     return out;
 }
 
+std::function<void(int percent)> DerivationPrinter(std::FILE* stream, bool terminal) {
+    return [stream, terminal](int percent) {
+        if (terminal) {
+            std::fprintf(stream, "\rDeriving the password key: %3d%%%s", percent,
+                         percent >= 100 ? "\n" : "");
+        } else {
+            std::fprintf(stream, "Deriving the password key: %d%%\n", percent);
+        }
+        std::fflush(stream);
+    };
+}
+
 int32_t ProgressPrinter::DetailedCallback(void* userData, const ProgressDetails& details,
                                           int32_t isBackup) {
     static_cast<ProgressPrinter*>(userData)->Update(details, isBackup != 0);

@@ -51,6 +51,11 @@ std::string FormatDuration(int64_t seconds);
 // "12.3 MB, 25.1 MB/s, 0:35 left" (the time left left out while unknown).
 std::string FormatProgressFigures(const ProgressDetails& details);
 
+// Shows the decryption tool's key derivation of an encrypted backup (seconds on a backup of iOS
+// 10.2 or later) on `stream`: "Deriving the password key: N%", redrawn in place on a terminal,
+// a line per step otherwise.
+std::function<void(int percent)> DerivationPrinter(std::FILE* stream, bool terminal);
+
 // Runs `run` (a run of `engine`) with its progress shown by a printer on standard error, and
 // returns its result; the printer is finished and taken off the engine again afterwards.
 int32_t RunShowingProgress(BackupEngine& engine, const std::function<int32_t()>& run);

@@ -1,11 +1,15 @@
 // tolvanectl: the program's operations for scripts and benchmarks. The window program itself
 // reads no arguments.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/ProgressPrinter.h"
 #include "platform/Interrupt.h"
+#include "store/EncryptedBackup.h"
 
 namespace {
 
@@ -52,6 +56,8 @@ int main(int argc, char** argv) {
     for (const tolvane::cli::Command& c : tolvane::cli::Commands()) {
         if (args[0] == c.name) {
             const platform::InterruptFlag interrupts;
+            tolvane::SetDefaultBackupToolProgress(
+                tolvane::cli::DerivationPrinter(stderr, isatty(fileno(stderr)) != 0));
             const int status = c.run(std::vector<std::string>(args.begin() + 1, args.end()));
             if (platform::InterruptRequested()) {
                 std::fprintf(stderr,

@@ -278,6 +278,17 @@ std::string BackupToolOutputFolder() {
     return platform::JoinPath(BackupToolDataFolder(), "Decrypt");
 }
 
+namespace {
+BackupToolProgress& DefaultProgress() {
+    static BackupToolProgress progress;
+    return progress;
+}
+}  // namespace
+
+void SetDefaultBackupToolProgress(BackupToolProgress progress) {
+    DefaultProgress() = std::move(progress);
+}
+
 int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
                       std::string& outputFolder, const BackupToolProgress& progress,
                       const BackupToolStop& stop) {
@@ -304,7 +315,7 @@ int32_t RunBackupTool(const std::string& inputFolder, std::string_view password,
     child->CloseInput();
     // The child is ended and reaped when its owner goes, also when it still runs after saying
     // "Wrong password".
-    return WatchToolOutput(*child, progress, stop);
+    return WatchToolOutput(*child, progress ? progress : DefaultProgress(), stop);
 }
 
 namespace {

@@ -26,6 +26,11 @@ using BackupToolProgress = std::function<void(int percent)>;
 // true ends the run (the tool is ended at once) with platform::kResultCancelled.
 using BackupToolStop = std::function<bool()>;
 
+// The progress of every decryption whose caller gives none of its own (a restore by category, a
+// listing): tolvanectl shows the derivation on standard error with it. Set before any run starts;
+// empty by default.
+void SetDefaultBackupToolProgress(BackupToolProgress progress);
+
 // The fixed locations, all under platform::AppDataFolder() + "/Tolvane".
 std::string BackupToolDataFolder();
 std::string BackupToolCopyPath();      // "tool.exe", the copy that is started

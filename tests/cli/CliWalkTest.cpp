@@ -335,4 +335,44 @@ TEST_F(CliWalk, AListingOfAnEncryptedBackupWithoutItsPasswordNamesTheOption) {
     }
 }
 
+// The newer encryption's key derivation takes seconds: a listing and a restore by category of
+// such a backup show it on standard error while it runs, and the listing on standard output stays
+// as it was.
+TEST_F(CliWalk, TheKeyDerivationOfANewerEncryptedBackupIsShownWhileItRuns) {
+    PhoneOptions options;
+    options.productVersion = "17.5";
+    options.messages = 3;
+    options.backupRounds = 400000;  // enough for the tool to show its steps
+    SimulatedPhone phone(options);
+    const std::string parent = home_.Home() + "/other";
+    const CommandRun written = testenv::RunProgram({SimulatedPhone::ProgramPath(), "write-backup",
+                                                    phone.DeviceDir(), parent, "--encrypt", "pw"},
+                                                   {}, 60000);
+    ASSERT_EQ(written.exitCode, 0) << written.output;
+    const std::string backup = parent + "/" + phone.Udid();
+    const auto steps = [](const std::string& output) {
+        std::vector<std::string> shown;
+        for (const std::string& line : Lines(output)) {
+            if (line.rfind("Deriving the password key: ", 0) == 0) {
+                shown.push_back(line);
+            }
+        }
+        return shown;
+    };
+
+    CommandRun run = RunTolvanectl({"messages", backup, "--itunes", "--password", "pw"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::vector<std::string> shown = steps(run.output);
+    ASSERT_FALSE(shown.empty()) << run.output;
+    EXPECT_EQ(shown.back(), "Deriving the password key: 100%") << run.output;
+    const std::vector<std::string> lines = Lines(run.output);
+    EXPECT_EQ(lines.at(shown.size()), "3 messages") << run.output;
+
+    run = RunTolvanectl({"restore", backup, "--itunes", "--sms", "--password", "pw"});
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    shown = steps(run.output);
+    ASSERT_FALSE(shown.empty()) << run.output;
+    EXPECT_EQ(shown.back(), "Deriving the password key: 100%") << run.output;
+}
+
 }  // namespace
