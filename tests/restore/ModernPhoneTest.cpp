@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kSmsFile[] = "3d/3d0d7e5fb2ce288813306e4d4636395e047a3d28";
-constexpr char kContactsFile[] = "31/31bb7ba8914766d4ba40d6dfb6113c8b614be442";
 
 void RunSql(const std::string& path, const std::string& sql) {
     sqlite3* raw = nullptr;
