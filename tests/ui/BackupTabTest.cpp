@@ -24,20 +24,6 @@ class BackupTabTest : public MainWndTest {
     }
     bool Selected(const std::string& name) { return Option(name)->IsSelected(); }
 
-    // The backup folders made in the window's backup folder.
-    std::vector<fs::path> Backups() {
-        std::vector<fs::path> out;
-        const fs::path root = main_->BackupFolder();
-        if (fs::exists(root)) {
-            for (const auto& e : fs::directory_iterator(root)) {
-                if (e.is_directory()) {
-                    out.push_back(e.path());
-                }
-            }
-        }
-        return out;
-    }
-
     static int Bar(UiLib::WindowImplBase& w) {
         auto* bar = dynamic_cast<UiLib::CProgressUI*>(w.GetPaintManager().FindControl("progress"));
         return bar != nullptr ? bar->GetValue() : -1;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -94,6 +95,20 @@ class MainWndTest : public ::testing::Test {
         main_->ShowWindow(true);
         host_.PumpMessages();
         return *main_;
+    }
+
+    // The backup folders made in the window's backup folder.
+    std::vector<std::filesystem::path> Backups() {
+        std::vector<std::filesystem::path> out;
+        const std::filesystem::path root = main_->BackupFolder();
+        if (std::filesystem::exists(root)) {
+            for (const auto& e : std::filesystem::directory_iterator(root)) {
+                if (e.is_directory()) {
+                    out.push_back(e.path());
+                }
+            }
+        }
+        return out;
     }
 
     void CloseMain() {

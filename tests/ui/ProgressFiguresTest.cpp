@@ -94,21 +94,7 @@ class ScriptedRunWnd : public tolvane::CProgressWnd {
     std::vector<ProgressDetails> steps_;
 };
 
-class ProgressFiguresTest : public MainWndTest {
-  protected:
-    std::vector<fs::path> Backups() {
-        std::vector<fs::path> out;
-        const fs::path root = main_->BackupFolder();
-        if (fs::exists(root)) {
-            for (const auto& e : fs::directory_iterator(root)) {
-                if (e.is_directory()) {
-                    out.push_back(e.path());
-                }
-            }
-        }
-        return out;
-    }
-};
+class ProgressFiguresTest : public MainWndTest {};
 
 TEST_F(ProgressFiguresTest, TheLineShowsTheFiguresOfTheRunAtMostTwiceASecond) {
     ServePhone();
