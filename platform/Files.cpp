@@ -260,6 +260,28 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
                         static_cast<uint64_t>(st.st_size), static_cast<uint64_t>(st.st_nlink)};
 }
 
+std::optional<FileVersion> VersionOf(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    const auto ns = [](const timespec& t) {
+        return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    return FileVersion{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                       static_cast<uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+std::string ResolvedPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
+
 int32_t RemoveEmptyFolder(const std::string& path) {
     return rmdir(path.c_str()) == 0 ? 0 : LastSystemError();
 }

@@ -69,6 +69,20 @@ struct FileIdentity {
 };
 std::optional<FileIdentity> IdentityOf(const std::string& path);  // after no link
 
+// One version of a regular file: a file replaced or rewritten since differs in one of the fields.
+struct FileVersion {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+// None for a missing path or one that is not a regular file (after no link).
+std::optional<FileVersion> VersionOf(const std::string& path);
+// `path` with every link, "." and ".." resolved; empty when it cannot be resolved.
+std::string ResolvedPath(const std::string& path);
+
 int32_t RemoveEmptyFolder(const std::string& path);
 // Removes a folder and everything in it. Symbolic links are removed themselves, never followed,
 // so nothing outside the folder is touched; a path that is itself a link or a file is removed as

@@ -2,9 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -159,37 +157,12 @@ int32_t WatchToolOutput(platform::ChildProcess& child, const BackupToolProgress&
 
 // --- the output kept for one user action -----------------------------------------------------
 
-// What tells one version of a file from another: a file replaced or rewritten differs in one of
-// them.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-    timespec changed{};
-
-    bool operator==(const FileStamp& o) const {
-        return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
-    }
-};
-
-// Missing (or not a plain file): none.
-std::optional<FileStamp> StampOf(const std::string& path) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return std::nullopt;
-    }
-    return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-}
-
-std::vector<std::optional<FileStamp>> StampsOf(const std::string& folder,
-                                               const std::vector<std::string>& names) {
-    std::vector<std::optional<FileStamp>> stamps;
+std::vector<std::optional<platform::FileVersion>> StampsOf(const std::string& folder,
+                                                           const std::vector<std::string>& names) {
+    std::vector<std::optional<platform::FileVersion>> stamps;
     stamps.reserve(names.size());
     for (const std::string& name : names) {
-        stamps.push_back(StampOf(platform::JoinPath(folder, name)));
+        stamps.push_back(platform::VersionOf(platform::JoinPath(folder, name)));
     }
     return stamps;
 }
@@ -212,17 +185,12 @@ std::vector<std::string> KeyFileNames(const std::string& backupFolder) {
     return names;
 }
 
-// The folder itself, whatever path leads to it; empty when it cannot be resolved.
-std::string ResolvedFolder(const std::string& folder) {
-    char resolved[PATH_MAX];
-    return realpath(folder.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
-}
-
 struct KeptOutput {
     std::string folder;  // resolved
     std::string password;
-    std::vector<std::optional<FileStamp>> keyFiles;  // as they were before the run copied them
-    std::vector<std::optional<FileStamp>> outputs;   // as the run left them
+    std::vector<std::optional<platform::FileVersion>>
+        keyFiles;  // as they were before the run copied them
+    std::vector<std::optional<platform::FileVersion>> outputs;  // as the run left them
 };
 
 struct ReuseState {
@@ -381,13 +349,13 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
     ReuseState& reuse = Reuse();
     std::string resolved;
     std::vector<std::string> keyNames;
-    std::vector<std::optional<FileStamp>> keyStamps;
+    std::vector<std::optional<platform::FileVersion>> keyStamps;
     {
         std::lock_guard lock(reuse.lock);
         if (reuse.open == 0) {
             ForgetKeptLocked(reuse);
         } else {
-            resolved = ResolvedFolder(backupFolder);
+            resolved = platform::ResolvedPath(backupFolder);
             keyNames = KeyFileNames(backupFolder);
             // Taken before the copies: a key file changed meanwhile differs from it next time.
             keyStamps = StampsOf(backupFolder, keyNames);
