@@ -462,8 +462,8 @@ int main(int argc, char** argv) {
                 continue;
             }
             const std::string name = ":" + std::to_string(n);
-            xvfb =
-                Spawn({"/usr/bin/Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+            xvfb = Spawn({"/usr/bin/Xvfb", name, "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                          "-noreset"});
             for (int i = 0; i < 100 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); ++i) {
                 std::this_thread::sleep_for(50ms);
             }

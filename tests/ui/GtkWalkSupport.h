@@ -116,12 +116,24 @@ class GtkWalkFixture : public ::testing::Test {
                 continue;
             }
             const std::string name = ":" + std::to_string(n);
+            // -noreset: a server that resets when its last client leaves refuses the clients that
+            // connect during the reset, and the walk's xdotool calls come and go all the time.
             xvfb_ = std::make_unique<Child>(
                 std::vector<std::string>{"/usr/bin/Xvfb", name, "-screen", "0", "1280x1024x24",
-                                         "-nolisten", "tcp"},
+                                         "-nolisten", "tcp", "-noreset"},
                 dir_ / "xvfb.log");
-            if (WaitFor([&] { return walk_fs::exists("/tmp/.X11-unix/X" + std::to_string(n)); },
-                        5s)) {
+            // The socket appears before the server answers: wait for a connection to succeed.
+            if (WaitFor(
+                    [&] {
+                        Display* d = walk_fs::exists("/tmp/.X11-unix/X" + std::to_string(n))
+                                         ? XOpenDisplay(name.c_str())
+                                         : nullptr;
+                        if (d != nullptr) {
+                            XCloseDisplay(d);
+                        }
+                        return d != nullptr;
+                    },
+                    5s)) {
                 display_ = name;
             }
         }

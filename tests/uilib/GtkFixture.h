@@ -55,7 +55,8 @@ class VirtualDisplay {
             }
             const std::string display = ":" + std::to_string(n);
             const char* argv[] = {"/usr/bin/Xvfb", display.c_str(), "-screen", "0",
-                                  "1280x1024x24",  "-nolisten",     "tcp",     nullptr};
+                                  "1280x1024x24",  "-nolisten",     "tcp",     "-noreset",
+                                  nullptr};
             if (posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) !=
                 0) {
                 return false;
