@@ -45,24 +45,36 @@ RowOutcome BindTextAndRun(MergeConnection& conn, sqlite3_stmt* stmt, int index,
 
 }  // namespace
 
+ContactExportMerger::ContactExportMerger(sqlite3* db)
+    : conn_(db),
+      maxUid_([this] { return conn_.Prepare("SELECT MAX(UID) FROM ABMultiValue;"); }),
+      // Values the merge makes itself are bound, never spliced into SQL text.
+      phoneInsert_([this] {
+          return conn_.Prepare(
+              "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+              "guid) VALUES(?1,?2,3,0,1,?3,?4);");
+      }),
+      extraInsert_([this] {
+          return conn_.Prepare(
+              "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
+              "guid) VALUES(?1,?2,46,0,NULL,NULL,?3);");
+      }) {}
+
 int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view bytes,
                            MergeTally* tally) {
+    ContactExportMerger merger(db);
+    return merger.Merge(engine, bytes, tally);
+}
+
+int32_t ContactExportMerger::Merge(BackupEngine& engine, std::string_view bytes,
+                                   MergeTally* tally) {
     MergeTally counted;
-    MergeConnection conn(db);
+    MergeConnection& conn = conn_;
     conn.Begin(bytes.size());
-    // Prepared when the first contact has gone in.
-    LazyStatement maxUid([&] { return conn.Prepare("SELECT MAX(UID) FROM ABMultiValue;"); });
-    // Values the merge makes itself are bound, never spliced into SQL text.
-    LazyStatement phoneInsert([&] {
-        return conn.Prepare(
-            "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
-            "guid) VALUES(?1,?2,3,0,1,?3,?4);");
-    });
-    LazyStatement extraInsert([&] {
-        return conn.Prepare(
-            "INSERT INTO ABMultiValue(UID, record_id, property, identifier, label, value, "
-            "guid) VALUES(?1,?2,46,0,NULL,NULL,?3);");
-    });
+    // The statements below are prepared when the first contact has gone in.
+    LazyStatement& maxUid = maxUid_;
+    LazyStatement& phoneInsert = phoneInsert_;
+    LazyStatement& extraInsert = extraInsert_;
     CreationClock clock;
     int32_t result = 0;
     auto fail = [&]() {
@@ -144,6 +156,8 @@ int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view b
     });
     if (result == 0) {
         result = conn.Commit();
+    } else {
+        conn.Rollback();
     }
     if (tally != nullptr) {
         *tally = counted;

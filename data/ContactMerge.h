@@ -25,4 +25,23 @@ int32_t MergeContacts(BackupEngine& engine, const std::string& targetDb,
 int32_t MergeContactExport(BackupEngine& engine, sqlite3* db, std::string_view exportBytes,
                            MergeTally* tally = nullptr);
 
+// Contact merges into one open database, its statements prepared when a record first needs them
+// and kept for the next merge (as MessageExportMerger: for one database that nothing else
+// reshapes; a merge that fails is rolled back before the next one).
+class ContactExportMerger {
+  public:
+    explicit ContactExportMerger(sqlite3* db);
+    ContactExportMerger(const ContactExportMerger&) = delete;
+    ContactExportMerger& operator=(const ContactExportMerger&) = delete;
+
+    // MergeContactExport on this merger's database.
+    int32_t Merge(BackupEngine& engine, std::string_view exportBytes, MergeTally* tally = nullptr);
+
+  private:
+    MergeConnection conn_;
+    LazyStatement maxUid_;
+    LazyStatement phoneInsert_;
+    LazyStatement extraInsert_;
+};
+
 }  // namespace tolvane

@@ -166,6 +166,13 @@ int32_t MergeConnection::Commit() {
     return rc == SQLITE_OK ? 0 : (rc & 0xFF);
 }
 
+void MergeConnection::Rollback() {
+    if (inTransaction_) {
+        inTransaction_ = false;
+        sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr);
+    }
+}
+
 platform::SqliteStmtPtr MergeConnection::Prepare(const char* sql) {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) != SQLITE_OK) {

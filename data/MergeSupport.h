@@ -106,6 +106,9 @@ class MergeConnection {
     void Begin(uint64_t exportBytes);
     // Commits the transaction: 0 or the database library's code.
     int32_t Commit();
+    // Rolls the transaction of a failed merge back, so that the connection can take another
+    // merge (closing the connection would do the same).
+    void Rollback();
 
     // A statement of the merge's own making (values bound later); null when it cannot be
     // prepared, for instance when the table is missing.

@@ -116,38 +116,49 @@ constexpr char kChatOfHandleQuery[] =
 // join keeps it, as from iOS 11).
 }  // namespace
 
+MessageExportMerger::MessageExportMerger(sqlite3* db)
+    : db_(db),
+      conn_(db),
+      handleQuery_([this] { return conn_.Prepare("select * from handle where ROWID=?1;"); }),
+      completion_([this] {
+          const std::vector<std::string>& columns = conn_.ColumnsOf("message");
+          return PrepareCompletion(conn_, db_, columns,
+                                   [&] { return CountsNanoseconds(conn_, columns); });
+      }),
+      chatQuery_([this] { return conn_.Prepare(kChatOfHandleQuery); }),
+      joinInsert_([this] {
+          return conn_.Prepare(
+              Has(conn_.ColumnsOf("chat_message_join"), "message_date")
+                  ? "INSERT INTO chat_message_join(chat_id, message_id, message_date) "
+                    "VALUES(?1, ?2, coalesce((SELECT date FROM message WHERE ROWID = ?2), 0));"
+                  : "INSERT INTO chat_message_join(chat_id, message_id) VALUES(?1,?2);");
+      }) {}
+
 int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view bytes,
                            MergeTally* tally) {
+    MessageExportMerger merger(db);
+    return merger.Merge(engine, bytes, tally);
+}
+
+int32_t MessageExportMerger::Merge(BackupEngine& engine, std::string_view bytes,
+                                   MergeTally* tally) {
     MergeTally counted;
-    MergeConnection conn(db);
+    MergeConnection& conn = conn_;
     conn.Begin(bytes.size());
     // Only the probe of the correspondent is needed before the first record the target takes;
     // the rest is prepared when a message has gone in.
-    const platform::SqliteStmtPtr handleQuery =
-        conn.Prepare("select * from handle where ROWID=?1;");
-    LazyStatement completion([&] {
-        const std::vector<std::string>& columns = conn.ColumnsOf("message");
-        return PrepareCompletion(conn, db, columns,
-                                 [&] { return CountsNanoseconds(conn, columns); });
-    });
-    LazyStatement chatQuery([&] { return conn.Prepare(kChatOfHandleQuery); });
+    sqlite3_stmt* const handleQuery = handleQuery_.Get();
+    // A chat's members can change between merges: looked up afresh by each.
     std::unordered_map<int32_t, int64_t> chatOfHandle;
-    LazyStatement joinInsert([&] {
-        return conn.Prepare(
-            Has(conn.ColumnsOf("chat_message_join"), "message_date")
-                ? "INSERT INTO chat_message_join(chat_id, message_id, message_date) "
-                  "VALUES(?1, ?2, coalesce((SELECT date FROM message WHERE ROWID = ?2), 0));"
-                : "INSERT INTO chat_message_join(chat_id, message_id) VALUES(?1,?2);");
-    });
     int32_t result = 0;
     ScanMessageExport(bytes, [&](const MessageRecord& record) {
         // A record whose handle is not in the target is skipped (so is every record when the
         // target has no handle table).
         bool known = false;
         if (handleQuery != nullptr) {
-            sqlite3_bind_int(handleQuery.get(), 1, record.handleId);
-            const RowOutcome probed = conn.StepOnce(handleQuery.get(), known);
-            sqlite3_reset(handleQuery.get());
+            sqlite3_bind_int(handleQuery, 1, record.handleId);
+            const RowOutcome probed = conn.StepOnce(handleQuery, known);
+            sqlite3_reset(handleQuery);
             if (probed == RowOutcome::Fatal) {
                 result = conn.FatalCode();
                 return false;
@@ -159,7 +170,7 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
         }
         // The completion asks the target how it counts dates: asked before the first row of the
         // export is in it.
-        sqlite3_stmt* const complete = completion.Get();
+        sqlite3_stmt* const complete = completion_.Get();
         std::string values(record.text);
         ExportQuotingToSql(values);
         switch (conn.InsertRecord(values, "message")) {
@@ -188,13 +199,13 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
                 return false;
             }
         }
-        if (sqlite3_stmt* join = joinInsert.Get(); join != nullptr) {
+        if (sqlite3_stmt* join = joinInsert_.Get(); join != nullptr) {
             // Looked up once per correspondent: the join table has no index by handle.
             int64_t chat = record.handleId;
             if (const auto cached = chatOfHandle.find(record.handleId);
                 cached != chatOfHandle.end()) {
                 chat = cached->second;
-            } else if (sqlite3_stmt* query = chatQuery.Get(); query != nullptr) {
+            } else if (sqlite3_stmt* query = chatQuery_.Get(); query != nullptr) {
                 sqlite3_bind_int(query, 1, record.handleId);
                 bool hasRow = false;
                 const RowOutcome probed = conn.StepOnce(query, hasRow);
@@ -221,6 +232,8 @@ int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view b
     });
     if (result == 0) {
         result = conn.Commit();
+    } else {
+        conn.Rollback();
     }
     if (tally != nullptr) {
         *tally = counted;

@@ -26,4 +26,27 @@ int32_t MergeMessages(BackupEngine& engine, const std::string& targetDb,
 int32_t MergeMessageExport(BackupEngine& engine, sqlite3* db, std::string_view exportBytes,
                            MergeTally* tally = nullptr);
 
+// Message merges into one open database whose statements are prepared when a record first needs
+// them and kept for the next merge (compiling them costs more than a small export). The
+// statements follow the database's schema and the unit of its dates as found by the first merge
+// that needed them: meant for merges into one database that nothing else reshapes. A merge that
+// fails is rolled back before the next one.
+class MessageExportMerger {
+  public:
+    explicit MessageExportMerger(sqlite3* db);
+    MessageExportMerger(const MessageExportMerger&) = delete;
+    MessageExportMerger& operator=(const MessageExportMerger&) = delete;
+
+    // MergeMessageExport on this merger's database.
+    int32_t Merge(BackupEngine& engine, std::string_view exportBytes, MergeTally* tally = nullptr);
+
+  private:
+    sqlite3* db_;
+    MergeConnection conn_;
+    LazyStatement handleQuery_;
+    LazyStatement completion_;
+    LazyStatement chatQuery_;
+    LazyStatement joinInsert_;
+};
+
 }  // namespace tolvane

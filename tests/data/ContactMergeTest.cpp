@@ -187,6 +187,25 @@ TEST_F(ContactMergeTest, LayoutErrorsRefuseTheFileOnlyInTheFirstTenRecords) {
               Rows{"i:0"});
 }
 
+TEST_F(ContactMergeTest, OneMergerTakesSeveralExportsAndARefusedOneLeavesNothingBehind) {
+    const std::string target = MakeContactsTarget("target.db");
+    {
+        testkit::Database db(target);
+        ContactExportMerger merger(db.Get());
+        ASSERT_EQ(merger.Merge(engine_, ContactRecord(2, {{1, "\"A\""}})), 0);
+        std::string refused = ContactRecord(3, {{1, "\"B\""}}) + ContactRecord(4, {{1, "\"C\""}});
+        refused.insert(refused.size() - 2, ",NULL");  // the second record has 25 values
+        EXPECT_EQ(merger.Merge(engine_, refused), platform::IMPORT_BAD_FILE);
+        ASSERT_EQ(merger.Merge(engine_, ContactRecord(5, {{1, "\"D\""}})), 0);
+        EXPECT_FALSE(sqlite3_get_autocommit(db.Get()) == 0) << "a transaction was left open";
+    }
+    EXPECT_EQ(DumpRows(target, "select ROWID, First from ABPerson order by ROWID;"),
+              (Rows{"i:2|t:A", "i:5|t:D"}));
+    // The UIDs go on from the table's maximum after the refused merge as before it.
+    EXPECT_EQ(DumpRows(target, "select UID, record_id from ABMultiValue order by UID;"),
+              (Rows{"i:1|i:2", "i:2|i:5"}));
+}
+
 TEST_F(ContactMergeTest, ExportTextCannotReachBeyondItsOwnRows) {
     const std::string target = MakeContactsTarget("target.db");
     const Rows schema = DumpRows(target, "select name from sqlite_master order by name;");

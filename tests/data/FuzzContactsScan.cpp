@@ -53,9 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     });
 
-    fuzzsupport::CheckMergeOnlyAdds(Image(), kKept,
-                                    [&](tolvane::BackupEngine& engine, sqlite3* db) {
-                                        tolvane::MergeContactExport(engine, db, input);
-                                    });
+    fuzzsupport::CheckMergeOnlyAdds<tolvane::ContactExportMerger>(Image(), kKept, input);
     return 0;
 }

@@ -81,30 +81,53 @@ inline testkit::Database& SharedImage(const std::string& image) {
     return db;
 }
 
+// A statement of the harness, prepared once on the shared database (compiling it for every
+// input would cost more than the merge of a small input).
+inline sqlite3_stmt* Kept(testkit::Database& db, const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    Check(sqlite3_prepare_v2(db.Get(), sql, -1, &stmt, nullptr) == SQLITE_OK);
+    return stmt;  // lives as long as the process
+}
+
+inline void Step(sqlite3_stmt* stmt) {
+    Check(sqlite3_step(stmt) == SQLITE_DONE);
+    sqlite3_reset(stmt);
+}
+
 // Runs `merge` on the shared database and undoes what it did. The merge's own transaction cannot
 // open inside the savepoint, so its statements run one by one, as they do when a transaction
 // cannot be had.
 inline void MergeAndUndo(testkit::Database& db, const std::function<void()>& merge) {
-    Check(db.Exec("SAVEPOINT fuzz;"));
+    static sqlite3_stmt* const begin = Kept(db, "SAVEPOINT fuzz;");
+    static sqlite3_stmt* const undo = Kept(db, "ROLLBACK TO fuzz;");
+    static sqlite3_stmt* const release = Kept(db, "RELEASE fuzz;");
+    Step(begin);
     merge();
-    Check(db.Exec("ROLLBACK TO fuzz;") && db.Exec("RELEASE fuzz;"));
+    Step(undo);
+    Step(release);
 }
 
 // Whatever the input, `merge` into the shared copy of `image` only adds rows: the schema stays
 // as it was, and so do the rows `keptQuery` selects. What it did is undone afterwards. What they
 // are compared with is read on the first input (a fuzz target has one image and one query).
-inline void CheckMergeOnlyAdds(const std::string& image, const std::string& keptQuery,
-                               const std::function<void(tolvane::BackupEngine&, sqlite3*)>& merge) {
-    // Any change of the schema (a table dropped or made) changes its version.
-    static constexpr char kSchema[] = "PRAGMA schema_version;";
+// `Merger` (MessageExportMerger, ContactExportMerger) is made once on the shared copy, so its
+// statements are compiled once, and merges every input.
+template <typename Merger>
+void CheckMergeOnlyAdds(const std::string& image, const char* keptQuery, std::string_view input) {
     testkit::Database& db = SharedImage(image);
-    static const auto schema = db.Rows(kSchema);
-    static const auto kept = db.Rows(keptQuery);
+    // Made first: the merge's authorizer, installed once, expires what was prepared before it.
+    static Merger merger(db.Get());
+    // Any change of the schema (a table dropped or made) changes its version.
+    static sqlite3_stmt* const schemaQuery = Kept(db, "PRAGMA schema_version;");
+    static sqlite3_stmt* const keptRows = Kept(db, keptQuery);
+    static const auto schema = testkit::StatementRows(schemaQuery);
+    static const auto kept = testkit::StatementRows(keptRows);
+    Check(!schema.empty() && !kept.empty());
     tolvane::BackupEngine engine;
     MergeAndUndo(db, [&] {
-        merge(engine, db.Get());
-        Check(db.Rows(kSchema) == schema);
-        Check(db.Rows(keptQuery) == kept);
+        merger.Merge(engine, input);
+        Check(testkit::StatementRows(schemaQuery) == schema);
+        Check(testkit::StatementRows(keptRows) == kept);
     });
 }
 

@@ -135,6 +135,31 @@ TEST_F(MessageMergeTest, LayoutErrorsRefuseTheFileOnlyInTheFirstTenRecords) {
     }
 }
 
+TEST_F(MessageMergeTest, OneMergerTakesSeveralExportsAndARefusedOneLeavesNothingBehind) {
+    const std::string target = TargetWithMessage();
+    {
+        testkit::Database db(target);
+        MessageExportMerger merger(db.Get());
+        MergeTally tally;
+        ASSERT_EQ(merger.Merge(engine_, SmsRecord(10, "\"ten\"", 1), &tally), 0);
+        EXPECT_EQ(tally.added, 1);
+        // Nine good records and a bad tenth: refused, and the nine do not stay.
+        EXPECT_EQ(merger.Merge(engine_, FileWithBadRecord(10, 9)), platform::IMPORT_BAD_FILE);
+        // The next merge has a transaction of its own again and keeps the statements.
+        ASSERT_EQ(merger.Merge(engine_, SmsRecord(11, "\"eleven\"", 2) + SmsRecord(10, "\"x\"", 1),
+                               &tally),
+                  0);
+        EXPECT_EQ(tally.added, 1);
+        EXPECT_EQ(tally.alreadyPresent, 1);
+        EXPECT_FALSE(sqlite3_get_autocommit(db.Get()) == 0) << "a transaction was left open";
+    }
+    EXPECT_EQ(
+        DumpRows(target, kMessages),
+        (std::vector<std::string>{"i:5|t:keep me|i:1", "i:10|t:ten|i:1", "i:11|t:eleven|i:2"}));
+    EXPECT_EQ(DumpRows(target, kJoins),
+              (std::vector<std::string>{"i:1|i:5", "i:1|i:10", "i:2|i:11"}));
+}
+
 TEST_F(MessageMergeTest, AFileOfExactlySixtyFourMebibytesIsReadOneByteMoreIsRefused) {
     const std::string target = MakeSmsTarget("target.db", 1);
     const std::string before = testenv::ReadFile(target);

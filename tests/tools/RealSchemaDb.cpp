@@ -173,11 +173,17 @@ bool Database::Exec(const std::string& sql) {
 }
 
 std::vector<std::string> Database::Rows(const std::string& sql) {
-    std::vector<std::string> rows;
     sqlite3_stmt* stmt = db_ != nullptr ? Prepare(db_, sql.c_str()) : nullptr;
     if (stmt == nullptr) {
-        return rows;
+        return {};
     }
+    std::vector<std::string> rows = StatementRows(stmt);
+    sqlite3_finalize(stmt);
+    return rows;
+}
+
+std::vector<std::string> StatementRows(sqlite3_stmt* stmt) {
+    std::vector<std::string> rows;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
         std::string row;
         const int columns = sqlite3_column_count(stmt);
@@ -210,7 +216,7 @@ std::vector<std::string> Database::Rows(const std::string& sql) {
         }
         rows.push_back(std::move(row));
     }
-    sqlite3_finalize(stmt);
+    sqlite3_reset(stmt);
     return rows;
 }
 

@@ -37,6 +37,9 @@ class Database {
     sqlite3* db_ = nullptr;
 };
 
+// The rows of a prepared statement as Database::Rows gives them; the statement is reset after.
+std::vector<std::string> StatementRows(sqlite3_stmt* stmt);
+
 // Creates a new database at `path` (which must not exist, its folder is made) from
 // devsim/schemas.
 bool CreateSmsDb(const std::string& path);
