@@ -14,7 +14,6 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/Handles.h"
-#include "platform/OperationLock.h"
 #include "platform/Results.h"
 #include "platform/Strings.h"
 #include "store/BackupFormat.h"
@@ -253,12 +252,13 @@ int32_t List(std::vector<Row>& out, const std::string& backupFolder, BackupEngin
     const bool decrypts = itunes && password != nullptr && *password != '\0';
     // A decryption uses the tool's folders, which every operation of the program shares; a
     // plain backup is read where it lies and needs no lock (so a count on the window's thread
-    // never waits for another process's run).
-    std::optional<platform::OperationLock> lock;
+    // never waits for another process's run). The wait is told to the engine's wait callback,
+    // which can give it up.
+    std::optional<RunLock> lock;
     if (decrypts) {
-        lock.emplace();
+        lock.emplace(engine);
         if (lock->GaveUp()) {
-            return engine.NoteFailure(platform::kResultCancelled, platform::Failure::Cancelled);
+            return OperationLockGivenUp(engine);
         }
     }
     // The plain copies a decryption leaves go when the listing ends, on every path, while the

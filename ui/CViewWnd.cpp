@@ -10,10 +10,12 @@
 #include "UiLib/CTabLayoutUI.h"
 #include "UiLib/UiLock.h"
 #include "engine/BackupEngine.h"
+#include "platform/Results.h"
 #include "platform/Time.h"
 #include "skin/layouts/ElementView.h"
 #include "skin/layouts/ViewWnd.h"
 #include "ui/CMainWnd.h"
+#include "ui/CProgressWnd.h"
 #include "ui/CVrtWndRestore.h"
 
 namespace tolvane {
@@ -171,12 +173,21 @@ void CViewWnd::Worker() {
         // The connect timer keeps running while the viewer is open: the listing (and the
         // decryption tool it may start) waits for the engine like every other use of it.
         CMainWnd::EngineLease engine = main_.LockEngine();
+        engine->SetOperationWaitCallback(&CViewWnd::WaitCallbackOf);
+        engine->SetCallbackUserData(this);
         const char* password = password_.empty() ? nullptr : password_.c_str();
         messagesResult = ListMessageDetails(messages, folder_, *engine, password, itunes_);
-        contactsResult = ListContactDetails(contacts, folder_, *engine, password, itunes_);
+        if (messagesResult != platform::kResultCancelled || !giveUp_) {
+            contactsResult = ListContactDetails(contacts, folder_, *engine, password, itunes_);
+        }
+        engine->SetOperationWaitCallback(nullptr);
+        engine->SetCallbackUserData(nullptr);
     }
-    panel_.StoreCounts(entryIndex_,
-                       {static_cast<int>(messages.size()), static_cast<int>(contacts.size())});
+    // A listing given up counted nothing: the tab keeps the counts it had.
+    if (!giveUp_) {
+        panel_.StoreCounts(entryIndex_,
+                           {static_cast<int>(messages.size()), static_cast<int>(contacts.size())});
+    }
     std::vector<std::wstring>& lines = *lines_;
     if (kind_ == kMessages) {
         listingResult_ = messagesResult;
@@ -230,6 +241,9 @@ void CViewWnd::ShowLines() {
 
 void CViewWnd::CloseWhenDone(UINT result) {
     if (!done_ || !shown_) {
+        if (waiting_) {
+            giveUp_ = true;  // the wait for another operation ends, and the listing with it
+        }
         pendingClose_ = result;  // closed once the lines are there
         return;
     }
@@ -249,15 +263,44 @@ bool CViewWnd::OnCloseButton(TNotifyUI&) {
 bool CViewWnd::QueryClose(UINT result, CloseOrigin origin) {
     (void)origin;
     if (!done_ || !shown_) {
-        pendingClose_ = result;  // whoever asks, the window goes once the listing has ended
+        // Whoever asks, the window goes once the listing has ended; during a wait for another
+        // operation that is at once, the wait being given up.
+        if (waiting_) {
+            giveUp_ = true;
+        }
+        pendingClose_ = result;
         return false;
     }
     return true;
 }
 
+int32_t CViewWnd::WaitCallbackOf(void* userData, OperationWait state) {
+    auto* self = static_cast<CViewWnd*>(userData);
+    if (state != OperationWait::GoesOn) {
+        PostMessage(self->GetHWND(), UM_VIEW_WAITING, state == OperationWait::Begins ? 1 : 0);
+    }
+    return state != OperationWait::Ends && self->giveUp_ ? 1 : 0;
+}
+
+void CViewWnd::ShowWaiting(bool waiting) {
+    waiting_ = waiting && !done_;
+    skin::ViewWndLayout ui(pm_);
+    ui.LblTip()->SetText(waiting_ ? kFiguresWaiting : L"Loading...");
+    // The close button gives the wait up; OK stays for the lines.
+    ui.closebtn()->SetEnabled(waiting_ || (done_ && shown_));
+    if (waiting_ && pendingClose_) {
+        giveUp_ = true;  // a close asked before the wait showed
+    }
+}
+
 LRESULT CViewWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == UM_VIEW_READY) {
+        waiting_ = false;
         ShowLines();
+        return 0;
+    }
+    if (msg == UM_VIEW_WAITING) {
+        ShowWaiting(wParam != 0);
         return 0;
     }
     return CPopUpWnd::HandleMessage(msg, wParam, lParam);

@@ -9,7 +9,9 @@
 //
 // Lifetime: OK and the close button are disabled until the listing has ended, and a close from
 // the window manager during it is held back until then; the window joins its worker before it
-// goes, so nothing the worker uses is destroyed under it.
+// goes, so nothing the worker uses is destroyed under it. While the listing of an encrypted
+// backup waits for another operation of the program (another window's run, a tolvanectl), the
+// window says so and its close button gives the wait up; the window then closes at once.
 #pragma once
 
 #include <atomic>
@@ -21,6 +23,7 @@
 
 #include "UiLib/CContainerUI.h"
 #include "data/Listing.h"
+#include "engine/RunContext.h"
 #include "ui/CPopUpWnd.h"
 
 namespace tolvane {
@@ -30,6 +33,9 @@ class CVrtWndRestore;
 
 // Posted by the viewer's worker when the lines are ready.
 inline constexpr UiLib::UINT UM_VIEW_READY = 2024;
+// Posted by the viewer's worker when the listing begins (wParam 1) or ends (0) a wait for
+// another operation of the program.
+inline constexpr UiLib::UINT UM_VIEW_WAITING = 2025;
 
 // The display line of a message: "2015-03-04 10:05  Received from +4915112345678: words"
 // (the date in local time; parts the database does not know are left out).
@@ -87,6 +93,8 @@ class CViewWnd : public CPopUpWnd {
     bool OnOk(UiLib::TNotifyUI& msg);
     bool OnCloseButton(UiLib::TNotifyUI& msg);
     void CloseWhenDone(UiLib::UINT result);
+    static int32_t WaitCallbackOf(void* userData, OperationWait state);
+    void ShowWaiting(bool waiting);
 
     CMainWnd& main_;
     CVrtWndRestore& panel_;
@@ -103,6 +111,8 @@ class CViewWnd : public CPopUpWnd {
     std::shared_ptr<std::vector<std::wstring>> lines_;  // written by the worker before done_
     std::optional<UiLib::UINT> pendingClose_;
     bool shown_ = false;
+    bool waiting_ = false;             // the wait for another operation is shown
+    std::atomic<bool> giveUp_{false};  // asked by a close during that wait
 };
 
 }  // namespace tolvane

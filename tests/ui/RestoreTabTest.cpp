@@ -24,9 +24,11 @@
 #include "store/DataCategory.h"
 #include "store/EncryptedBackup.h"
 #include "tests/support/Programs.h"
+#include "tests/ui/LockHolder.h"
 #include "tests/ui/MainWndFixture.h"
 #include "ui/CDecryptionWnd.h"
 #include "ui/CProWndRestore.h"
+#include "ui/CProgressWnd.h"
 #include "ui/CViewWnd.h"
 
 namespace uitest {
@@ -568,6 +570,58 @@ TEST_F(RestoreTabTest, EncryptedLibraryBackupAfterAWrongPassword) {
         EXPECT_EQ(tips, L"Restoring your iOS device, it will take some time, please wait...");
         EXPECT_FALSE(cancel);
     }
+}
+
+// The listing of an encrypted backup waits while another process runs an operation: the viewer
+// says so, and its close button gives the wait up at once and leaves the tab's counts alone.
+TEST_F(RestoreTabTest, AViewerWaitingForAnotherOperationSaysSoAndClosesWhenAsked) {
+    OpenConnected();
+    WriteLibraryBackup({"--encrypt", "secret"});
+    main_->GoRestore(RestoreSource::ItunesBackups);
+    ASSERT_EQ(main_->RestorePanel().Entries().size(), 1u);
+    const std::vector<std::wstring> lines = ViewByClick("BtnViewSMS_Restore", {L"secret"});
+    ASSERT_FALSE(lines.empty());
+    const tolvane::CVrtWndRestore::Counts before = main_->RestorePanel().CountsOf(0);
+
+    LockHolder other;
+    ASSERT_TRUE(other.Held());
+    auto viewer = std::make_unique<tolvane::CViewWnd>(*main_, main_->RestorePanel(), 0,
+                                                      tolvane::CViewWnd::kMessages);
+    std::wstring tip;
+    bool closeEnabled = false;
+    bool okEnabled = true;
+    const auto start = std::chrono::steady_clock::now();
+    DrivePopups([&](UiLib::WindowImplBase& top) {
+        if (&top != viewer.get()) {
+            return;
+        }
+        if (tip.empty() && TextOf(top, "LblTip") == tolvane::kFiguresWaiting) {
+            tip = TextOf(top, "LblTip");
+            closeEnabled = top.GetPaintManager().FindControl("closebtn")->IsEnabled();
+            okEnabled = top.GetPaintManager().FindControl("BtnOK")->IsEnabled();
+            EXPECT_TRUE(host_.Click(top, "closebtn"));
+        }
+        if (std::chrono::steady_clock::now() - start > 20s) {
+            other.Release();  // the wait never showed: let the listing end so the test reports
+        }
+    });
+    ASSERT_NE(viewer->Create(main_.get(), 550, 350), 0u);
+    EXPECT_EQ(viewer->ShowModal(), UiLib::IDCANCEL);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(tip, tolvane::kFiguresWaiting);
+    EXPECT_TRUE(closeEnabled);
+    EXPECT_FALSE(okEnabled);
+    EXPECT_LT(took, 10s) << "the close waited for the other operation";
+    EXPECT_TRUE(viewer->WorkerDone());
+    EXPECT_EQ(viewer->ListingResult(), platform::kResultCancelled);
+    EXPECT_TRUE(viewer->Lines().empty());
+    EXPECT_EQ(main_->RestorePanel().CountsOf(0).messages, before.messages);
+    EXPECT_EQ(main_->RestorePanel().CountsOf(0).contacts, before.contacts);
+    viewer.reset();
+
+    // Once the other operation has ended, the same view lists the backup.
+    other.Release();
+    EXPECT_EQ(ViewByClick("BtnViewSMS_Restore"), lines);
 }
 
 // Start without a view first: the password window comes up, refuses the wrong password and
