@@ -241,10 +241,7 @@ void CViewWnd::ShowLines() {
 
 void CViewWnd::CloseWhenDone(UINT result) {
     if (!done_ || !shown_) {
-        if (waiting_) {
-            giveUp_ = true;  // the wait for another operation ends, and the listing with it
-        }
-        pendingClose_ = result;  // closed once the lines are there
+        HoldClose(result);
         return;
     }
     Close(result);
@@ -263,15 +260,19 @@ bool CViewWnd::OnCloseButton(TNotifyUI&) {
 bool CViewWnd::QueryClose(UINT result, CloseOrigin origin) {
     (void)origin;
     if (!done_ || !shown_) {
-        // Whoever asks, the window goes once the listing has ended; during a wait for another
-        // operation that is at once, the wait being given up.
-        if (waiting_) {
-            giveUp_ = true;
-        }
-        pendingClose_ = result;
+        HoldClose(result);
         return false;
     }
     return true;
+}
+
+void CViewWnd::HoldClose(UINT result) {
+    // Whoever asks, the window goes once the listing has ended; during a wait for another
+    // operation that is at once, the wait being given up.
+    if (waiting_) {
+        giveUp_ = true;
+    }
+    pendingClose_ = result;
 }
 
 int32_t CViewWnd::WaitCallbackOf(void* userData, OperationWait state) {

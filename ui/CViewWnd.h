@@ -93,6 +93,8 @@ class CViewWnd : public CPopUpWnd {
     bool OnOk(UiLib::TNotifyUI& msg);
     bool OnCloseButton(UiLib::TNotifyUI& msg);
     void CloseWhenDone(UiLib::UINT result);
+    // Keeps a close asked before the lines are shown, for when they are.
+    void HoldClose(UiLib::UINT result);
     static int32_t WaitCallbackOf(void* userData, OperationWait state);
     void ShowWaiting(bool waiting);
 
