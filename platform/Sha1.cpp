@@ -13,13 +13,27 @@
 
 namespace platform {
 
+namespace {
+
+// The digest's routine, looked up in the library's providers once for the process: a lookup per
+// digest (what the library does for EVP_sha1()) costs more than hashing a short name.
+const EVP_MD* Sha1Routine() {
+    static const EVP_MD* const fetched = [] {
+        const EVP_MD* md = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+        return md != nullptr ? md : EVP_sha1();
+    }();
+    return fetched;
+}
+
+}  // namespace
+
 struct Sha1::Impl {
     EVP_MD_CTX* ctx = nullptr;
 };
 
 Sha1::Sha1() : impl_(std::make_unique<Impl>()) {
     impl_->ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(impl_->ctx, EVP_sha1(), nullptr);
+    EVP_DigestInit_ex(impl_->ctx, Sha1Routine(), nullptr);
 }
 
 Sha1::~Sha1() {
@@ -34,7 +48,7 @@ Sha1Digest Sha1::Final() {
     Sha1Digest digest{};
     unsigned int len = 0;
     EVP_DigestFinal_ex(impl_->ctx, digest.data(), &len);
-    EVP_DigestInit_ex(impl_->ctx, EVP_sha1(), nullptr);
+    EVP_DigestInit_ex(impl_->ctx, Sha1Routine(), nullptr);
     return digest;
 }
 

@@ -26,3 +26,14 @@ TEST(Sha1, FileDigestEqualsDigestOfContentsAcrossBufferBoundaries) {
     EXPECT_EQ(d, Sha1Of(data));
     EXPECT_EQ(Sha1OfFile(dir / "missing", d), kErrorFileNotFound);
 }
+
+TEST(Sha1, ObjectGivesFreshDigestsAfterFinal) {
+    // One object serves a whole walk of names: each Final must start the next digest afresh.
+    Sha1 sha;
+    sha.Update("ab");
+    sha.Update("c");
+    EXPECT_EQ(HexLower(sha.Final()), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(HexLower(sha.Final()), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    sha.Update("HomeDomain-Library/SMS/sms.db");
+    EXPECT_EQ(HexLower(sha.Final()), "3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+}
