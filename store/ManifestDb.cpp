@@ -120,6 +120,7 @@ int32_t ManifestDb::Fail(std::string text) {
 
 int32_t ManifestDb::Open(const std::string& uri, int flags, bool checkSchema) {
     db_.reset();
+    inMemory_ = false;
     error_.clear();
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(uri.c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
@@ -129,7 +130,14 @@ int32_t ManifestDb::Open(const std::string& uri, int flags, bool checkSchema) {
                     (raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     }
     sqlite3_extended_result_codes(raw, 1);
-    return checkSchema ? CheckSchema() : platform::kResultOk;
+    if (checkSchema) {
+        const int32_t checked = CheckSchema();
+        if (checked != platform::kResultOk) {
+            db_.reset();
+        }
+        return checked;
+    }
+    return platform::kResultOk;
 }
 
 int32_t ManifestDb::CheckSchema() {
@@ -138,9 +146,7 @@ int32_t ManifestDb::CheckSchema() {
                                       -1, &raw, nullptr);
     platform::SqliteStmtPtr stmt(raw);
     if (rc != SQLITE_OK) {
-        const std::string why = sqlite3_errmsg(db_.get());
-        db_.reset();
-        return Fail("not a manifest database: " + why);
+        return Fail(std::string("not a manifest database: ") + sqlite3_errmsg(db_.get()));
     }
     return platform::kResultOk;
 }
@@ -170,9 +176,20 @@ int32_t ManifestDb::OpenForRewrite(const std::string& path) {
 }
 
 int32_t ManifestDb::OpenBytes(std::string_view bytes) {
-    const int32_t rc = Open(":memory:", SQLITE_OPEN_READWRITE, false);
-    if (rc != platform::kResultOk) {
-        return rc;
+    // The in-memory connection of an earlier image, taken or refused, takes the next one in place
+    // of its own (its statements are all finalized): opening a connection costs more than reading
+    // a small image.
+    if (db_ && inMemory_) {
+        spare_ = std::move(db_);
+    }
+    db_.reset();
+    error_.clear();
+    if (!spare_) {
+        const int32_t rc = Open(":memory:", SQLITE_OPEN_READWRITE, false);
+        if (rc != platform::kResultOk) {
+            return rc;
+        }
+        spare_ = std::move(db_);
     }
     auto* copy = static_cast<unsigned char*>(sqlite3_malloc64(bytes.size() > 0 ? bytes.size() : 1));
     if (copy == nullptr) {
@@ -181,14 +198,20 @@ int32_t ManifestDb::OpenBytes(std::string_view bytes) {
     if (!bytes.empty()) {
         std::memcpy(copy, bytes.data(), bytes.size());
     }
-    if (sqlite3_deserialize(db_.get(), "main", copy, static_cast<sqlite3_int64>(bytes.size()),
+    if (sqlite3_deserialize(spare_.get(), "main", copy, static_cast<sqlite3_int64>(bytes.size()),
                             static_cast<sqlite3_int64>(bytes.size()),
                             SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) !=
         SQLITE_OK) {
-        db_.reset();
         return Fail("not a manifest database");
     }
-    return CheckSchema();
+    db_ = std::move(spare_);
+    inMemory_ = true;
+    const int32_t rc = CheckSchema();
+    if (rc != platform::kResultOk) {
+        spare_ = std::move(db_);
+        inMemory_ = false;
+    }
+    return rc;
 }
 
 int32_t ManifestDb::ReadRow(sqlite3_stmt* stmt, ManifestRow& row) {

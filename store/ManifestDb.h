@@ -65,7 +65,8 @@ class ManifestDb {
     int32_t OpenReadOnly(const std::string& path);
     // Opens `path` for changes (a work copy). Same results.
     int32_t OpenForRewrite(const std::string& path);
-    // Opens a copy of `bytes` in memory, read-only.
+    // Opens a copy of `bytes` in memory, read-only; an object that holds such a copy already
+    // replaces it.
     int32_t OpenBytes(std::string_view bytes);
 
     // The row of `fileID`; 0 with `found` false when there is none.
@@ -107,6 +108,8 @@ class ManifestDb {
     int32_t Exec(const char* sql);
 
     platform::SqlitePtr db_;
+    bool inMemory_ = false;      // db_ holds an image given to OpenBytes
+    platform::SqlitePtr spare_;  // an in-memory connection kept for the next OpenBytes
     std::string error_;
 };
 

@@ -20,7 +20,8 @@ void Check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    tolvane::ManifestDb db;
+    // One object for the process: each input replaces the image of the one before.
+    static tolvane::ManifestDb db;
     if (db.OpenBytes(std::string_view(reinterpret_cast<const char*>(data), size)) != 0) {
         return 0;
     }

@@ -11,7 +11,8 @@
 #include "store/ManifestDb.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    tolvane::ManifestDb manifest;
+    // One object for the process: each input replaces the image of the one before.
+    static tolvane::ManifestDb manifest;
     if (manifest.OpenBytes(std::string_view(reinterpret_cast<const char*>(data), size)) != 0) {
         return 0;
     }

@@ -190,6 +190,40 @@ TEST(ManifestDbTest, DamagedOrForeignDatabasesAreRefused) {
     EXPECT_EQ(rc, platform::kResultBadManifest);
 }
 
+TEST(ManifestDbTest, OneObjectOpensImageAfterImage) {
+    // One object reading several images in turn (refused ones between them) answers each time
+    // for the image it was given last, never for an earlier one.
+    std::vector<devsim::MbdbRecord> first = Records();
+    std::vector<devsim::MbdbRecord> second = {Rec("HomeDomain", "Library/Other/x.db", 0100644)};
+    const std::string sms = HashedName("HomeDomain", "Library/SMS/sms.db");
+    ManifestDb db;
+    ManifestRow row;
+    bool found = false;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(db.OpenBytes(MakeDb(first)), 0) << db.Error();
+        ASSERT_EQ(db.Find(sms, row, found), 0) << db.Error();
+        EXPECT_TRUE(found);
+        int64_t rows = 0;
+        ASSERT_EQ(db.CountRows(rows), 0);
+        EXPECT_EQ(rows, static_cast<int64_t>(first.size()));
+
+        ASSERT_EQ(db.OpenBytes(MakeDb(second)), 0) << db.Error();
+        ASSERT_EQ(db.Find(sms, row, found), 0) << db.Error();
+        EXPECT_FALSE(found);
+        int32_t rc = 0;
+        const std::vector<ManifestRow> walked = WalkAll(db, rc);
+        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(walked.size(), 1u);
+        EXPECT_EQ(walked[0].relativePath, "Library/Other/x.db");
+
+        // A refused image leaves no earlier one readable.
+        EXPECT_EQ(db.OpenBytes("not a database"), platform::kResultBadManifest);
+        EXPECT_NE(db.Find(sms, row, found), 0);
+        EXPECT_FALSE(found);
+        EXPECT_NE(db.Walk([](const ManifestRow&) { return true; }), 0);
+    }
+}
+
 TEST(ManifestDbTest, HostileRowsMakeTheManifestUnusable) {
     const std::string good = MakeDb(Records());
     const std::string sms = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
