@@ -72,3 +72,12 @@ function(tolvane_add_fuzzer name)
     set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz TIMEOUT 300)
   endif()
 endfunction()
+
+# tolvane_fuzz_coverage(target): in the fuzzing build a library that fuzz targets read through is
+# instrumented for coverage too, so that the targets are guided by what the library does, not only
+# by their own few lines.
+function(tolvane_fuzz_coverage target)
+  if(TOLVANE_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
+endfunction()
