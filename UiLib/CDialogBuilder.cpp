@@ -2,7 +2,9 @@
 
 #include <pugixml.hpp>
 
-#include <set>
+#include <algorithm>
+#include <initializer_list>
+#include <string_view>
 
 #include "UiLib/CButtonGifUI.h"
 #include "UiLib/CEditUI.h"
@@ -36,10 +38,12 @@ void Fault(const std::string& file, const std::string& what) {
     ReportFault(file + ": " + what);
 }
 
-void CheckAttributes(const pugi::xml_node& node, const std::set<std::string>& known,
+// The few names an element takes are looked up in place: a set built for every element of every
+// layout loaded costs more than the element itself.
+void CheckAttributes(const pugi::xml_node& node, std::initializer_list<std::string_view> known,
                      const std::string& file) {
     for (const auto& a : node.attributes()) {
-        if (!known.contains(a.name())) {
+        if (std::find(known.begin(), known.end(), std::string_view(a.name())) == known.end()) {
             Fault(file, std::string("unknown attribute ") + a.name() + " of " + node.name());
         }
     }

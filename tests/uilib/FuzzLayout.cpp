@@ -12,6 +12,10 @@
 #include "UiLib/ResourceArchive.h"
 #include "skin/Skin.h"
 
+namespace {
+constexpr int kCanvas = 400;
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         // The skin's archive lets Include, style and picture references resolve.
@@ -27,9 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string_view(reinterpret_cast<const char*>(data), size), &pm, "fuzz"));
     const UiLib::Size init = pm.GetInitSize();
     // Keep the canvas small so that a huge size attribute does not make the run about memory.
-    pm.SetClientSize({init.cx > 0 && init.cx < 400 ? init.cx : 200,
-                      init.cy > 0 && init.cy < 400 ? init.cy : 150});
-    cairo_surface_destroy(pm.RenderToSurface());
+    const UiLib::Size client{init.cx > 0 && init.cx < kCanvas ? init.cx : 200,
+                             init.cy > 0 && init.cy < kCanvas ? init.cy : 150};
+    pm.SetClientSize(client);
+    // One canvas for the process, cleared before each paint as a window's is: a new surface per
+    // input would cost more in fresh pages than the paint itself.
+    static cairo_surface_t* const canvas =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kCanvas, kCanvas);
+    cairo_t* cr = cairo_create(canvas);
+    cairo_rectangle(cr, 0, 0, client.cx, client.cy);
+    cairo_clip(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    pm.Paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(canvas);
     // The log keeps every distinct fault for the life of the process; over a campaign of
     // millions of inputs that is memory without end, and every input that adds to it looks like
     // a leak to libFuzzer, which then scans the heap.
