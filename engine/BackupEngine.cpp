@@ -16,9 +16,11 @@
 namespace tolvane {
 
 BackupEngine::BackupEngine() {
-    // A Ctrl-C during the wait for the phone's sync lock ends the wait, except while the run
-    // gives the phone its password back.
-    session_.SetStopCheck([this] { return run_.Interrupted(); });
+    // A Ctrl-C during the wait for the phone's sync lock ends the wait, and so does the caller's
+    // own stop check, except while the run gives the phone its password back.
+    session_.SetStopCheck([this] {
+        return run_.Interrupted() || (run_.Interruptible() && syncLockStop_ && syncLockStop_());
+    });
 }
 
 BackupEngine::~BackupEngine() {

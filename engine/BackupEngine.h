@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/DeviceSession.h"
@@ -79,6 +80,11 @@ class BackupEngine {
         run_.SetOperationWaitCallback(callback);
     }
     bool HasOperationWaitCallback() const { return run_.HasOperationWaitCallback(); }
+    // Asked every 100 ms while a connection waits for the phone's sync lock that another program
+    // keeps (up to 100 s): true ends the wait, and the connection with kResultCancelled, as a
+    // Ctrl-C does (a window being closed). Not asked while a run gives the phone its password
+    // back. Set before the first connection; called on the connecting thread.
+    void SetSyncLockStopCheck(std::function<bool()> check) { syncLockStop_ = std::move(check); }
     int32_t ReportOperationWait(OperationWait state) { return run_.ReportOperationWait(state); }
     void SetProgressScale(int32_t scale) { run_.SetProgressScale(scale); }
     void SetCategories(uint32_t categories) { run_.SetCategories(categories); }
@@ -155,6 +161,7 @@ class BackupEngine {
     bool giveBackTried_ = false;
     std::string removedPassword_;
     SeedOutcome lastSeed_;
+    std::function<bool()> syncLockStop_;
 };
 
 // What a run that gave up waiting for another operation returns (a cancel), after noting it.

@@ -279,6 +279,11 @@ int32_t DeviceSession::TakeSyncLock() {
             lockFile_ = 0;
             return err;
         }
+        if (attempt == 0) {
+            std::printf("Another program is syncing with the phone: waiting up to %d s for it\n",
+                        (lockAttempts_ * lockWaitMs_ + 999) / 1000);
+            std::fflush(stdout);
+        }
         // The wait between attempts, in slices short enough for a stop to be seen at once.
         const auto until =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs_);

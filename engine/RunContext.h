@@ -63,6 +63,7 @@ class RunContext {
     // Whether an interrupt of the process (platform/Interrupt.h) stops the running conversation
     // as a cancel does (true unless set; false for a step that undoes what a run did).
     void SetInterruptible(bool on) { interruptible_ = on; }
+    bool Interruptible() const { return interruptible_; }
     // True when the process was asked to end and the conversation may be stopped for it.
     bool Interrupted() const;
     void SetDetailedProgressCallback(DetailedProgressCallback callback) {

@@ -61,6 +61,9 @@ StateRow RowOf(int state) {
 CMainWnd::CMainWnd()
     : engine_(std::make_unique<BackupEngine>()),
       timer_(this, &CMainWnd::OnConnectedTimer, kConnectPeriod) {
+    // A close during an attempt that waits for the phone's sync lock (another program syncing
+    // with it, up to 100 s) ends that wait, so the window closes within a moment.
+    engine_->SetSyncLockStopCheck([this] { return closeAsked_.load() || closing_.load(); });
     home_.Attach(this);
     restore_.Attach(this);
     backup_.Attach(this);
@@ -178,8 +181,10 @@ bool CMainWnd::QueryClose(UINT result, CloseOrigin origin) {
         return false;
     }
     if (connectIdle_ == 0) {
-        // A connection attempt runs: ask again in half a second, without blocking the loop the
-        // attempt's display changes are painted by.
+        // A connection attempt runs: it is told to give up a wait for the phone, and the close
+        // is asked again in half a second, without blocking the loop the attempt's display
+        // changes are painted by.
+        closeAsked_ = true;
         PostDelayedMessage(GetHWND(), 500ms, WM_CLOSE, result,
                            origin == CloseOrigin::System ? LPARAM{CLOSE_FROM_SYSTEM} : LPARAM{0});
         return false;

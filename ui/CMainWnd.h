@@ -172,6 +172,7 @@ class CMainWnd : public UiLib::WindowImplBase, public IMainWnd {
     std::atomic<int> connectIdle_{1};
     std::atomic<int> currentTab_{0};
     std::atomic<bool> closing_{false};
+    std::atomic<bool> closeAsked_{false};  // a close waits for the running attempt
     bool quitOnClose_ = true;
     bool deleteOnClose_ = true;
     bool registered_ = false;

@@ -189,6 +189,30 @@ TEST_F(MainWndTest, ConnectDuringAnAttemptIsIgnoredAndACloseWaitsForTheAttempt) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
 }
 
+TEST_F(MainWndTest, ACloseEndsAnAttemptsWaitForASyncLockAnotherProgramKeeps) {
+    // Another program keeps the phone's sync lock for good: the attempt would wait 100 s for it.
+    ServePhone({}, {"lock-held=forever"});
+    CMainWnd& main = OpenMain();
+    const auto busy = [&] {
+        for (const std::string& line : phone_->Events()) {
+            if (line.find("lock busy") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil(busy, 30s)) << "the attempt never asked for the lock";
+    ASSERT_FALSE(main.ConnectIdle());
+    const auto start = std::chrono::steady_clock::now();
+    UiLib::WindowImplBase::PostMessage(main.GetHWND(), UiLib::WM_CLOSE, 1);
+    ASSERT_TRUE(PumpUntil([&] { return main.IsClosed(); }, 30s));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the close sat out the wait";
+    EXPECT_TRUE(main.ConnectIdle());
+    for (const std::string& line : phone_->Events()) {
+        EXPECT_EQ(line.find("lock acquired"), std::string::npos) << line;
+    }
+}
+
 TEST_F(MainWndTest, EnterAndEscapeDoNothingAndTheCaptionDragsExceptOverButtons) {
     DeadMuxSocket();
     CMainWnd& main = OpenMain();
