@@ -334,8 +334,10 @@ TEST_F(CliFaults, TheSafePasswordFormsNeverReachTheProcessList) {
     EXPECT_GT(looks, 10);
     ASSERT_EQ(restore.Finish(), 0) << restore.Output();
 
-    // The old value form is what the watch would catch.
-    CtlRun visible({"backup", "--folder", base_, "--password", secret}, "");
+    // The old value form is what the watch would catch. A folder of its own, so that the run is a
+    // whole backup of a few seconds at the link's rate and not a repeat of the first one, which
+    // sends almost nothing and could end between two looks.
+    CtlRun visible({"backup", "--folder", home_.Home() + "/Visible", "--password", secret}, "");
     EXPECT_GT(WatchProcessList(visible, secret, looks), 0);
     EXPECT_EQ(visible.Finish(), 0) << visible.Output();
 }
