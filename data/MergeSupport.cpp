@@ -149,11 +149,17 @@ void MergeConnection::Begin(uint64_t exportBytes) {
     // journals (the rows that triggers write) stay in memory instead of going through a file,
     // and the page cache grows with the export so that large merges do not keep writing pages
     // out and reading them back.
+    // The settings stay with the connection: a later merge on it sets them again only when it
+    // wants another cache size.
     const uint64_t cacheKiB = std::clamp<uint64_t>(exportBytes / 2048, kMinCacheKiB, kMaxCacheKiB);
-    const std::string pragmas =
-        "PRAGMA synchronous=OFF; PRAGMA temp_store=MEMORY; PRAGMA cache_size=-" +
-        std::to_string(cacheKiB) + ";";
-    sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr);
+    if (cacheKiB != settingsCacheKiB_) {
+        const std::string pragmas =
+            "PRAGMA synchronous=OFF; PRAGMA temp_store=MEMORY; PRAGMA cache_size=-" +
+            std::to_string(cacheKiB) + ";";
+        if (sqlite3_exec(db_, pragmas.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) {
+            settingsCacheKiB_ = cacheKiB;
+        }
+    }
     inTransaction_ = sqlite3_exec(db_, "BEGIN;", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 

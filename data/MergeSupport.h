@@ -155,6 +155,7 @@ class MergeConnection {
     std::map<std::string, std::vector<std::string>> columns_;
     std::vector<SqlLiteral> literals_;  // the values of the row being inserted
     bool inTransaction_ = false;
+    uint64_t settingsCacheKiB_ = 0;  // the cache size Begin last set (0: none set yet)
     int32_t fatalCode_ = 0;
 };
 
