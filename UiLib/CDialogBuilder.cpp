@@ -321,20 +321,21 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
     const std::string element = node.name();
     // Class defaults first (the window's, then this file's), then the named style, then the
     // element's own attributes in order, so that what the element says wins.
-    auto applyList = [&](const AttributeList& list, const std::string& origin) {
+    // The origin is named only in a fault: most lists apply without one.
+    auto applyList = [&](const AttributeList& list, const char* kind, const std::string& name) {
         for (const auto& [n, v] : list) {
             if (!control->SetAttribute(n, v)) {
-                Fault(file, origin + ": unknown attribute " + n + " of " + element);
+                Fault(file, kind + name + ": unknown attribute " + n + " of " + element);
             }
         }
     };
     if (manager_ != nullptr) {
         if (const AttributeList* d = manager_->GetDefaultAttributeList(element)) {
-            applyList(*d, "Default " + element);
+            applyList(*d, "Default ", element);
         }
     }
     if (auto it = defaults_->find(element); it != defaults_->end()) {
-        applyList(it->second, "Default " + element);
+        applyList(it->second, "Default ", element);
     }
     control->SetFileStyles(styles_);
     if (pugi::xml_attribute style = node.attribute("style")) {
@@ -350,7 +351,7 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
         if (list == nullptr) {
             Fault(file, "no style named " + name);
         } else {
-            applyList(*list, "Style " + name);
+            applyList(*list, "Style ", name);
         }
     }
     for (const auto& a : node.attributes()) {
