@@ -48,6 +48,11 @@ int InterruptSignal() {
     return gSignal.load();
 }
 
+void RequestInterrupt(int sig) {
+    int none = 0;
+    gSignal.compare_exchange_strong(none, sig);
+}
+
 void SetInterruptForTesting(bool on) {
     gSignal.store(on ? SIGINT : 0);
 }

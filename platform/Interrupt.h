@@ -22,6 +22,10 @@ class InterruptFlag {
 bool InterruptRequested();
 int InterruptSignal();
 
+// Raises the flag as the signal `sig` would have: a program that hears the signals through a
+// handler of its own (the window program's TerminationRequests) stops its running operation so.
+void RequestInterrupt(int sig);
+
 // For tests: raises or clears the flag as a signal would.
 void SetInterruptForTesting(bool on);
 

@@ -9,6 +9,7 @@
 #include "UiLib/UiLock.h"
 #include "app/AppSettings.h"
 #include "engine/BackupEngine.h"
+#include "platform/Interrupt.h"
 #include "platform/Strings.h"
 #include "skin/layouts/ElementPhone.h"
 #include "skin/layouts/skin.h"
@@ -177,7 +178,14 @@ LRESULT CMainWnd::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& h
 
 bool CMainWnd::QueryClose(UINT result, CloseOrigin origin) {
     if (!IsInputEnabled()) {
-        // A popup runs modally over the window (a run, a question): the window stays.
+        // A popup runs modally over the window (a run, a question): the window stays. Asked to
+        // end from outside, the close is asked again until the popup is gone (a run stops by
+        // itself then).
+        if (platform::InterruptRequested()) {
+            PostDelayedMessage(
+                GetHWND(), 500ms, WM_CLOSE, result,
+                origin == CloseOrigin::System ? LPARAM{CLOSE_FROM_SYSTEM} : LPARAM{0});
+        }
         return false;
     }
     if (connectIdle_ == 0) {

@@ -1,9 +1,11 @@
 #include "ui/Startup.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "UiLib/ResourceArchive.h"
 #include "app/AppSettings.h"
+#include "platform/Interrupt.h"
 #include "platform/Termination.h"
 #include "skin/Skin.h"
 #include "ui/CMainWnd.h"
@@ -40,10 +42,14 @@ int RunApplication(platform::SingleInstance& instance) {
     main->ShowWindow(true);
     const UiLib::WindowHandle handle = main->GetHWND();
     instance.ListenForShowRequests([handle] { UiLib::WindowImplBase::PostBringToFront(handle); });
-    // Log-out or a kill: the window closes as for the menu's Exit (refused while a run goes on),
-    // so the engine ends the session and empties the work backup on the way out.
-    platform::TerminationRequests termination(
-        [handle] { UiLib::WindowImplBase::PostMessage(handle, UiLib::WM_CLOSE, 1); });
+    // Log-out or a kill: a run going on stops as after a Ctrl-C of tolvanectl (the conversation
+    // ends, the phone gets its password back, what the run made goes), and the window closes as
+    // for the menu's Exit once no popup is open any more, so the engine ends the session and
+    // empties the work backup on the way out.
+    platform::TerminationRequests termination([handle] {
+        platform::RequestInterrupt(SIGTERM);
+        UiLib::WindowImplBase::PostMessage(handle, UiLib::WM_CLOSE, 1);
+    });
     UiLib::WindowImplBase::MessageLoop();
     return 0;
 }
