@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <string_view>
+#include <utility>
 
 #include "UiLib/CButtonGifUI.h"
 #include "UiLib/CEditUI.h"
@@ -249,10 +250,10 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
             Fault(file,
                   "Default " + std::string(node.attribute("name").as_string()) + ": " + fault);
         }
-        (*defaults_)[node.attribute("name").as_string()] = list;
         if (manager_ != nullptr) {
             manager_->AddDefaultAttributeList(node.attribute("name").as_string(), list);
         }
+        (*defaults_)[node.attribute("name").as_string()] = std::move(list);
     } else if (element == "Styles") {
         CheckAttributes(node, {"name"}, file);
         for (const auto& child : node.children()) {
@@ -277,10 +278,10 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
                 list.emplace_back(a.name(), a.value());
             }
         }
-        (*styles_)[name] = list;
         if (manager_ != nullptr) {
             manager_->AddStyle(name, list);
         }
+        (*styles_)[name] = std::move(list);
     } else if (element == "ActionScript") {
         // Animation groups are declared for the tab switch; the framework switches tabs at once,
         // so the declarations are checked and kept out of the tree.
