@@ -100,6 +100,16 @@ class GtkWalkTest : public GtkWalkFixture {
         return {(kMainW - w) / 2 + in.x, (kMainH - h) / 2 + in.y};
     }
     void Click(Spot spot) { ClickAt(spot.x, spot.y); }
+    // The program's window is up and the phone is connected at the check after the first attempt
+    // (call with ASSERT_NO_FATAL_FAILURE).
+    void WaitUntilConnected(Child& app, const std::string& log) {
+        ASSERT_TRUE(app.Started());
+        ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
+        ASSERT_TRUE(
+            WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s))
+            << ReadText(log);
+        std::this_thread::sleep_for(300ms);
+    }
     static constexpr int kMainW = 900, kMainH = 600;
 };
 
@@ -107,13 +117,7 @@ TEST_F(GtkWalkTest, AFullBackupClickedFromTheWindowThenASecondStartAndTheClose) 
     testenv::SimulatedPhone phone;
     const std::string log = dir_ / "tolvane.log";
     Child app({ProgramUnderTest()}, log);
-    ASSERT_TRUE(app.Started());
-
-    // The window comes up and the phone is connected at the check after the first attempt.
-    ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s))
-        << ReadText(log);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(WaitUntilConnected(app, log));
     Shot("01-connected");
 
     // The backup tile, "Full Backup", "Start Copy".
@@ -179,11 +183,7 @@ TEST_F(GtkWalkTest, AskedToEndDuringABackupStopsTheRunCleansUpAndEnds) {
     testenv::SimulatedPhone phone(options, {"rate=2"});  // about 12 s of transfer
     const std::string log = dir_ / "tolvane.log";
     Child app({ProgramUnderTest()}, log);
-    ASSERT_TRUE(app.Started());
-    ASSERT_TRUE(WaitFor([&] { return FindMainWindow(x_, y_); }, 15s)) << ReadText(log);
-    ASSERT_TRUE(WaitFor([&] { return ReadText(log).find("connected!") != std::string::npos; }, 15s))
-        << ReadText(log);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_NO_FATAL_FAILURE(WaitUntilConnected(app, log));
     ClickAt(444, 241);  // the backup tile
     ClickAt(422, 251);  // "Full Backup"
     ClickAt(779, 537);  // "Start Copy"
