@@ -380,17 +380,26 @@ int32_t DecryptBackup(std::string_view password, const std::string& backupFolder
 }
 
 int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
-                             const BackupToolProgress& progress, const BackupToolStop& stop) {
+                             const BackupToolProgress& progress, const BackupToolStop& stop,
+                             const std::function<void(bool)>& waiting) {
     if (password == nullptr || password[0] == '\0') {
         return platform::kResultWrongPassword;
     }
     // The tool's folders are shared by every operation of every process.
+    bool waited = false;
     const platform::OperationLock lock(
-        [] {
+        [&] {
+            waited = true;
             std::printf("%s\n", platform::kOperationWaitText);
             std::fflush(stdout);
+            if (waiting) {
+                waiting(true);
+            }
         },
         [&stop] { return platform::InterruptRequested() || (stop && stop()); });
+    if (waited && waiting) {
+        waiting(false);
+    }
     if (lock.GaveUp()) {
         return platform::kResultCancelled;
     }

@@ -72,10 +72,12 @@ void DiscardDecryptedOutput();
 // Checks a password of an encrypted backup by decrypting it. A null or empty password gives
 // platform::kResultWrongPassword at once, without starting anything. The plain output is
 // discarded (DiscardDecryptedOutput) whatever the outcome; `stop` also gives up the wait for
-// another operation.
+// another operation. `waiting` is told true when the check has to wait for another operation of
+// the program (another process holds the tool's folders), and false once that wait is over.
 int32_t VerifyBackupPassword(const char* password, const std::string& backupFolder,
                              const BackupToolProgress& progress = {},
-                             const BackupToolStop& stop = {});
+                             const BackupToolStop& stop = {},
+                             const std::function<void(bool)>& waiting = {});
 
 // One user action that decrypts the same backup more than once: a password check and the
 // listing or restore that follows it, or a listing of the messages and then of the contacts. A

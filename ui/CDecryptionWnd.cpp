@@ -9,6 +9,7 @@
 #include "skin/layouts/DecryptionWnd.h"
 #include "store/EncryptedBackup.h"
 #include "ui/CMessageBox.h"
+#include "ui/CProgressWnd.h"
 #include "ui/IMainWnd.h"
 
 namespace tolvane {
@@ -71,6 +72,10 @@ UiLib::LRESULT CDecryptionWnd::HandleMessage(UiLib::UINT msg, UiLib::WPARAM wPar
         FinishBackupCheck();
         return 0;
     }
+    if (msg == UM_CHECK_WAITING) {
+        ShowWaiting(wParam != 0);
+        return 0;
+    }
     return CPopUpWnd::HandleMessage(msg, wParam, lParam);
 }
 
@@ -110,7 +115,8 @@ void CDecryptionWnd::StartBackupCheck(bool silent) {
                 percent_ = percent;
                 PostMessage(window, UM_CHECK_PROGRESS);
             },
-            [this] { return stopCheck_.load(); });
+            [this] { return stopCheck_.load(); },
+            [window](bool waiting) { PostMessage(window, UM_CHECK_WAITING, waiting ? 1 : 0); });
         std::fill(password.begin(), password.end(), '\0');
         PostMessage(window, UM_CHECK_DONE);
     });
@@ -138,6 +144,17 @@ void CDecryptionWnd::ShowChecking(bool checking) {
         if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
             bar->SetValue(0);
         }
+    }
+}
+
+void CDecryptionWnd::ShowWaiting(bool waiting) {
+    if (!checker_.joinable()) {
+        return;
+    }
+    skin::DecryptionWndLayout ui(pm_);
+    if (UiLib::CLabelUI* state = ui.LblCheckState()) {
+        state->SetText(waiting ? std::wstring(kFiguresWaiting)
+                               : Message(L"CheckingBackupPassword", L"Checking the password..."));
     }
 }
 

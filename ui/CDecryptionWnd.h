@@ -35,9 +35,11 @@
 
 namespace tolvane {
 
-// Posted by the password window's worker: a new figure of the derivation, and the check's end.
+// Posted by the password window's worker: a new figure of the derivation, the check's end, and
+// the start (wParam 1) or end (0) of a wait for another operation of the program.
 inline constexpr UiLib::UINT UM_CHECK_PROGRESS = 0x420;
 inline constexpr UiLib::UINT UM_CHECK_DONE = 0x421;
+inline constexpr UiLib::UINT UM_CHECK_WAITING = 0x422;
 
 class CDecryptionWnd : public CPopUpWnd {
   public:
@@ -83,6 +85,7 @@ class CDecryptionWnd : public CPopUpWnd {
     void StartBackupCheck(bool silent);
     void ShowChecking(bool checking);
     void ShowProgress();
+    void ShowWaiting(bool waiting);
     void FinishBackupCheck();
     // The right password: stored, and the window ends with 1.
     void Accept();

@@ -21,8 +21,10 @@
 #include "tests/support/EncryptedBackupWriter.h"
 #include "tests/support/SimulatedPhone.h"
 #include "tests/ui/DialogsSupport.h"
+#include "tests/ui/LockHolder.h"
 #include "ui/CDecryptionWnd.h"
 #include "ui/CMessageBox.h"
+#include "ui/CProgressWnd.h"
 
 namespace tolvane {
 namespace {
@@ -377,6 +379,40 @@ TEST_F(BackupCheckTest, TheWindowGoesOnDuringTheCheckAndShowsTheDerivation) {
                    host_.Click(wnd, "BtnOK");
                    EXPECT_EQ(Main().backupPassword, L"");
                    testenv::WriteFile(go, "");
+                   return true;
+               },
+           },
+           true);
+    EXPECT_EQ(wnd.ShowModal(), 1u);
+    EXPECT_EQ(PendingSteps(), 0u);
+    EXPECT_EQ(Main().backupPassword, L"right");
+    EXPECT_EQ(ToolRuns(), 1);
+    EXPECT_TRUE(NoPlainCopyLeft());
+}
+
+TEST_F(BackupCheckTest, ACheckThatWaitsForAnotherProcessSaysSoThenGoesOn) {
+    InstallTool(std::string("IFS= read -r pw\n") + ToolVerdict());
+    uitest::LockHolder other;
+    ASSERT_TRUE(other.Held());
+    CDecryptionWnd wnd;
+    OpenForBackup(wnd, folder_);
+    Script({
+               [&] {
+                   EXPECT_TRUE(host_.TypeText(wnd, "EditPassword", L"right"));
+                   EXPECT_TRUE(host_.Click(wnd, "BtnOK"));
+                   return true;
+               },
+               WaitFor(
+                   [&] {
+                       host_.PumpMessages();
+                       return TextOf(wnd, "LblCheckState") == tolvane::kFiguresWaiting;
+                   },
+                   "the wait shown"),
+               [&] {
+                   EXPECT_TRUE(wnd.Checking());
+                   EXPECT_TRUE(Visible(wnd, "LblCheckState"));
+                   EXPECT_EQ(ToolRuns(), 0) << "nothing decrypted while the other one runs";
+                   other.Release();
                    return true;
                },
            },
