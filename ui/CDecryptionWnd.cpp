@@ -9,7 +9,6 @@
 #include "skin/layouts/DecryptionWnd.h"
 #include "store/EncryptedBackup.h"
 #include "ui/CMessageBox.h"
-#include "ui/CProgressWnd.h"
 #include "ui/IMainWnd.h"
 
 namespace tolvane {
@@ -153,7 +152,8 @@ void CDecryptionWnd::ShowWaiting(bool waiting) {
     }
     skin::DecryptionWndLayout ui(pm_);
     if (UiLib::CLabelUI* state = ui.LblCheckState()) {
-        state->SetText(waiting ? std::wstring(kFiguresWaiting)
+        // Shorter than the progress windows' line: the row shares its width with the bar.
+        state->SetText(waiting ? Message(L"CheckWaitingForOperation", kCheckWaitingText)
                                : Message(L"CheckingBackupPassword", L"Checking the password..."));
     }
 }

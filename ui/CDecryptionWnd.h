@@ -40,6 +40,8 @@ namespace tolvane {
 inline constexpr UiLib::UINT UM_CHECK_PROGRESS = 0x420;
 inline constexpr UiLib::UINT UM_CHECK_DONE = 0x421;
 inline constexpr UiLib::UINT UM_CHECK_WAITING = 0x422;
+// What the check's row says during that wait.
+inline constexpr const wchar_t* kCheckWaitingText = L"Waiting for another Tolvane operation\u2026";
 
 class CDecryptionWnd : public CPopUpWnd {
   public:

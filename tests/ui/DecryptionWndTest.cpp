@@ -24,7 +24,6 @@
 #include "tests/ui/LockHolder.h"
 #include "ui/CDecryptionWnd.h"
 #include "ui/CMessageBox.h"
-#include "ui/CProgressWnd.h"
 
 namespace tolvane {
 namespace {
@@ -405,7 +404,7 @@ TEST_F(BackupCheckTest, ACheckThatWaitsForAnotherProcessSaysSoThenGoesOn) {
                WaitFor(
                    [&] {
                        host_.PumpMessages();
-                       return TextOf(wnd, "LblCheckState") == tolvane::kFiguresWaiting;
+                       return TextOf(wnd, "LblCheckState") == tolvane::kCheckWaitingText;
                    },
                    "the wait shown"),
                [&] {
