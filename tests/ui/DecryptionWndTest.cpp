@@ -323,6 +323,14 @@ class BackupCheckTest : public DecryptionWndTest {
         testenv::WriteBackupFolder(
             folder_, {testenv::SmsDatabase("sms"), testenv::ContactsDatabase("contacts")}, options);
     }
+    // The window run with its script set: "right" is taken, checked by one run of the tool.
+    void ExpectRightPasswordTakenAfterOneRun(CDecryptionWnd& wnd) {
+        EXPECT_EQ(wnd.ShowModal(), 1u);
+        EXPECT_EQ(PendingSteps(), 0u);
+        EXPECT_EQ(Main().backupPassword, L"right");
+        EXPECT_EQ(ToolRuns(), 1);
+        EXPECT_TRUE(NoPlainCopyLeft());
+    }
     const std::string folder_ = home_.Home() + "/itunes/0123456789abcdef0123456789abcdef01234567";
 };
 
@@ -382,11 +390,7 @@ TEST_F(BackupCheckTest, TheWindowGoesOnDuringTheCheckAndShowsTheDerivation) {
                },
            },
            true);
-    EXPECT_EQ(wnd.ShowModal(), 1u);
-    EXPECT_EQ(PendingSteps(), 0u);
-    EXPECT_EQ(Main().backupPassword, L"right");
-    EXPECT_EQ(ToolRuns(), 1);
-    EXPECT_TRUE(NoPlainCopyLeft());
+    ExpectRightPasswordTakenAfterOneRun(wnd);
 }
 
 TEST_F(BackupCheckTest, ACheckThatWaitsForAnotherProcessSaysSoThenGoesOn) {
@@ -416,11 +420,7 @@ TEST_F(BackupCheckTest, ACheckThatWaitsForAnotherProcessSaysSoThenGoesOn) {
                },
            },
            true);
-    EXPECT_EQ(wnd.ShowModal(), 1u);
-    EXPECT_EQ(PendingSteps(), 0u);
-    EXPECT_EQ(Main().backupPassword, L"right");
-    EXPECT_EQ(ToolRuns(), 1);
-    EXPECT_TRUE(NoPlainCopyLeft());
+    ExpectRightPasswordTakenAfterOneRun(wnd);
 }
 
 TEST_F(BackupCheckTest, AClosedWindowStopsItsCheckAndLeavesNoPlainCopy) {
