@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,11 +171,20 @@ enum class FileEnd {
     Failed,      // an error block or an unknown code came: the file is incomplete
     ListEnded,   // a zero length came where a block was expected: the list is over
     StreamLost,  // the connection failed or the phone went away
+    Stopped,     // the progress callback asked to stop in the middle of the file
 };
 
+// How often the progress is reported while a list of files comes: the phone's own messages come
+// between lists, and one list (or one large file) can take minutes, during which the figures
+// would stand still and a cancel would wait for its end.
+constexpr auto kReportDuringFiles = std::chrono::milliseconds(500);
+
 // Receives the blocks of one file, passing its data to `sink` (null: dropped), up to its end.
-FileEnd ReceiveBlocks(RawReader& reader, const RunContext& run,
-                      const std::function<void(const char*, uint32_t)>& sink) {
+// The progress is reported when `reportedAt` is kReportDuringFiles old; `stop` gets the value of
+// a report that asked to stop (FileEnd::Stopped).
+FileEnd ReceiveBlocks(RawReader& reader, RunContext& run,
+                      const std::function<void(const char*, uint32_t)>& sink,
+                      std::chrono::steady_clock::time_point& reportedAt, int32_t& stop) {
     uint32_t length = 0;
     if (!reader.ReadU32(length)) {
         std::printf("ERROR: %s: could not receive code length!\n", "mb2_handle_receive_files");
@@ -214,6 +224,14 @@ FileEnd ReceiveBlocks(RawReader& reader, const RunContext& run,
         }
         if (run.AbortFlag.load() > 0) {
             return FileEnd::StreamLost;
+        }
+        if (const auto now = std::chrono::steady_clock::now();
+            now - reportedAt >= kReportDuringFiles) {
+            reportedAt = now;
+            stop = run.ReportProgress();
+            if (stop != 0) {
+                return FileEnd::Stopped;
+            }
         }
         if (!reader.ReadU32(length)) {
             return FileEnd::StreamLost;
@@ -286,6 +304,7 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, RunContext& run, plist_t mes
         [&writer](const char* data, uint32_t n) { writer.Write(data, n); };
     const std::function<void(const char*, uint32_t)> dropped;
 
+    auto reportedAt = std::chrono::steady_clock::now();
     while (run.AbortFlag.load() == 0) {
         std::string deviceName;
         std::string fileName;
@@ -322,11 +341,12 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, RunContext& run, plist_t mes
         } else {
             writer.Begin(fileName, *target);
         }
-        const FileEnd end = ReceiveBlocks(reader, run, target ? toWriter : dropped);
+        const FileEnd end =
+            ReceiveBlocks(reader, run, target ? toWriter : dropped, reportedAt, rep.stopped);
         if (target) {
             writer.End(end == FileEnd::Complete);
         }
-        if (end == FileEnd::ListEnded) {
+        if (end == FileEnd::ListEnded || end == FileEnd::Stopped) {
             break;
         }
         if (end == FileEnd::StreamLost) {
@@ -342,7 +362,10 @@ uint32_t mb2_handle_receive_files(DeviceLink& link, RunContext& run, plist_t mes
         }
     }
 
-    SendListStatus(link, errors);
+    if (rep.stopped == 0) {
+        // A stopped list ends the conversation in the middle of a file: nothing is answered.
+        SendListStatus(link, errors);
+    }
     return rep.files;
 }
 

@@ -46,6 +46,9 @@ struct ReceiveReport {
     uint32_t files = 0;         // files stored complete
     int32_t firstError = 0;     // system error code of the first file that could not be stored
     bool streamBroken = false;  // the framing could not be followed; the conversation must end
+    // The value of a progress report made inside a file that asked to stop (a cancel): the rest
+    // of the list is not read and the conversation must end with it.
+    int32_t stopped = 0;
 };
 
 // Answers DLMessageDownloadFiles ([name, [paths], {}, progress]) from `backupFolder`: each file

@@ -452,7 +452,12 @@ void MessageLoop::ReceiveFiles(plist_t message) {
     if (report.firstError != 0) {
         KeepFailure(report.firstError, platform::Failure::LocalFiles);
     }
-    if (report.streamBroken) {
+    if (report.stopped != 0 && run_.Interrupted()) {
+        StopForInterrupt();
+    } else if (report.stopped != 0) {
+        result_ = report.stopped;
+        what_ = platform::Failure::Cancelled;
+    } else if (report.streamBroken) {
         result_ = kResultBrokenTransfer;
         what_ = platform::Failure::DeviceService;
     }

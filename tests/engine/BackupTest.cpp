@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -272,6 +273,50 @@ TEST_F(BackupRunTest, CancelledRunLeavesNoFilesAndNoCatalogueEntry) {
     Connect(phone);
     progress_ = {};
     EXPECT_EQ(Backup(Sms), 0) << engine_.GetLastErrorText();
+}
+
+// The phone sends its files in long lists with no message between them: the figures go on while
+// a list comes, and a cancel asked then is taken within a second, not at the list's end.
+struct FiguresLog {
+    std::vector<uint64_t> bytes;
+    uint64_t stopAfter = 0;
+    std::chrono::steady_clock::time_point askedAt{};
+};
+
+int32_t RecordFigures(void* userData, const ProgressDetails& details, int32_t) {
+    auto* log = static_cast<FiguresLog*>(userData);
+    log->bytes.push_back(details.bytes);
+    if (details.bytes >= log->stopAfter &&
+        log->askedAt == std::chrono::steady_clock::time_point{}) {
+        log->askedAt = std::chrono::steady_clock::now();
+        return 2;
+    }
+    return 0;
+}
+
+TEST_F(BackupRunTest, FiguresGoOnDuringAListOfFilesAndACancelThenIsTakenAtOnce) {
+    PhoneOptions options;
+    options.mediaMb = 16;
+    SimulatedPhone phone(options, {"rate=2"});  // 8 s of pictures
+    Connect(phone);
+    FiguresLog log;
+    log.stopAfter = 4'000'000;
+    engine_.SetCategories(Full);
+    engine_.SetDetailedProgressCallback(RecordFigures);
+    engine_.SetCallbackUserData(&log);
+    engine_.SetProgressScale(100);
+    EXPECT_EQ(engine_.RunBackup(base_, nullptr), platform::kResultCancelled);
+    const auto ended = std::chrono::steady_clock::now();
+    engine_.SetDetailedProgressCallback(nullptr);
+    ASSERT_NE(log.askedAt, std::chrono::steady_clock::time_point{}) << "never asked";
+    EXPECT_LT(ended - log.askedAt, std::chrono::seconds(2))
+        << "the rest of the list was waited for";
+    // Between 1 MB and the cancel (about 1.5 s at the link's rate) the figures moved on.
+    const auto during = std::count_if(log.bytes.begin(), log.bytes.end(),
+                                      [](uint64_t b) { return b > 1'000'000 && b < 4'000'000; });
+    EXPECT_GE(during, 2) << "figures seen: " << log.bytes.size();
+    EXPECT_TRUE(Catalogue(base_).empty());
+    EXPECT_EQ(Entries(base_), std::vector<std::string>{});
 }
 
 TEST_F(BackupRunTest, UnpluggedPhoneEndsTheRunWithinSeconds) {
