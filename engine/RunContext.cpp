@@ -17,8 +17,15 @@ ProgressDetails RunContext::Details(std::chrono::steady_clock::time_point now) c
     if (elapsed > 0) {
         d.bytesPerSecond = static_cast<double>(d.bytes) / elapsed;
     }
-    // The percent is the phone's own measure of the work; a second or more of it gives a pace.
-    if (overall >= 1 && overall < 100 && elapsed >= 1) {
+    // The percent is the phone's own measure of the work; a second or more of it gives a pace. A
+    // figure that has stood still for a while (one long list of files, one large file) gives
+    // none: the estimate would only grow while the bytes go on.
+    if (overall != figure_) {
+        figure_ = overall;
+        figureSince_ = now;
+    }
+    const bool figureMoving = now - figureSince_ <= kFigureStandsStill;
+    if (overall >= 1 && overall < 100 && elapsed >= 1 && figureMoving) {
         d.secondsLeft = static_cast<int64_t>(elapsed * (100 - overall) / overall + 0.5);
     } else if (overall >= 100) {
         d.secondsLeft = 0;
@@ -49,6 +56,8 @@ int32_t RunContext::ReportProgress() {
 }
 
 void RunContext::ResetConversation() {
+    figure_ = 0.0;
+    figureSince_ = std::chrono::steady_clock::now();
     OverallProgress.store(0.0);
     AbortFlag.store(0);
     BytesReceived.store(0);

@@ -130,14 +130,19 @@ class RunContext {
     std::atomic<int32_t> AbortFlag{0};
     // Bytes received from the phone in this conversation (file data with its framing).
     std::atomic<uint64_t> BytesReceived{0};
-    // The figures of the conversation so far, at `now`.
+    // The figures of the conversation so far, at `now` (on the run's thread). No time left while
+    // the phone's figure has not moved for kFigureStandsStill.
     ProgressDetails Details(std::chrono::steady_clock::time_point now) const;
+    static constexpr std::chrono::seconds kFigureStandsStill{15};
 
   private:
     ProgressCallback progressCallback_ = nullptr;
     DetailedProgressCallback detailedCallback_ = nullptr;
     OperationWaitCallback waitCallback_ = nullptr;
     std::chrono::steady_clock::time_point conversationStart_ = std::chrono::steady_clock::now();
+    // The phone's figure as Details last saw it, and since when it has been that.
+    mutable double figure_ = 0.0;
+    mutable std::chrono::steady_clock::time_point figureSince_ = std::chrono::steady_clock::now();
     void* callbackUserData_ = nullptr;
     int32_t progressScale_ = 100;
     uint32_t categories_ = 0;

@@ -166,10 +166,20 @@ TEST(ProgressDetailsTest, BytesSpeedAndTimeLeftFollowTheConversation) {
     EXPECT_EQ(d.bytes, 50000000u);
     EXPECT_NEAR(d.bytesPerSecond, 5e6, 1e5);
     EXPECT_NEAR(static_cast<double>(d.secondsLeft), 30, 1);  // a quarter in ten seconds
+    // The figure stands still (one long list of files): no estimate that would only grow.
+    d = run.Details(start + std::chrono::seconds(24));
+    EXPECT_NEAR(static_cast<double>(d.secondsLeft), 72, 1);
+    d = run.Details(start + std::chrono::seconds(26));
+    EXPECT_EQ(d.secondsLeft, -1);
+    EXPECT_EQ(d.percent, 25);  // the rest goes on
+    // It moves again: so does the estimate.
+    run.OverallProgress.store(40.0);
+    d = run.Details(start + std::chrono::seconds(28));
+    EXPECT_NEAR(static_cast<double>(d.secondsLeft), 42, 1);
 
     run.SetProgressScale(50);
     run.OverallProgress.store(100.0);
-    d = run.Details(start + std::chrono::seconds(20));
+    d = run.Details(start + std::chrono::seconds(30));
     EXPECT_EQ(d.percent, 50);
     EXPECT_EQ(d.secondsLeft, 0);
 
