@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -117,6 +118,21 @@ class CtlRun {
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file of /proc: a process may end between the listing and the read, which the stream library
+// reports by throwing; such a file reads as empty.
+std::string ReadProcFile(const std::string& path) {
+    std::string bytes;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+            bytes.append(chunk, n);
+        }
+        std::fclose(f);
+    }
+    return bytes;
 }
 
 std::string PhoneFile(const SimulatedPhone& phone, const std::string& key) {
@@ -285,7 +301,7 @@ bool ProcessListHolds(const std::string& secret, pid_t pid, bool& sawPid) {
         if (name.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
-        const std::string cmdline = ReadBytes("/proc/" + name + "/cmdline");
+        const std::string cmdline = ReadProcFile("/proc/" + name + "/cmdline");
         if (name == std::to_string(pid) && cmdline.find("tolvanectl") != std::string::npos) {
             sawPid = true;
         }
