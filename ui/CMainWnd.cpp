@@ -177,24 +177,25 @@ LRESULT CMainWnd::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& h
 }
 
 bool CMainWnd::QueryClose(UINT result, CloseOrigin origin) {
+    // The same close asked again in half a second, without blocking the loop.
+    const auto askAgain = [&] {
+        PostDelayedMessage(GetHWND(), 500ms, WM_CLOSE, result,
+                           origin == CloseOrigin::System ? LPARAM{CLOSE_FROM_SYSTEM} : LPARAM{0});
+    };
     if (!IsInputEnabled()) {
         // A popup runs modally over the window (a run, a question): the window stays. Asked to
         // end from outside, the close is asked again until the popup is gone (a run stops by
         // itself then).
         if (platform::InterruptRequested()) {
-            PostDelayedMessage(
-                GetHWND(), 500ms, WM_CLOSE, result,
-                origin == CloseOrigin::System ? LPARAM{CLOSE_FROM_SYSTEM} : LPARAM{0});
+            askAgain();
         }
         return false;
     }
     if (connectIdle_ == 0) {
         // A connection attempt runs: it is told to give up a wait for the phone, and the close
-        // is asked again in half a second, without blocking the loop the attempt's display
-        // changes are painted by.
+        // is asked again (the attempt's display changes are painted by this loop).
         closeAsked_ = true;
-        PostDelayedMessage(GetHWND(), 500ms, WM_CLOSE, result,
-                           origin == CloseOrigin::System ? LPARAM{CLOSE_FROM_SYSTEM} : LPARAM{0});
+        askAgain();
         return false;
     }
     Shutdown();
