@@ -1,5 +1,7 @@
 #include "UiLib/CButtonGifUI.h"
 
+#include <string_view>
+
 #include "UiLib/CImageCache.h"
 #include "UiLib/CPaintManagerUI.h"
 #include "UiLib/Painter.h"
@@ -9,7 +11,10 @@ namespace UiLib {
 
 bool CButtonGifUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "normalgiffile") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "normalgiffile") {
         gifFile_ = value;
         frame_ = 0;
         return true;

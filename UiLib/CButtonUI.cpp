@@ -1,5 +1,7 @@
 #include "UiLib/CButtonUI.h"
 
+#include <string_view>
+
 #include "UiLib/Painter.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -23,6 +25,9 @@ void CButtonUI::SetNormalImage(const std::string& image) {
 
 bool CButtonUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
     auto color = [&](Color& out) {
         if (auto c = ParseColor(value)) {
             out = *c;
@@ -30,25 +35,25 @@ bool CButtonUI::SetAttribute(const std::string& name, const std::string& value) 
             ReportBadValue(name, value);
         }
     };
-    if (name == "normalimage") {
+    if (key == "normalimage") {
         normalImage_ = value;
-    } else if (name == "hotimage") {
+    } else if (key == "hotimage") {
         hotImage_ = value;
-    } else if (name == "pushedimage") {
+    } else if (key == "pushedimage") {
         pushedImage_ = value;
-    } else if (name == "focusedimage") {
+    } else if (key == "focusedimage") {
         focusedImage_ = value;
-    } else if (name == "disabledimage") {
+    } else if (key == "disabledimage") {
         disabledImage_ = value;
-    } else if (name == "foreimage") {
+    } else if (key == "foreimage") {
         foreImage_ = value;
-    } else if (name == "hotforeimage") {
+    } else if (key == "hotforeimage") {
         hotForeImage_ = value;
-    } else if (name == "hottextcolor") {
+    } else if (key == "hottextcolor") {
         color(hotTextColor_);
-    } else if (name == "pushedtextcolor") {
+    } else if (key == "pushedtextcolor") {
         color(pushedTextColor_);
-    } else if (name == "focusedtextcolor") {
+    } else if (key == "focusedtextcolor") {
         color(focusedTextColor_);
     } else {
         return CLabelUI::SetAttribute(name, value);

@@ -1,5 +1,7 @@
 #include "UiLib/CContainerUI.h"
 
+#include <string_view>
+
 #include <algorithm>
 
 #include "UiLib/CBoxLayout.h"
@@ -217,27 +219,30 @@ CControlUI* CContainerUI::FindControlAt(Point pt) {
 
 bool CContainerUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "inset") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "inset") {
         if (auto r = ParseRect(value)) {
             inset_ = *r;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "childpadding") {
+    } else if (key == "childpadding") {
         if (auto v = ParseInt(value)) {
             childPadding_ = *v;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "virtualwnd") {
+    } else if (key == "virtualwnd") {
         virtualWnd_ = value;
-    } else if (name == "vscrollbar") {
+    } else if (key == "vscrollbar") {
         if (auto b = ParseBool(value)) {
             vscroll_ = *b;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "hscrollbar") {
+    } else if (key == "hscrollbar") {
         if (!ParseBool(value)) {
             ReportBadValue(name, value);
         }

@@ -1,5 +1,7 @@
 #include "UiLib/CControlUI.h"
 
+#include <string_view>
+
 #include <algorithm>
 
 #include "UiLib/CContainerUI.h"
@@ -246,7 +248,7 @@ bool CControlUI::SetStyle(const std::string& styleName) {
         if (found == nullptr && fileStyles_) {
             auto it = fileStyles_->find(styleName);
             if (it != fileStyles_->end()) {
-                found = &it->second;
+                found = it->second.get();
             }
         }
         if (found == nullptr) {
@@ -276,6 +278,9 @@ void CControlUI::ReportBadValue(const std::string& attr, const std::string& valu
 
 bool CControlUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
     auto rect = [&](Rect& out) {
         if (auto r = ParseRect(value)) {
             out = *r;
@@ -304,39 +309,39 @@ bool CControlUI::SetAttribute(const std::string& name, const std::string& value)
             ReportBadValue(name, value);
         }
     };
-    if (name == "name") {
+    if (key == "name") {
         name_ = value;
-    } else if (name == "text") {
+    } else if (key == "text") {
         text_ = platform::AnsiToWide(value);
-    } else if (name == "tooltip") {
+    } else if (key == "tooltip") {
         toolTip_ = platform::AnsiToWide(value);
-    } else if (name == "width") {
+    } else if (key == "width") {
         number(fixed_.cx);
-    } else if (name == "height") {
+    } else if (key == "height") {
         number(fixed_.cy);
-    } else if (name == "padding") {
+    } else if (key == "padding") {
         rect(rcPadding_);
-    } else if (name == "pos") {
+    } else if (key == "pos") {
         rect(rcFloatPos_);
-    } else if (name == "float") {
+    } else if (key == "float") {
         flag(float_);
-    } else if (name == "visible") {
+    } else if (key == "visible") {
         flag(visible_);
-    } else if (name == "enabled") {
+    } else if (key == "enabled") {
         flag(enabled_);
-    } else if (name == "mouse") {
+    } else if (key == "mouse") {
         flag(mouseEnabled_);
-    } else if (name == "bkcolor") {
+    } else if (key == "bkcolor") {
         color(bkColor_);
-    } else if (name == "bordercolor") {
+    } else if (key == "bordercolor") {
         color(borderColor_);
-    } else if (name == "bordersize") {
+    } else if (key == "bordersize") {
         number(borderSize_);
-    } else if (name == "bkimage") {
+    } else if (key == "bkimage") {
         bkImage_ = value;
-    } else if (name == "userdata") {
+    } else if (key == "userdata") {
         // Kept for layouts that carry it; the program does not read it.
-    } else if (name == "style") {
+    } else if (key == "style") {
         SetStyle(value);
     } else {
         return false;

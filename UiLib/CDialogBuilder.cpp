@@ -52,7 +52,7 @@ void CheckAttributes(const pugi::xml_node& node, std::initializer_list<std::stri
 
 }  // namespace
 
-CControlUI* CDialogBuilder::CreateControl(const std::string& e) {
+CControlUI* CDialogBuilder::CreateControl(std::string_view e) {
     if (e == "Control") {
         return new CControlUI();
     }
@@ -152,17 +152,16 @@ CControlUI* CDialogBuilder::Load(std::string_view xml, const std::string& file,
     }
     UiGuard guard;
     CControlUI* first = nullptr;
-    if (std::string(root.name()) == "Window") {
+    if (std::string_view(root.name()) == "Window") {
         if (topLevel_) {
             ParseWindowAttributes(root);
         }
         first = ParseControls(root, parent, file, depth);
+    } else if (depth > kMaxNesting) {
+        Fault(file, "layout nested too deeply");
     } else {
         // A file whose root is a control (includes and list items).
-        pugi::xml_document wrapper;
-        pugi::xml_node holder = wrapper.append_child("Holder");
-        holder.append_copy(root);
-        first = ParseControls(holder, parent, file, depth);
+        ParseElement(root, parent, file, depth, first);
     }
     return first;
 }
@@ -211,7 +210,7 @@ void CDialogBuilder::ParseWindowAttributes(const pugi::xml_node& window) {
 }
 
 void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string& file) {
-    const std::string element = node.name();
+    const std::string_view element = node.name();
     if (element == "Font") {
         CheckAttributes(node, {"id", "name", "size", "bold", "underline", "italic", "default"},
                         file);
@@ -250,17 +249,18 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
             Fault(file,
                   "Default " + std::string(node.attribute("name").as_string()) + ": " + fault);
         }
+        auto shared = std::make_shared<const AttributeList>(std::move(list));
         if (manager_ != nullptr) {
-            manager_->AddDefaultAttributeList(node.attribute("name").as_string(), list);
+            manager_->AddDefaultAttributeList(node.attribute("name").as_string(), shared);
         }
-        (*defaults_)[node.attribute("name").as_string()] = std::move(list);
+        (*defaults_)[node.attribute("name").as_string()] = std::move(shared);
     } else if (element == "Styles") {
         CheckAttributes(node, {"name"}, file);
         for (const auto& child : node.children()) {
             if (child.type() != pugi::node_element) {
                 continue;
             }
-            if (std::string(child.name()) != "Style") {
+            if (std::string_view(child.name()) != "Style") {
                 Fault(file, std::string("unknown element ") + child.name() + " in Styles");
                 continue;
             }
@@ -274,14 +274,15 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
         }
         AttributeList list;
         for (const auto& a : node.attributes()) {
-            if (std::string(a.name()) != "stylename") {
+            if (std::string_view(a.name()) != "stylename") {
                 list.emplace_back(a.name(), a.value());
             }
         }
+        auto shared = std::make_shared<const AttributeList>(std::move(list));
         if (manager_ != nullptr) {
-            manager_->AddStyle(name, list);
+            manager_->AddStyle(name, shared);
         }
-        (*styles_)[name] = std::move(list);
+        (*styles_)[name] = std::move(shared);
     } else if (element == "ActionScript") {
         // Animation groups are declared for the tab switch; the framework switches tabs at once,
         // so the declarations are checked and kept out of the tree.
@@ -290,7 +291,7 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
             if (group.type() != pugi::node_element) {
                 continue;
             }
-            if (std::string(group.name()) != "AGroup") {
+            if (std::string_view(group.name()) != "AGroup") {
                 Fault(file, std::string("unknown element ") + group.name() + " in ActionScript");
                 continue;
             }
@@ -302,7 +303,7 @@ void CDialogBuilder::ParseResource(const pugi::xml_node& node, const std::string
                 if (prop.type() != pugi::node_element) {
                     continue;
                 }
-                if (std::string(prop.name()) != "Property") {
+                if (std::string_view(prop.name()) != "Property") {
                     Fault(file, std::string("unknown element ") + prop.name() + " in AGroup");
                     continue;
                 }
@@ -336,7 +337,7 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
         }
     }
     if (auto it = defaults_->find(element); it != defaults_->end()) {
-        applyList(it->second, "Default ", element);
+        applyList(*it->second, "Default ", element);
     }
     control->SetFileStyles(styles_);
     if (pugi::xml_attribute style = node.attribute("style")) {
@@ -345,7 +346,7 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
         const std::string name = style.as_string();
         const AttributeList* list = nullptr;
         if (auto it = styles_->find(name); it != styles_->end()) {
-            list = &it->second;
+            list = it->second.get();
         } else if (manager_ != nullptr) {
             list = manager_->GetStyle(name);
         }
@@ -356,10 +357,10 @@ void CDialogBuilder::ApplyAttributes(CControlUI* control, const pugi::xml_node& 
         }
     }
     for (const auto& a : node.attributes()) {
-        const std::string name = a.name();
-        if (name == "style") {
+        if (std::string_view(a.name()) == "style") {
             continue;
         }
+        const std::string name = a.name();
         if (!control->SetAttribute(name, a.value())) {
             Fault(file, "unknown attribute " + name + " of " + element);
         }
@@ -428,52 +429,57 @@ CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainer
         return nullptr;
     }
     for (const auto& child : node.children()) {
-        if (child.type() != pugi::node_element) {
-            continue;
-        }
-        const std::string element = child.name();
-        if (IsLayoutResourceElement(element)) {
-            ParseResource(child, file);
-            continue;
-        }
-        if (element == "Include") {
-            Include(child, parent, file, depth, first);
-            continue;
-        }
-        if (controlsBuilt_ >= kMaxControls) {
-            Fault(file,
-                  "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
-            return first;
-        }
-        CControlUI* control = CreateControl(element);
-        if (control == nullptr && callback_ != nullptr) {
-            control = callback_->CreateControl(element);
-        }
-        if (control == nullptr) {
-            Fault(file, "unknown element " + element);
-            continue;
-        }
-        ++controlsBuilt_;
-        // Attributes are applied before the control joins the tree so that its manager sees a
-        // complete control; children come after, in document order.
-        ApplyAttributes(control, child, file);
-        if (parent != nullptr) {
-            parent->Add(control);
-        } else if (first != nullptr) {
-            Fault(file, "more than one root control; " + element + " left out");
-            delete control;
-            continue;
-        }
-        if (first == nullptr) {
-            first = control;
-        }
-        if (CContainerUI* container = control->AsContainer()) {
-            ParseControls(child, container, file, depth + 1);
-        } else if (child.first_child().type() == pugi::node_element) {
-            Fault(file, element + " cannot hold controls");
+        if (child.type() == pugi::node_element &&
+            !ParseElement(child, parent, file, depth, first)) {
+            break;
         }
     }
     return first;
+}
+
+bool CDialogBuilder::ParseElement(const pugi::xml_node& child, CContainerUI* parent,
+                                  const std::string& file, int depth, CControlUI*& first) {
+    const std::string element = child.name();
+    if (IsLayoutResourceElement(element)) {
+        ParseResource(child, file);
+        return true;
+    }
+    if (std::string_view(element) == "Include") {
+        Include(child, parent, file, depth, first);
+        return true;
+    }
+    if (controlsBuilt_ >= kMaxControls) {
+        Fault(file, "more than " + std::to_string(kMaxControls) + " controls; the rest left out");
+        return false;
+    }
+    CControlUI* control = CreateControl(element);
+    if (control == nullptr && callback_ != nullptr) {
+        control = callback_->CreateControl(element);
+    }
+    if (control == nullptr) {
+        Fault(file, "unknown element " + element);
+        return true;
+    }
+    ++controlsBuilt_;
+    // Attributes are applied before the control joins the tree so that its manager sees a
+    // complete control; children come after, in document order.
+    ApplyAttributes(control, child, file);
+    if (parent != nullptr) {
+        parent->Add(control);
+    } else if (first != nullptr) {
+        Fault(file, "more than one root control; " + element + " left out");
+        delete control;
+        return true;
+    }
+    if (first == nullptr) {
+        first = control;
+    }
+    if (CContainerUI* container = control->AsContainer()) {
+        ParseControls(child, container, file, depth + 1);
+    } else if (child.first_child().type() == pugi::node_element) {
+        Fault(file, element + " cannot hold controls");
+    }
+    return true;
 }
 
 }  // namespace UiLib

@@ -41,7 +41,7 @@ class CDialogBuilder {
                                const std::string& sourceName = "<text>");
 
     // A control for an element name, or null for an unknown name.
-    static CControlUI* CreateControl(const std::string& element);
+    static CControlUI* CreateControl(std::string_view element);
 
   private:
     CControlUI* Load(std::string_view xml, const std::string& sourceName, CContainerUI* parent,
@@ -51,6 +51,10 @@ class CDialogBuilder {
     // Builds the controls of `node`'s children into `parent`; the first one built is returned.
     CControlUI* ParseControls(const pugi::xml_node& node, CContainerUI* parent,
                               const std::string& file, int depth);
+    // One element: a resource, an include, or a control with its children. False once the
+    // control limit is reached, when the rest of the file is left out.
+    bool ParseElement(const pugi::xml_node& element, CContainerUI* parent, const std::string& file,
+                      int depth, CControlUI*& first);
     void ApplyAttributes(CControlUI* control, const pugi::xml_node& node, const std::string& file);
     void Include(const pugi::xml_node& node, CContainerUI* parent, const std::string& file,
                  int depth, CControlUI*& first);

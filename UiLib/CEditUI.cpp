@@ -1,5 +1,7 @@
 #include "UiLib/CEditUI.h"
 
+#include <string_view>
+
 #include <algorithm>
 
 #include "UiLib/CPaintManagerUI.h"
@@ -271,50 +273,53 @@ void CEditUI::DoEvent(TEventUI& event) {
 
 bool CEditUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "tipvalue") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "tipvalue") {
         tipValue_ = platform::AnsiToWide(value);
-    } else if (name == "tipvaluecolor") {
+    } else if (key == "tipvaluecolor") {
         if (auto c = ParseColor(value)) {
             tipValueColor_ = *c;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "password" || name == "readonly") {
+    } else if (key == "password" || key == "readonly") {
         auto b = ParseBool(value);
         if (!b) {
             ReportBadValue(name, value);
-        } else if (name == "password") {
+        } else if (key == "password") {
             password_ = *b;
         } else {
             readOnly_ = *b;
         }
-    } else if (name == "maxchar") {
+    } else if (key == "maxchar") {
         auto v = ParseInt(value);
         if (v && *v >= 0) {
             maxChar_ = *v;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "normalimage") {
+    } else if (key == "normalimage") {
         normalImage_ = value;
-    } else if (name == "hotimage") {
+    } else if (key == "hotimage") {
         hotImage_ = value;
-    } else if (name == "focusedimage") {
+    } else if (key == "focusedimage") {
         focusedImage_ = value;
-    } else if (name == "disabledimage") {
+    } else if (key == "disabledimage") {
         disabledImage_ = value;
-    } else if (name == "nativebkcolor") {
+    } else if (key == "nativebkcolor") {
         if (auto c = ParseColor(value)) {
             nativeBkColor_ = *c;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "trans") {
+    } else if (key == "trans") {
         // The edit is always drawn by the framework over its parent's background.
         if (!ParseBool(value)) {
             ReportBadValue(name, value);
         }
-    } else if (name == "text") {
+    } else if (key == "text") {
         CLabelUI::SetAttribute(name, value);
         caret_ = selStart_ = static_cast<int>(text_.size());
     } else {

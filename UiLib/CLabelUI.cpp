@@ -1,5 +1,7 @@
 #include "UiLib/CLabelUI.h"
 
+#include <string_view>
+
 #include "UiLib/Painter.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -64,60 +66,64 @@ void CLabelUI::SetShowHtml(bool html) {
 
 bool CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "font") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    const std::string_view val = value;
+    if (key == "font") {
         auto v = ParseInt(value);
         if (v && *v >= 0) {
             font_ = *v;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "textcolor" || name == "disabledtextcolor") {
+    } else if (key == "textcolor" || key == "disabledtextcolor") {
         auto c = ParseColor(value);
         if (!c) {
             ReportBadValue(name, value);
-        } else if (name == "textcolor") {
+        } else if (key == "textcolor") {
             textColor_ = *c;
         } else {
             disabledTextColor_ = *c;
         }
-    } else if (name == "textpadding") {
+    } else if (key == "textpadding") {
         if (auto r = ParseRect(value)) {
             textPadding_ = *r;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "align") {
+    } else if (key == "align") {
         textStyle_ &= ~(DT_LEFT | DT_CENTER | DT_RIGHT);
-        if (value == "center") {
+        if (val == "center") {
             textStyle_ |= DT_CENTER;
-        } else if (value == "right") {
+        } else if (val == "right") {
             textStyle_ |= DT_RIGHT;
-        } else if (value != "left") {
+        } else if (val != "left") {
             ReportBadValue(name, value);
         }
-    } else if (name == "valign") {
+    } else if (key == "valign") {
         textStyle_ &= ~(DT_VCENTER | DT_BOTTOM);
-        if (value == "vcenter" || value == "center") {
+        if (val == "vcenter" || val == "center") {
             textStyle_ |= DT_VCENTER;
-        } else if (value == "bottom") {
+        } else if (val == "bottom") {
             textStyle_ |= DT_BOTTOM;
-        } else if (value != "top") {
+        } else if (val != "top") {
             ReportBadValue(name, value);
         }
-    } else if (name == "endellipsis") {
+    } else if (key == "endellipsis") {
         if (auto b = ParseBool(value)) {
             textStyle_ = *b ? (textStyle_ | DT_END_ELLIPSIS) : (textStyle_ & ~DT_END_ELLIPSIS);
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "multiline") {
+    } else if (key == "multiline") {
         if (auto b = ParseBool(value)) {
             textStyle_ = *b ? ((textStyle_ | DT_WORDBREAK) & ~DT_SINGLELINE)
                             : ((textStyle_ | DT_SINGLELINE) & ~DT_WORDBREAK);
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "showhtml") {
+    } else if (key == "showhtml") {
         if (auto b = ParseBool(value)) {
             showHtml_ = *b;
         } else {

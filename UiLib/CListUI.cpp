@@ -1,5 +1,7 @@
 #include "UiLib/CListUI.h"
 
+#include <string_view>
+
 #include "UiLib/CListContainerElementUI.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -82,6 +84,10 @@ void CListUI::RemoveAll() {
 
 bool CListUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    const std::string_view val = value;
     auto color = [&](Color& out) {
         if (auto c = ParseColor(value)) {
             out = *c;
@@ -89,34 +95,34 @@ bool CListUI::SetAttribute(const std::string& name, const std::string& value) {
             ReportBadValue(name, value);
         }
     };
-    if (name == "itembkcolor") {
+    if (key == "itembkcolor") {
         color(colors_.bk);
-    } else if (name == "itemhotbkcolor") {
+    } else if (key == "itemhotbkcolor") {
         color(colors_.hotBk);
-    } else if (name == "itemselectedbkcolor") {
+    } else if (key == "itemselectedbkcolor") {
         color(colors_.selectedBk);
-    } else if (name == "itemlinecolor") {
+    } else if (key == "itemlinecolor") {
         color(colors_.line);
-    } else if (name == "itemtextcolor") {
+    } else if (key == "itemtextcolor") {
         color(colors_.text);
-    } else if (name == "itemhottextcolor") {
+    } else if (key == "itemhottextcolor") {
         color(colors_.hotText);
-    } else if (name == "itemselectedtextcolor") {
+    } else if (key == "itemselectedtextcolor") {
         color(colors_.selectedText);
-    } else if (name == "itemaltbk" || name == "multipleitem") {
+    } else if (key == "itemaltbk" || key == "multipleitem") {
         auto b = ParseBool(value);
         if (!b) {
             ReportBadValue(name, value);
-        } else if (name == "itemaltbk") {
+        } else if (key == "itemaltbk") {
             colors_.altBk = *b;
         }
-    } else if (name == "header") {
+    } else if (key == "header") {
         // The lists of the skin have no header row; "hidden" is the only form they use.
-        if (value != "hidden" && value != "true" && value != "false") {
+        if (val != "hidden" && val != "true" && val != "false") {
             ReportBadValue(name, value);
         }
-    } else if (name == "itemalign" || name == "itemtextpadding" || name == "itemcheckimgsize" ||
-               name == "itemiconimgsize" || name == "menu" || name == "itemfont") {
+    } else if (key == "itemalign" || key == "itemtextpadding" || key == "itemcheckimgsize" ||
+               key == "itemiconimgsize" || key == "menu" || key == "itemfont") {
         // Attributes of text items; the items of the skin are containers with their own labels.
     } else {
         return CVerticalLayoutUI::SetAttribute(name, value);

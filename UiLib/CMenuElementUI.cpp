@@ -1,5 +1,7 @@
 #include "UiLib/CMenuElementUI.h"
 
+#include <string_view>
+
 #include "UiLib/Painter.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -53,6 +55,9 @@ void CMenuElementUI::RemoveAllSubItems() {
 
 bool CMenuElementUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
     auto color = [&](Color& out) {
         if (auto c = ParseColor(value)) {
             out = *c;
@@ -60,19 +65,19 @@ bool CMenuElementUI::SetAttribute(const std::string& name, const std::string& va
             ReportBadValue(name, value);
         }
     };
-    if (name == "font") {
+    if (key == "font") {
         if (auto v = ParseInt(value); v && *v >= 0) {
             font_ = *v;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "textcolor") {
+    } else if (key == "textcolor") {
         color(textColor_);
-    } else if (name == "hottextcolor") {
+    } else if (key == "hottextcolor") {
         color(hotTextColor_);
-    } else if (name == "disabledtextcolor") {
+    } else if (key == "disabledtextcolor") {
         color(disabledTextColor_);
-    } else if (name == "textpadding") {
+    } else if (key == "textpadding") {
         if (auto r = ParseRect(value)) {
             textPadding_ = *r;
         } else {

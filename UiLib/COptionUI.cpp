@@ -1,5 +1,7 @@
 #include "UiLib/COptionUI.h"
 
+#include <string_view>
+
 #include "UiLib/CContainerUI.h"
 #include "UiLib/Painter.h"
 #include "UiLib/UiLock.h"
@@ -78,26 +80,29 @@ bool COptionUI::Activate() {
 
 bool COptionUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "group") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "group") {
         group_ = value;
-    } else if (name == "selected") {
+    } else if (key == "selected") {
         // Selection from the layout is part of building the tree: no notification yet.
         if (auto b = ParseBool(value)) {
             selected_ = *b;
         } else {
             ReportBadValue(name, value);
         }
-    } else if (name == "selectedimage") {
+    } else if (key == "selectedimage") {
         selectedImage_ = value;
-    } else if (name == "selectedhotimage") {
+    } else if (key == "selectedhotimage") {
         selectedHotImage_ = value;
-    } else if (name == "selecteddisabledimage") {
+    } else if (key == "selecteddisabledimage") {
         selectedDisabledImage_ = value;
-    } else if (name == "halfselectedimage") {
+    } else if (key == "halfselectedimage") {
         halfSelectedImage_ = value;
-    } else if (name == "halfselectedhotimage") {
+    } else if (key == "halfselectedhotimage") {
         halfSelectedHotImage_ = value;
-    } else if (name == "selectedtextcolor") {
+    } else if (key == "selectedtextcolor") {
         if (auto c = ParseColor(value)) {
             selectedTextColor_ = *c;
         } else {

@@ -111,27 +111,27 @@ int CPaintManagerUI::GetFontCount() const {
 }
 
 void CPaintManagerUI::AddDefaultAttributeList(const std::string& controlClass,
-                                              const AttributeList& list) {
+                                              std::shared_ptr<const AttributeList> list) {
     UiGuard guard;
-    defaults_[controlClass] = list;
+    defaults_[controlClass] = std::move(list);
 }
 
 const AttributeList* CPaintManagerUI::GetDefaultAttributeList(
     const std::string& controlClass) const {
     UiGuard guard;
     auto it = defaults_.find(controlClass);
-    return it == defaults_.end() ? nullptr : &it->second;
+    return it == defaults_.end() ? nullptr : it->second.get();
 }
 
-void CPaintManagerUI::AddStyle(const std::string& name, const AttributeList& list) {
+void CPaintManagerUI::AddStyle(const std::string& name, std::shared_ptr<const AttributeList> list) {
     UiGuard guard;
-    (*styles_)[name] = list;
+    (*styles_)[name] = std::move(list);
 }
 
 const AttributeList* CPaintManagerUI::GetStyle(const std::string& name) const {
     UiGuard guard;
     auto it = styles_->find(name);
-    return it == styles_->end() ? nullptr : &it->second;
+    return it == styles_->end() ? nullptr : it->second.get();
 }
 
 void CPaintManagerUI::AttachDialog(CControlUI* root) {

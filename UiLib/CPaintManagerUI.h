@@ -56,9 +56,10 @@ class CPaintManagerUI {
     // The font of an index; the default font for -1 or an index the file does not define.
     FontInfo GetFont(int index) const;
     int GetFontCount() const;
-    void AddDefaultAttributeList(const std::string& controlClass, const AttributeList& list);
+    void AddDefaultAttributeList(const std::string& controlClass,
+                                 std::shared_ptr<const AttributeList> list);
     const AttributeList* GetDefaultAttributeList(const std::string& controlClass) const;
-    void AddStyle(const std::string& name, const AttributeList& list);
+    void AddStyle(const std::string& name, std::shared_ptr<const AttributeList> list);
     const AttributeList* GetStyle(const std::string& name) const;
     std::shared_ptr<StyleTable> Styles() { return styles_; }
 
@@ -133,7 +134,7 @@ class CPaintManagerUI {
     std::vector<FontInfo> fonts_;
     FontInfo defaultFont_;
     bool hasDefaultFont_ = false;
-    std::map<std::string, AttributeList> defaults_;
+    StyleTable defaults_;
     std::shared_ptr<StyleTable> styles_ = std::make_shared<StyleTable>();
 
     CControlUI* root_ = nullptr;

@@ -1,5 +1,7 @@
 #include "UiLib/CProgressUI.h"
 
+#include <string_view>
+
 #include <algorithm>
 
 #include "UiLib/Painter.h"
@@ -53,21 +55,24 @@ void CProgressUI::SetValue(int v) {
 
 bool CProgressUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "min" || name == "max" || name == "value") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "min" || key == "max" || key == "value") {
         auto v = ParseInt(value);
         if (!v) {
             ReportBadValue(name, value);
-        } else if (name == "min") {
+        } else if (key == "min") {
             min_ = *v;
-        } else if (name == "max") {
+        } else if (key == "max") {
             max_ = *v;
         } else {
             value_ = *v;
         }
         value_ = std::clamp(value_, min_, std::max(max_, min_));
-    } else if (name == "foreimage") {
+    } else if (key == "foreimage") {
         foreImage_ = value;
-    } else if (name == "hor") {
+    } else if (key == "hor") {
         if (!ParseBool(value)) {
             ReportBadValue(name, value);
         }

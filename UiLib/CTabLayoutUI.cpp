@@ -1,5 +1,7 @@
 #include "UiLib/CTabLayoutUI.h"
 
+#include <string_view>
+
 #include "UiLib/CBoxLayout.h"
 #include "UiLib/UiLock.h"
 #include "UiLib/Values.h"
@@ -86,7 +88,10 @@ void CTabLayoutUI::RemoveAll() {
 
 bool CTabLayoutUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    if (name == "selectedid") {
+    // Compared as views: a view compares lengths first, a string compares the bytes of every
+    // name on the way to the right one.
+    const std::string_view key = name;
+    if (key == "selectedid") {
         auto v = ParseInt(value);
         if (!v || *v < 0) {
             ReportBadValue(name, value);

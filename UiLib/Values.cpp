@@ -1,5 +1,6 @@
 #include "UiLib/Values.h"
 
+#include <array>
 #include <charconv>
 #include <limits>
 #include <vector>
@@ -17,25 +18,28 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Exactly `count` comma-separated numbers.
-std::optional<std::vector<int>> ParseList(std::string_view text, size_t count) {
-    std::vector<int> values;
+// Exactly N comma-separated numbers. Sizes and rectangles are parsed for every control of every
+// window built, so the numbers go into a fixed array rather than onto the heap.
+template <size_t N>
+std::optional<std::array<int, N>> ParseList(std::string_view text) {
+    std::array<int, N> values{};
+    size_t count = 0;
     size_t start = 0;
     while (true) {
         size_t comma = text.find(',', start);
         std::string_view part = text.substr(
             start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         auto v = ParseInt(part);
-        if (!v) {
+        if (!v || count == N) {
             return std::nullopt;
         }
-        values.push_back(*v);
+        values[count++] = *v;
         if (comma == std::string_view::npos) {
             break;
         }
         start = comma + 1;
     }
-    if (values.size() != count) {
+    if (count != N) {
         return std::nullopt;
     }
     return values;
@@ -65,7 +69,7 @@ std::optional<int> ParseInt(std::string_view text) {
 }
 
 std::optional<Size> ParseSize(std::string_view text) {
-    auto v = ParseList(text, 2);
+    auto v = ParseList<2>(text);
     if (!v) {
         return std::nullopt;
     }
@@ -73,7 +77,7 @@ std::optional<Size> ParseSize(std::string_view text) {
 }
 
 std::optional<Rect> ParseRect(std::string_view text) {
-    auto v = ParseList(text, 4);
+    auto v = ParseList<4>(text);
     if (!v) {
         return std::nullopt;
     }

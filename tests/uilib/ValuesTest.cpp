@@ -29,6 +29,7 @@ TEST(Values, NumbersSizesAndRectangles) {
     EXPECT_EQ(ParseRect("40,10,0,0"), (Rect{40, 10, 0, 0}));
     EXPECT_EQ(ParseRect("4, 8, 26, 34"), (Rect{4, 8, 26, 34}));
     EXPECT_FALSE(ParseRect("1,2,3").has_value());
+    EXPECT_FALSE(ParseRect("1,2,3,4,5").has_value());
     EXPECT_FALSE(ParseRect("1,2,,4").has_value());
     EXPECT_FALSE(ParseRect("a,b,c,d").has_value());
 }
