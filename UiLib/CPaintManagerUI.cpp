@@ -1,6 +1,7 @@
 #include "UiLib/CPaintManagerUI.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "UiLib/CContainerUI.h"
 #include "UiLib/Host.h"
@@ -340,10 +341,20 @@ void CPaintManagerUI::UpdateLayout() {
 void CPaintManagerUI::Paint(cairo_t* cr) {
     UiGuard guard;
     UpdateLayout();
-    const Rect all{0, 0, clientSize_.cx, clientSize_.cy};
+    // Only the controls that reach the context's clip are painted: a window's redraw clips to
+    // what changed (a progress bar, a hovered button), and the rest of the tree is left alone.
+    double x1 = 0;
+    double y1 = 0;
+    double x2 = 0;
+    double y2 = 0;
+    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+    // An unbounded surface reports an unbounded clip.
+    auto pixel = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+    const Rect clip = Rect{0, 0, clientSize_.cx, clientSize_.cy}.Intersect(
+        {pixel(std::floor(x1)), pixel(std::floor(y1)), pixel(std::ceil(x2)), pixel(std::ceil(y2))});
     Painter painter(cr, this);
-    if (root_ != nullptr) {
-        root_->DoPaint(painter, all);
+    if (root_ != nullptr && !clip.IsEmpty()) {
+        root_->DoPaint(painter, clip);
     }
 }
 

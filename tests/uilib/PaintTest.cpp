@@ -10,6 +10,7 @@
 #include "UiLib/CDialogBuilder.h"
 #include "UiLib/CEditUI.h"
 #include "UiLib/CPaintManagerUI.h"
+#include "UiLib/CVerticalLayoutUI.h"
 #include "UiLib/Diagnostics.h"
 #include "UiLib/Painter.h"
 #include "UiLib/ResourceArchive.h"
@@ -49,6 +50,68 @@ TEST(Paint, ContainerBorderIsDrawnOverFillingChildren) {
     EXPECT_EQ(PixelAt(r.surface, 19, 5), 0xFFFF0000u);
     EXPECT_EQ(PixelAt(r.surface, 10, 9), 0xFFFF0000u);
     EXPECT_EQ(PixelAt(r.surface, 10, 5), 0xFF00FF00u);
+}
+
+// Counts the paints that reach it, as a window's controls would be drawn.
+class CountingControl : public CControlUI {
+  public:
+    explicit CountingControl(int* painted) : painted_(painted) {}
+    void DoPaint(Painter& painter, const Rect& clip) override {
+        if (!GetPos().Intersect(clip).IsEmpty()) {
+            ++*painted_;
+        }
+        CControlUI::DoPaint(painter, clip);
+    }
+
+  private:
+    int* painted_;
+};
+
+TEST(Paint, OnlyControlsReachingTheClipArePaintedAndTheRestOfTheSurfaceIsLeftAlone) {
+    int top = 0;
+    int bottom = 0;
+    CPaintManagerUI pm;
+    auto* root = new CVerticalLayoutUI();
+    auto* upper = new CountingControl(&top);
+    auto* lower = new CountingControl(&bottom);
+    upper->SetAttribute("bkcolor", "#FF00FF00");
+    lower->SetAttribute("bkcolor", "#FFFF0000");
+    root->Add(upper);
+    root->Add(lower);
+    pm.AttachDialog(root);
+    pm.SetClientSize({20, 20});
+
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 20, 20);
+    cairo_t* cr = cairo_create(surface);
+    cairo_rectangle(cr, 0, 0, 20, 10);
+    cairo_clip(cr);
+    pm.Paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    EXPECT_EQ(top, 1);
+    EXPECT_EQ(bottom, 0);
+    EXPECT_EQ(PixelAt(surface, 10, 5), 0xFF00FF00u);
+    EXPECT_EQ(PixelAt(surface, 10, 15), 0u);
+    cairo_surface_destroy(surface);
+
+    // A clip across both, on a surface of twice the density: the clip is in the window's units.
+    top = bottom = 0;
+    surface = pm.RenderToSurface(2.0);
+    EXPECT_EQ(top, 1);
+    EXPECT_EQ(bottom, 1);
+    EXPECT_EQ(PixelAt(surface, 20, 30), 0xFFFF0000u);
+    cairo_surface_destroy(surface);
+
+    // A clip outside the window paints nothing.
+    top = bottom = 0;
+    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
+    cr = cairo_create(surface);
+    cairo_rectangle(cr, 25, 25, 10, 10);
+    cairo_clip(cr);
+    pm.Paint(cr);
+    cairo_destroy(cr);
+    EXPECT_EQ(top + bottom, 0);
+    cairo_surface_destroy(surface);
 }
 
 }  // namespace
