@@ -214,10 +214,14 @@ cairo_surface_t* CImageCache::GetImage(const std::string& file, std::optional<Co
         bytes = archive->Read(file);
     }
     if (!bytes) {
+        // A name the archive does not hold is not kept: layouts can name any number of them,
+        // and asking the archive again costs a look-up in its index.
         if (!quiet) {
             ReportFault("missing picture " + file);
         }
-    } else if ((surface = DecodePng(*bytes)) == nullptr) {
+        return nullptr;
+    }
+    if ((surface = DecodePng(*bytes)) == nullptr) {
         ReportFault("damaged picture " + file);
     } else if (mask) {
         cairo_surface_t* masked = ApplyMask(surface, *mask);
@@ -242,11 +246,12 @@ const std::vector<GifFrame>& CImageCache::GetGif(const std::string& file) {
     }
     if (!bytes) {
         ReportFault("missing picture " + file);
-    } else {
-        frames = DecodeGif(*bytes);
-        if (frames.empty()) {
-            ReportFault("damaged picture " + file);
-        }
+        static const std::vector<GifFrame> kNone;
+        return kNone;
+    }
+    frames = DecodeGif(*bytes);
+    if (frames.empty()) {
+        ReportFault("damaged picture " + file);
     }
     return c.gifs[file] = std::move(frames);
 }
