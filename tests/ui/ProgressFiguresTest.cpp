@@ -74,14 +74,19 @@ class ScriptedRunWnd : public tolvane::CProgressWnd {
 
   protected:
     uint32_t Categories() const override { return tolvane::Full; }
+    // Step i is reported once `allowed` exceeds i; the run ends once it exceeds the last step,
+    // so that the test has seen the window with the last figures before it closes.
     int32_t RunOperation(tolvane::BackupEngine&, bool) override {
-        for (size_t i = 0; i < steps_.size(); ++i) {
+        for (size_t i = 0; i <= steps_.size(); ++i) {
             const auto end = std::chrono::steady_clock::now() + 30s;
             while (allowed.load() <= static_cast<int>(i)) {
                 if (std::chrono::steady_clock::now() > end) {
                     return -5;
                 }
                 std::this_thread::sleep_for(1ms);
+            }
+            if (i == steps_.size()) {
+                break;
             }
             if (FiguresCallbackOf(&State(), steps_[i], 1) != 0) {
                 return -5;
