@@ -1,8 +1,7 @@
 #include "UiLib/CContainerUI.h"
 
-#include <string_view>
-
 #include <algorithm>
+#include <string_view>
 
 #include "UiLib/CBoxLayout.h"
 #include "UiLib/CPaintManagerUI.h"
@@ -219,8 +218,6 @@ CControlUI* CContainerUI::FindControlAt(Point pt) {
 
 bool CContainerUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     if (key == "inset") {
         if (auto r = ParseRect(value)) {

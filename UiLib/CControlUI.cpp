@@ -1,8 +1,7 @@
 #include "UiLib/CControlUI.h"
 
-#include <string_view>
-
 #include <algorithm>
+#include <string_view>
 
 #include "UiLib/CContainerUI.h"
 #include "UiLib/CPaintManagerUI.h"
@@ -278,8 +277,6 @@ void CControlUI::ReportBadValue(const std::string& attr, const std::string& valu
 
 bool CControlUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     auto rect = [&](Rect& out) {
         if (auto r = ParseRect(value)) {

@@ -125,7 +125,10 @@ class CControlUI {
     // built from. False (and a reported fault) when no such style exists.
     bool SetStyle(const std::string& styleName);
     // One attribute as the layout writes it. False for an unknown attribute; a malformed value
-    // is reported and leaves the attribute unchanged.
+    // is reported and leaves the attribute unchanged. The overrides compare `name` and `value`
+    // as string views, which compare lengths first: a string compared with a literal compares
+    // bytes for every name of the chain, and every window built runs these chains for each
+    // attribute of each control.
     virtual bool SetAttribute(const std::string& name, const std::string& value);
     // `a="1" b="x"` as Default elements write it.
     void ApplyAttributeList(const std::string& list);

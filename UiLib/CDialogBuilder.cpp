@@ -437,15 +437,15 @@ CControlUI* CDialogBuilder::ParseControls(const pugi::xml_node& node, CContainer
     return first;
 }
 
-bool CDialogBuilder::ParseElement(const pugi::xml_node& child, CContainerUI* parent,
+bool CDialogBuilder::ParseElement(const pugi::xml_node& node, CContainerUI* parent,
                                   const std::string& file, int depth, CControlUI*& first) {
-    const std::string element = child.name();
+    const std::string element = node.name();
     if (IsLayoutResourceElement(element)) {
-        ParseResource(child, file);
+        ParseResource(node, file);
         return true;
     }
     if (std::string_view(element) == "Include") {
-        Include(child, parent, file, depth, first);
+        Include(node, parent, file, depth, first);
         return true;
     }
     if (controlsBuilt_ >= kMaxControls) {
@@ -463,7 +463,7 @@ bool CDialogBuilder::ParseElement(const pugi::xml_node& child, CContainerUI* par
     ++controlsBuilt_;
     // Attributes are applied before the control joins the tree so that its manager sees a
     // complete control; children come after, in document order.
-    ApplyAttributes(control, child, file);
+    ApplyAttributes(control, node, file);
     if (parent != nullptr) {
         parent->Add(control);
     } else if (first != nullptr) {
@@ -475,8 +475,8 @@ bool CDialogBuilder::ParseElement(const pugi::xml_node& child, CContainerUI* par
         first = control;
     }
     if (CContainerUI* container = control->AsContainer()) {
-        ParseControls(child, container, file, depth + 1);
-    } else if (child.first_child().type() == pugi::node_element) {
+        ParseControls(node, container, file, depth + 1);
+    } else if (node.first_child().type() == pugi::node_element) {
         Fault(file, element + " cannot hold controls");
     }
     return true;

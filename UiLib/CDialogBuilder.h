@@ -53,7 +53,7 @@ class CDialogBuilder {
                               const std::string& file, int depth);
     // One element: a resource, an include, or a control with its children. False once the
     // control limit is reached, when the rest of the file is left out.
-    bool ParseElement(const pugi::xml_node& element, CContainerUI* parent, const std::string& file,
+    bool ParseElement(const pugi::xml_node& node, CContainerUI* parent, const std::string& file,
                       int depth, CControlUI*& first);
     void ApplyAttributes(CControlUI* control, const pugi::xml_node& node, const std::string& file);
     void Include(const pugi::xml_node& node, CContainerUI* parent, const std::string& file,

@@ -1,8 +1,7 @@
 #include "UiLib/CEditUI.h"
 
-#include <string_view>
-
 #include <algorithm>
+#include <string_view>
 
 #include "UiLib/CPaintManagerUI.h"
 #include "UiLib/Host.h"
@@ -273,8 +272,6 @@ void CEditUI::DoEvent(TEventUI& event) {
 
 bool CEditUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     if (key == "tipvalue") {
         tipValue_ = platform::AnsiToWide(value);

@@ -66,8 +66,6 @@ void CLabelUI::SetShowHtml(bool html) {
 
 bool CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     const std::string_view val = value;
     if (key == "font") {

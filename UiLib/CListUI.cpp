@@ -84,8 +84,6 @@ void CListUI::RemoveAll() {
 
 bool CListUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     const std::string_view val = value;
     auto color = [&](Color& out) {

@@ -55,8 +55,6 @@ void CMenuElementUI::RemoveAllSubItems() {
 
 bool CMenuElementUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     auto color = [&](Color& out) {
         if (auto c = ParseColor(value)) {

@@ -80,8 +80,6 @@ bool COptionUI::Activate() {
 
 bool COptionUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     if (key == "group") {
         group_ = value;

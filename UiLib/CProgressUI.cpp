@@ -1,8 +1,7 @@
 #include "UiLib/CProgressUI.h"
 
-#include <string_view>
-
 #include <algorithm>
+#include <string_view>
 
 #include "UiLib/Painter.h"
 #include "UiLib/UiLock.h"
@@ -55,8 +54,6 @@ void CProgressUI::SetValue(int v) {
 
 bool CProgressUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     if (key == "min" || key == "max" || key == "value") {
         auto v = ParseInt(value);

@@ -88,8 +88,6 @@ void CTabLayoutUI::RemoveAll() {
 
 bool CTabLayoutUI::SetAttribute(const std::string& name, const std::string& value) {
     UiGuard guard;
-    // Compared as views: a view compares lengths first, a string compares the bytes of every
-    // name on the way to the right one.
     const std::string_view key = name;
     if (key == "selectedid") {
         auto v = ParseInt(value);

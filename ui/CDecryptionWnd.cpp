@@ -12,6 +12,12 @@
 #include "ui/IMainWnd.h"
 
 namespace tolvane {
+namespace {
+
+// What the check's row says while the tool works.
+constexpr const wchar_t* kCheckingText = L"Checking the password...";
+
+}  // namespace
 
 CDecryptionWnd::CDecryptionWnd() : CPopUpWnd("xml\\DecryptionWnd.xml") {}
 
@@ -138,7 +144,7 @@ void CDecryptionWnd::ShowChecking(bool checking) {
     }
     if (checking) {
         if (UiLib::CLabelUI* state = ui.LblCheckState()) {
-            state->SetText(Message(L"CheckingBackupPassword", L"Checking the password..."));
+            state->SetText(Message(L"CheckingBackupPassword", kCheckingText));
         }
         if (UiLib::CProgressUI* bar = ui.PrgCheck()) {
             bar->SetValue(0);
@@ -154,7 +160,7 @@ void CDecryptionWnd::ShowWaiting(bool waiting) {
     if (UiLib::CLabelUI* state = ui.LblCheckState()) {
         // Shorter than the progress windows' line: the row shares its width with the bar.
         state->SetText(waiting ? Message(L"CheckWaitingForOperation", kCheckWaitingText)
-                               : Message(L"CheckingBackupPassword", L"Checking the password..."));
+                               : Message(L"CheckingBackupPassword", kCheckingText));
     }
 }
 
